@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tarnwick needs to build, run and test; only what is missing.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config git
+  # libraries
+  qt6-base-dev qt6-declarative-dev qt6-httpserver-dev qt6-websockets-dev qcoro-qt6-dev libsecret-1-dev libglib2.0-dev
+  libgl-dev
+  # runtime QML modules of the setup window
+  qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts qml6-module-qtquick-window
+  qml6-module-qtquick-templates qml6-module-qtqml-workerscript qml6-module-qtquick-dialogs
+  qml6-module-qt5compat-graphicaleffects qml6-module-qt-labs-platform
+  # the runner's runtime
+  nodejs
+  # tests: a private session bus, a Secret Service, an X server
+  xvfb xauth dbus gnome-keyring libsecret-tools fonts-dejavu-core xdg-utils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
