@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config git
+  # the fuzz targets: clang 16 is the first that builds libstdc++'s std::expected
+  clang-16 libclang-rt-16-dev
   # libraries
   qt6-base-dev qt6-declarative-dev qt6-httpserver-dev qt6-websockets-dev qcoro-qt6-dev libsecret-1-dev libglib2.0-dev
   libgl-dev

@@ -1,0 +1,40 @@
+#include "ActivityFeed.h"
+#include "LocalService.h"
+#include "ServiceOptions.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QTextStream>
+
+using namespace Qt::StringLiterals;
+
+namespace
+{
+int fail(const QString &message)
+{
+    QTextStream(stderr) << QCoreApplication::applicationName() << ": " << message << Qt::endl;
+    return 1;
+}
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(u"tarnwick-local-service"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+
+    const auto options = ServiceOptions::parse(application);
+    if (!options)
+        return fail(options.error());
+    const auto feed = options->activityFile ? ActivityFeed::fromFile(*options->activityFile)
+                                            : ActivityFeed::demo(QDateTime::currentDateTimeUtc());
+    if (!feed)
+        return fail(feed.error());
+
+    LocalService service(*options, *feed);
+    const auto port = service.listen(options->port);
+    if (!port)
+        return fail(port.error());
+    QTextStream(stdout) << "Listening on http://127.0.0.1:" << *port << '/' << Qt::endl;
+    return application.exec();
+}
