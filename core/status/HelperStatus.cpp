@@ -1,0 +1,127 @@
+#include "HelperStatus.h"
+
+#include "common/JsonObjectReader.h"
+#include "common/JsonWriter.h"
+#include "status/StatusRedactor.h"
+
+#include <QJsonObject>
+
+#include <array>
+#include <utility>
+
+namespace {
+namespace Key {
+const QString state = QStringLiteral("state");
+const QString lastHeartbeat = QStringLiteral("lastHeartbeat");
+const QString error = QStringLiteral("error");
+} // namespace Key
+
+using State = HelperStatus::State;
+
+const std::array<std::pair<State, QString>, 4> rawValues{{
+    {State::starting, QStringLiteral("starting")},
+    {State::connected, QStringLiteral("connected")},
+    {State::needsAttention, QStringLiteral("needsAttention")},
+    {State::stopped, QStringLiteral("stopped")},
+}};
+
+// Whole seconds in UTC with a trailing "Z": 2026-01-31T09:15:00Z. Qt::ISODate leaves out milliseconds.
+QString isoText(const QDateTime &date)
+{
+    return date.toUTC().toString(Qt::ISODate);
+}
+
+// Qt::ISODate also accepts offsets, fractions and missing seconds; only the exact written form passes.
+std::optional<QDateTime> dateFromIsoText(const QString &text)
+{
+    const QDateTime date = QDateTime::fromString(text, Qt::ISODate);
+    if (!date.isValid() || isoText(date) != text)
+        return std::nullopt;
+    return date.toUTC();
+}
+
+Result<std::optional<QDateTime>> readHeartbeat(const JsonObjectReader &reader)
+{
+    const auto text = reader.optionalString(Key::lastHeartbeat);
+    if (!text)
+        return failure(text.error());
+    if (!*text)
+        return std::nullopt;
+    const auto date = dateFromIsoText(**text);
+    if (!date)
+        return failure(reader.corrupted(Key::lastHeartbeat,
+                                        QStringLiteral("is not an ISO 8601 date in UTC with whole seconds")));
+    return date;
+}
+
+Result<State> readState(const JsonObjectReader &reader)
+{
+    const auto text = reader.string(Key::state);
+    if (!text)
+        return failure(text.error());
+    const auto state = HelperStatus::stateFromRawValue(*text);
+    if (!state)
+        return failure(reader.corrupted(Key::state, QStringLiteral("is not a known state")));
+    return *state;
+}
+
+} // namespace
+
+QString HelperStatus::rawValue(State state)
+{
+    for (const auto &[candidate, text] : rawValues) {
+        if (candidate == state)
+            return text;
+    }
+    Q_UNREACHABLE();
+    return {};
+}
+
+std::optional<HelperStatus::State> HelperStatus::stateFromRawValue(QStringView rawValue)
+{
+    for (const auto &[state, text] : rawValues) {
+        if (text == rawValue)
+            return state;
+    }
+    return std::nullopt;
+}
+
+HelperStatus::HelperStatus(State state, std::optional<QDateTime> lastHeartbeat, std::optional<QString> error)
+    : m_state(state)
+    , m_lastHeartbeat(lastHeartbeat && lastHeartbeat->isValid() ? std::move(lastHeartbeat) : std::nullopt)
+    , m_error(error ? std::optional<QString>(StatusRedactor::redact(*error)) : std::nullopt)
+{
+}
+
+bool HelperStatus::isFresh(const QDateTime &now, double maximumAge) const
+{
+    if (m_state != State::connected || !m_lastHeartbeat)
+        return false;
+    const double ageInSeconds = static_cast<double>(m_lastHeartbeat->msecsTo(now)) / 1000.0;
+    return ageInSeconds <= maximumAge;
+}
+
+QByteArray HelperStatus::encoded() const
+{
+    QJsonObject object{{Key::state, rawValue(m_state)}};
+    if (m_lastHeartbeat)
+        object.insert(Key::lastHeartbeat, isoText(*m_lastHeartbeat));
+    if (m_error)
+        object.insert(Key::error, *m_error);
+    return JsonWriter::write(object, JsonWriter::Layout::compact);
+}
+
+Result<HelperStatus> HelperStatus::decode(const QByteArray &bytes)
+{
+    const auto reader = JsonObjectReader::parse(bytes);
+    if (!reader)
+        return failure(reader.error());
+    const auto state = readState(*reader);
+    const auto lastHeartbeat = readHeartbeat(*reader);
+    const auto error = reader->optionalString(Key::error);
+    if (auto failed = firstError(state, lastHeartbeat, error))
+        return failure(*failed);
+    HelperStatus status(*state, *lastHeartbeat);
+    status.m_error = *error; // taken as written, not redacted again
+    return status;
+}
