@@ -1,0 +1,12 @@
+#include "MenuActivityCache.h"
+
+void MenuActivityCache::recordSuccess(const DeviceTaskActivity &fetched)
+{
+    activity = fetched;
+    refreshFailed = false;
+}
+
+void MenuActivityCache::recordFailure()
+{
+    refreshFailed = true;
+}
