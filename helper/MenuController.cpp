@@ -1,0 +1,265 @@
+#include "MenuController.h"
+
+#include "HelperLocations.h"
+#include "RunnerSupervisor.h"
+#include "api/APIError.h"
+#include "api/DashboardLinks.h"
+#include "api/DeviceAPIClient.h"
+#include "common/ProductionBaseURL.h"
+#include "config/AppPaths.h"
+#include "menu/MenuStatusPresentation.h"
+#include "platform/UrlLauncher.h"
+#include "status/StatusStore.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMenu>
+#include <QPainter>
+#include <QPointer>
+#include <QProcess>
+#include <QSystemTrayIcon>
+
+namespace {
+
+constexpr int menuBarImageSize = 18;
+
+// The desktop icon theme's names for the symbols the status presentation asks for.
+QIcon symbolImage(const QString &systemImageName)
+{
+    if (systemImageName == u"exclamationmark.triangle.fill")
+        return QIcon::fromTheme(QStringLiteral("dialog-warning"));
+    if (systemImageName == u"laptopcomputer")
+        return QIcon::fromTheme(QStringLiteral("computer-laptop"), QIcon::fromTheme(QStringLiteral("computer")));
+    return QIcon();
+}
+
+QPixmap drawnInto(const QImage &image, int size, qreal devicePixelRatio)
+{
+    const int pixels = qRound(size * devicePixelRatio);
+    QImage canvas(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.drawImage(QRect(0, 0, pixels, pixels), image);
+    painter.end();
+    QPixmap pixmap = QPixmap::fromImage(canvas);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    return pixmap;
+}
+
+// A menu text as Qt shows it: "&" would otherwise mark a mnemonic.
+QString menuText(const QString &text)
+{
+    QString escaped = text;
+    return escaped.replace(u'&', QStringLiteral("&&"));
+}
+
+std::optional<QUrl> absoluteURL(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative())
+        return std::nullopt;
+    return url;
+}
+
+} // namespace
+
+MenuController::MenuController(RunnerSupervisor *supervisor, MenuControllerOptions options, QObject *parent)
+    : QObject(parent)
+    , m_statusItem(new QSystemTrayIcon(this))
+    , m_menu(std::make_unique<QMenu>())
+    , m_supervisor(supervisor)
+    , m_credentialStore(SystemCredentialStore::sharedAccessGroup(), SystemCredentialStore::UnlockPrompt::never)
+    , m_configStore(AppPaths::config())
+    , m_options(std::move(options))
+{
+    if (m_options.logoMarkPath.isEmpty())
+        m_options.logoMarkPath = QDir(HelperLocations::helperBundle()).filePath(QStringLiteral("Contents/Resources/LogoMark.png"));
+
+    const Result<std::optional<HelperStatus>> previous = StatusStore(AppPaths::status()).load();
+    if (previous)
+        m_helperStatus = *previous;
+
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &MenuController::menuWillOpen);
+    m_statusItem->setContextMenu(m_menu.get());
+    // A plain click opens the menu too, as it does on other desktops' status items.
+    connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            m_menu->popup(QCursor::pos());
+    });
+    rebuildMenu();
+    // Without a tray nothing shows yet; Qt puts the item in place when a tray appears. The offscreen
+    // platform never has one.
+    if (QGuiApplication::platformName() != u"offscreen")
+        m_statusItem->show();
+}
+
+// The tray item refers to the menu, so it goes first.
+MenuController::~MenuController()
+{
+    delete m_statusItem;
+}
+
+void MenuController::update(const HelperStatus &status)
+{
+    m_helperStatus = status;
+    updateIcon();
+    if (!m_menu->actions().isEmpty())
+        rebuildMenu();
+}
+
+void MenuController::setOnQuit(std::function<void()> onQuit)
+{
+    m_onQuit = std::move(onQuit);
+}
+
+void MenuController::rebuildMenu()
+{
+    const MenuStatusPresentation presentation = MenuStatusPresentation::make(
+        m_helperStatus, LoginItemState::enabled, m_credentialInvalid, QDateTime::currentDateTimeUtc());
+    m_items = MenuItem::menu(presentation.title, m_activityCache);
+
+    m_menu->clear();
+    for (const MenuItem &item : std::as_const(m_items)) {
+        if (item.separator) {
+            m_menu->addSeparator();
+            continue;
+        }
+        QAction *entry = m_menu->addAction(menuText(item.text));
+        entry->setEnabled(item.enabled);
+        entry->setData(item.representedObject);
+        if (item.action != MenuItem::Action::none)
+            connect(entry, &QAction::triggered, this, [this, item] { perform(item); });
+    }
+    updateIcon();
+}
+
+void MenuController::perform(const MenuItem &item)
+{
+    switch (item.action) {
+    case MenuItem::Action::openTask:
+        return openTask(item.representedObject);
+    case MenuItem::Action::openMainApp:
+        return openMainApp();
+    case MenuItem::Action::openDashboard:
+        return openDashboard();
+    case MenuItem::Action::quit:
+        return quit();
+    case MenuItem::Action::none:
+        return;
+    }
+}
+
+void MenuController::updateIcon()
+{
+    const MenuStatusPresentation presentation = MenuStatusPresentation::make(
+        m_helperStatus, LoginItemState::enabled, m_credentialInvalid, QDateTime::currentDateTimeUtc());
+    QIcon icon;
+    if (const std::optional<QIcon> branded = brandedMenuImage(m_options.logoMarkPath)) {
+        icon = *branded;
+        m_iconName = QStringLiteral("LogoMark");
+    } else {
+        icon = symbolImage(presentation.systemImageName);
+        icon.setIsMask(true);
+        m_iconName = presentation.systemImageName;
+    }
+    m_statusItem->setIcon(icon);
+    m_statusItem->setToolTip(QStringLiteral("Tarnwick — ") + presentation.title);
+}
+
+std::optional<QIcon> MenuController::brandedMenuImage(const QString &logoMarkPath)
+{
+    const QImage image(logoMarkPath);
+    if (image.isNull())
+        return std::nullopt;
+    QIcon icon;
+    icon.addPixmap(drawnInto(image, menuBarImageSize, 1));
+    icon.addPixmap(drawnInto(image, menuBarImageSize, 2));
+    icon.setIsMask(true);
+    return icon;
+}
+
+void MenuController::menuWillOpen()
+{
+    rebuildMenu();
+    refreshActivity();
+}
+
+void MenuController::refreshActivity()
+{
+    const quint64 generation = ++m_refreshGeneration;
+
+    const Result<std::optional<QString>> credential = m_credentialStore.read();
+    std::optional<QUrl> baseURL;
+    if (credential && *credential) {
+        const Result<std::optional<AppConfig>> config = m_configStore.load();
+        if (config && *config)
+            baseURL = absoluteURL((*config)->apiUrl);
+    }
+    if (!baseURL) {
+        m_activityCache.recordFailure();
+        rebuildMenu();
+        Q_EMIT activityRefreshed();
+        return;
+    }
+    fetchActivity(*baseURL, **credential, generation);
+}
+
+QCoro::Task<> MenuController::fetchActivity(QUrl baseURL, QString credential, quint64 generation)
+{
+    const QPointer<MenuController> self(this);
+    const DeviceAPIClient client(baseURL);
+    const Result<DeviceTaskActivity> activity = co_await client.activity(credential, m_options.activityTimeout);
+    if (!self || self->m_refreshGeneration != generation)
+        co_return;
+
+    if (activity) {
+        self->m_credentialInvalid = false;
+        self->m_activityCache.recordSuccess(*activity);
+    } else {
+        if (APIError::isUnauthorized(activity.error()))
+            self->m_credentialInvalid = true;
+        self->m_activityCache.recordFailure();
+    }
+    self->rebuildMenu();
+    Q_EMIT self->activityRefreshed();
+}
+
+void MenuController::openTask(const QString &representedObject)
+{
+    const QUuid taskId = QUuid::fromString(representedObject);
+    if (taskId.isNull())
+        return;
+    if (const std::optional<QUrl> page = DashboardLinks::task(dashboardURL(), taskId))
+        UrlLauncher::open(*page);
+}
+
+QUrl MenuController::dashboardURL()
+{
+    const Result<std::optional<AppConfig>> config = m_configStore.load();
+    if (config && *config) {
+        if (const std::optional<QUrl> url = absoluteURL((*config)->apiUrl))
+            return *url;
+    }
+    return productionBaseURL();
+}
+
+void MenuController::openDashboard()
+{
+    UrlLauncher::open(dashboardURL());
+}
+
+void MenuController::openMainApp()
+{
+    // The setup application is single-instance: a second start brings the running window to the front.
+    const QString application = QDir(HelperLocations::mainAppBundle()).filePath(QStringLiteral("Contents/MacOS/Tarnwick"));
+    QProcess::startDetached(application, {}, QDir::homePath());
+}
+
+void MenuController::quit()
+{
+    if (m_onQuit)
+        m_onQuit();
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "MenuItem.h"
+#include "config/FileConfigStore.h"
+#include "credentials/SystemCredentialStore.h"
+#include "menu/MenuActivityCache.h"
+#include "status/HelperStatus.h"
+
+#include <QCoroTask>
+#include <QIcon>
+#include <QObject>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QMenu;
+class QSystemTrayIcon;
+class RunnerSupervisor;
+
+struct MenuControllerOptions
+{
+    // Seconds an activity fetch may take.
+    double activityTimeout = 5.0;
+    // The brand mark for the tray; the helper bundle's Contents/Resources/LogoMark.png by default.
+    QString logoMarkPath;
+};
+
+// The helper's only interface: a tray item whose menu shows the runner's state, the running task and
+// the latest tasks, and offers to open a task's page, the setup window, the dashboard, or to quit.
+// Everything here runs on the main thread. Without a tray (stock GNOME) the controller works all the
+// same and its item appears when a tray shows up.
+class MenuController : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MenuController(RunnerSupervisor *supervisor, MenuControllerOptions options = {},
+                            QObject *parent = nullptr);
+    ~MenuController() override;
+
+    // Every status the supervisor publishes.
+    void update(const HelperStatus &status);
+
+    // What the Quit item calls.
+    void setOnQuit(std::function<void()> onQuit);
+
+    // The menu as it was last built.
+    const QList<MenuItem> &items() const { return m_items; }
+    QMenu *menu() const { return m_menu.get(); }
+    QSystemTrayIcon *statusItem() const { return m_statusItem; }
+    // The image the tray item shows: "LogoMark", else the name of the symbol that stands for the state
+    // (drawn from the desktop's icon theme, which may lack it).
+    const QString &iconName() const { return m_iconName; }
+
+    // The menu is about to open: rebuild it and fetch the activity.
+    void menuWillOpen();
+
+    void openTask(const QString &representedObject);
+    void openMainApp();
+    void openDashboard();
+    void quit();
+
+    // The service's web root from the configuration, else the built-in service address.
+    QUrl dashboardURL();
+
+    // The brand mark drawn into an 18×18 template image, or absent when the file cannot be loaded.
+    static std::optional<QIcon> brandedMenuImage(const QString &logoMarkPath);
+
+Q_SIGNALS:
+    // An activity fetch ended and its result was applied.
+    void activityRefreshed();
+
+private:
+    void rebuildMenu();
+    void updateIcon();
+    void refreshActivity();
+    QCoro::Task<> fetchActivity(QUrl baseURL, QString credential, quint64 generation);
+    void perform(const MenuItem &item);
+
+    QSystemTrayIcon *m_statusItem = nullptr;
+    std::unique_ptr<QMenu> m_menu;
+    // The supervisor whose statuses the menu shows (the delegate delivers them); owned by the delegate.
+    [[maybe_unused]] RunnerSupervisor *m_supervisor = nullptr;
+    SystemCredentialStore m_credentialStore;
+    FileConfigStore m_configStore;
+    std::optional<HelperStatus> m_helperStatus;
+    MenuActivityCache m_activityCache;
+    bool m_credentialInvalid = false;
+    // Each fetch gets the next number; a fetch whose number is no longer current was cancelled.
+    quint64 m_refreshGeneration = 0;
+    std::function<void()> m_onQuit;
+
+    MenuControllerOptions m_options;
+    QList<MenuItem> m_items;
+    QString m_iconName;
+};

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "supervision/RunnerSupervisionPolicy.h"
+
+#include <chrono>
+
+// Every duration the runner supervisor waits for, in one place so that tests can run it faster.
+struct RunnerSupervisorTiming
+{
+    std::chrono::milliseconds firstHeartbeat{1000};
+    std::chrono::milliseconds heartbeatInterval{15000};
+    std::chrono::milliseconds relaunchDelay{static_cast<long long>(RunnerSupervisionPolicy::relaunchDelay * 1000)};
+    std::chrono::milliseconds killDelay{2000};
+
+    friend bool operator==(const RunnerSupervisorTiming &, const RunnerSupervisorTiming &) = default;
+};

@@ -1,0 +1,124 @@
+#include "HelperAppDelegate.h"
+#include "TerminationSignals.h"
+#include "common/HelperInstanceLock.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A helper that is still quitting gets this long to let go of the session's lock.
+constexpr auto lockPatience = 10s;
+
+enum class Start { run, done, usage };
+
+// Answers --help and --version before anything needs a display (so before the application object
+// exists, which is why the program's name is put into the help text here).
+Start handleCommandLine(const QStringList &arguments)
+{
+    const auto helpText = [&arguments](const QCommandLineParser &parser) {
+        return parser.helpText().replace(QStringLiteral("<executable_name>"), QFileInfo(arguments.first()).fileName());
+    };
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Tarnwick's background helper: keeps the runner going while you are logged in and "
+                       "shows its state in the tray. It is started at login; it takes no options."));
+    // Not addHelpOption(): its --help-all lists Qt's own options, which the helper does not take.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and build."));
+    parser.addOptions({help, version});
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "%s\n%s", qPrintable(parser.errorText()), qPrintable(helpText(parser)));
+        return Start::usage;
+    }
+    if (parser.isSet(help) || parser.isSet(version)) {
+        const QString text = parser.isSet(help)
+                                 ? helpText(parser)
+                                 : QStringLiteral("TarnwickHelper %1 (%2)\n")
+                                       .arg(QStringLiteral(TARNWICK_VERSION), QStringLiteral(TARNWICK_BUILD_NUMBER));
+        std::fputs(qPrintable(text), stdout);
+        return Start::done;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "TarnwickHelper takes no arguments.\n%s", qPrintable(helpText(parser)));
+        return Start::usage;
+    }
+    return Start::run;
+}
+
+QStringList argumentList(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+// The session's own quit (and QCoreApplication::quit from anywhere) arrives as a Quit event; it takes the
+// same road as a termination signal.
+class QuitRequests : public QObject
+{
+public:
+    explicit QuitRequests(std::function<void()> onRequest) : m_onRequest(std::move(onRequest)) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit) {
+            m_onRequest();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_onRequest;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("TarnwickHelper"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+    switch (handleCommandLine(argumentList(argc, argv))) {
+    case Start::done:
+        return 0;
+    case Start::usage:
+        return 2;
+    case Start::run:
+        break;
+    }
+
+    // One helper per session; a second one leaves quietly, without touching the runner.
+    const Result<HelperInstanceLock> lock = HelperInstanceLock::acquire(lockPatience);
+    if (!lock)
+        return 0;
+
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.tarnwick.mac.helper"));
+
+    HelperAppDelegate delegate;
+    QObject::connect(&delegate, &HelperAppDelegate::terminationConfirmed, &application, [] { QCoreApplication::exit(0); });
+    const auto terminationRequest = [&delegate] {
+        if (delegate.applicationShouldTerminate() == HelperAppDelegate::TerminateReply::now)
+            QCoreApplication::exit(0);
+    };
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &delegate, terminationRequest);
+    QuitRequests quitRequests(terminationRequest);
+    application.installEventFilter(&quitRequests);
+
+    QTimer::singleShot(0, &delegate, &HelperAppDelegate::applicationDidFinishLaunching);
+    application.exec();
+    return 0;
+}
