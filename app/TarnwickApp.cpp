@@ -1,0 +1,105 @@
+#include "TarnwickApp.h"
+
+#include "api/DeviceAPIClient.h"
+#include "common/HelperInstanceLock.h"
+#include "common/ProductionBaseURL.h"
+#include "config/AppPaths.h"
+#include "config/FileConfigStore.h"
+#include "credentials/SystemCredentialStore.h"
+#include "discovery/ProviderDiscovery.h"
+#include "model/AppModel.h"
+#include "platform/HostName.h"
+#include "platform/SystemBrowserSignIn.h"
+#include "platform/SystemFolderChooser.h"
+#include "platform/SystemLoginItemManager.h"
+#include "platform/SystemNetworkMonitor.h"
+#include "view/DesktopActions.h"
+#include "view/WindowLoader.h"
+
+#include <QCoreApplication>
+#include <QQuickWindow>
+
+namespace {
+
+const QString helperIdentifier = QStringLiteral("com.tarnwick.mac.helper");
+
+std::optional<pid_t> runningHelper()
+{
+    const std::optional<qint64> pid = HelperInstanceLock::runningHelperPid();
+    return pid ? std::optional<pid_t>(pid_t(*pid)) : std::nullopt;
+}
+
+AppModelParts systemParts(std::unique_ptr<SystemBrowserSignIn> signIn)
+{
+    AppModelParts parts;
+    parts.configStore = std::make_unique<FileConfigStore>(AppPaths::config());
+    parts.credentialStore = std::make_unique<SystemCredentialStore>(SystemCredentialStore::sharedAccessGroup(),
+                                                                    SystemCredentialStore::UnlockPrompt::allowed);
+    parts.api = std::make_unique<DeviceAPIClient>(productionBaseURL());
+    parts.loginItem = [] {
+        return std::make_shared<SystemLoginItemManager>(SystemLoginItemManager::installedLocations(helperIdentifier),
+                                                        runningHelper);
+    };
+    parts.signIn = std::move(signIn);
+    parts.discoverProviders = [] { return ProviderDiscovery().discover(); };
+    parts.folderChooser = std::make_unique<SystemFolderChooser>();
+    parts.networkMonitor = std::make_unique<SystemNetworkMonitor>();
+    parts.clock = std::make_unique<SystemClock>();
+    parts.deviceName = HostName::localizedName;
+    parts.statusPath = AppPaths::status();
+    parts.baseURL = productionBaseURL();
+    parts.appVersion = QStringLiteral(TARNWICK_VERSION);
+    parts.appBuild = QStringLiteral(TARNWICK_BUILD_NUMBER);
+    return parts;
+}
+
+QString logoMarkPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../Resources/LogoMark.png");
+}
+
+} // namespace
+
+TarnwickApp::TarnwickApp()
+{
+    auto signIn = std::make_unique<SystemBrowserSignIn>();
+    m_signIn = signIn.get();
+    AppModelParts parts = systemParts(std::move(signIn));
+    auto *chooser = static_cast<SystemFolderChooser *>(parts.folderChooser.get());
+    m_model = std::make_unique<AppModel>(std::move(parts));
+    m_desktop = std::make_unique<DesktopActions>(productionBaseURL());
+    m_loader = std::make_unique<WindowLoader>(*m_model, *m_desktop, logoMarkPath());
+    chooser->setParentWindow(m_loader->window());
+}
+
+TarnwickApp::~TarnwickApp()
+{
+    // The window goes before the model it shows.
+    m_loader.reset();
+}
+
+bool TarnwickApp::showWindow()
+{
+    if (!m_loader->window())
+        return false;
+    bringToFront();
+    return true;
+}
+
+void TarnwickApp::handleMessage(const QString &message)
+{
+    const QUrl url(message);
+    if (url.scheme() == QLatin1String("tarnwick") && m_signIn->acceptCallback(url))
+        return;
+    bringToFront();
+}
+
+void TarnwickApp::bringToFront()
+{
+    QQuickWindow *window = m_loader->window();
+    if (!window)
+        return;
+    window->show();
+    window->raise();
+    window->requestActivate();
+}

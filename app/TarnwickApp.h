@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+class AppModel;
+class DesktopActions;
+class SystemBrowserSignIn;
+class WindowLoader;
+
+// The setup application: one model for the program's lifetime and one window over it. Closing the
+// window keeps the program running; starting it again, or a tarnwick: URL, brings the window back.
+class TarnwickApp : public QObject
+{
+    Q_OBJECT
+public:
+    TarnwickApp();
+    ~TarnwickApp() override;
+
+    // False when the window could not be loaded.
+    bool showWindow();
+    // A message from another start of the program: a tarnwick: URL for the open sign-in, or nothing.
+    void handleMessage(const QString &message);
+
+private:
+    void bringToFront();
+
+    SystemBrowserSignIn *m_signIn = nullptr;
+    std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<DesktopActions> m_desktop;
+    std::unique_ptr<WindowLoader> m_loader;
+};

@@ -1,0 +1,77 @@
+#include "TarnwickApp.h"
+#include "platform/SingleInstance.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace {
+
+// The tarnwick: URL among the arguments, or nothing (a start that only wants the window).
+QString callbackArgument(const QStringList &arguments)
+{
+    for (const QString &argument : arguments) {
+        if (QUrl(argument).scheme() == QLatin1String("tarnwick"))
+            return argument;
+    }
+    return {};
+}
+
+QStringList argumentList(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The options are read before the application object exists, so --help and --version work
+    // without a display.
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Sets up this computer to take calls with Tarnwick."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("A tarnwick: link from the browser sign-in."),
+                                 QStringLiteral("[url]"));
+    if (!parser.parse(argumentList(argc, argv))) {
+        std::fprintf(stderr, "Tarnwick: %s\n", qUtf8Printable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(qUtf8Printable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::puts("Tarnwick " TARNWICK_VERSION " (" TARNWICK_BUILD_NUMBER ")");
+        return 0;
+    }
+    const QString message = callbackArgument(parser.positionalArguments());
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    QApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("tarnwick"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance(SingleInstance::defaultSocketPath());
+    if (instance.forward(message))
+        return 0;
+    // Without the socket the program still works; it only cannot be reached by a second start.
+    instance.listen();
+
+    TarnwickApp app;
+    if (!app.showWindow()) {
+        std::fputs("Tarnwick: the window could not be loaded.\n", stderr);
+        return 1;
+    }
+    QObject::connect(&instance, &SingleInstance::messageReceived, &app, &TarnwickApp::handleMessage);
+    if (!message.isEmpty())
+        app.handleMessage(message);
+    return application.exec();
+}

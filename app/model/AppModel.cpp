@@ -1,0 +1,692 @@
+#include "AppModel.h"
+
+#include "api/APIError.h"
+#include "api/PairingCredentialPersister.h"
+#include "credentials/DeviceCredentialParser.h"
+#include "credentials/KeychainError.h"
+#include "model/SignInError.h"
+#include "onboarding/OnboardingError.h"
+#include "pairing/PairingSecurity.h"
+#include "status/StatusStore.h"
+
+#include <QCoroFuture>
+#include <QDir>
+#include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+const QString callbackScheme = QStringLiteral("tarnwick");
+const QString confirmationFailed =
+    QStringLiteral("Could not confirm this Mac with Tarnwick. Check your connection and try again.");
+const QString helperCouldNotStart = QStringLiteral("The background service couldn't start.");
+const QString enableInLoginItems = QStringLiteral("Enable Tarnwick in Login Items so it can run after login.");
+const QString helperMissing = QStringLiteral("The background helper is missing. Reinstall Tarnwick.");
+const QString helperRegistrationFailed =
+    QStringLiteral("The background helper could not start. Reinstall Tarnwick if this continues.");
+const QString folderChooserTitle = QStringLiteral("Choose folders Tarnwick may use");
+const QString folderChooserAccept = QStringLiteral("Allow folders");
+
+ProviderReadiness readinessFromConfig(const ProviderPaths &paths)
+{
+    return ProviderReadiness{paths, paths.codex.has_value(), paths.claudeCode.has_value(), {}};
+}
+
+QString homeAbbreviated(const QString &path)
+{
+    const QString home = QDir::homePath();
+    if (path == home)
+        return QStringLiteral("~");
+    if (path.startsWith(home + QLatin1Char('/')))
+        return QLatin1Char('~') + path.mid(home.size());
+    return path;
+}
+
+QString lastPathComponent(const QString &path)
+{
+    const QString name = QFileInfo(QDir::cleanPath(path)).fileName();
+    return name.isEmpty() ? path : name;
+}
+
+QString recoveryActionRawName(HelperRecoveryAction action)
+{
+    switch (action) {
+    case HelperRecoveryAction::none:
+        return QStringLiteral("none");
+    case HelperRecoveryAction::registerHelper:
+        return QStringLiteral("register");
+    case HelperRecoveryAction::restart:
+        return QStringLiteral("restart");
+    case HelperRecoveryAction::enableInSystemSettings:
+        return QStringLiteral("enableInSystemSettings");
+    case HelperRecoveryAction::reinstall:
+        return QStringLiteral("reinstall");
+    }
+    return {};
+}
+
+} // namespace
+
+AppModel::AppModel(AppModelParts parts, QObject *parent)
+    : QObject(parent)
+    , m_parts(std::move(parts))
+    , m_appVersion(m_parts.appVersion.isEmpty() ? QStringLiteral("0.3.0") : m_parts.appVersion)
+    , m_appBuild(m_parts.appBuild.isEmpty() ? QStringLiteral("10") : m_parts.appBuild)
+{
+    m_recoveryTimer.setSingleShot(true);
+    m_recoveryTimer.setTimerType(Qt::PreciseTimer);
+    m_recoveryTimer.setInterval(m_parts.recoveryDelay);
+    connect(&m_recoveryTimer, &QTimer::timeout, this, &AppModel::checkHelperAfterGracePeriod);
+
+    restoreEarlierSetup();
+
+    m_statusTimer.setInterval(m_parts.statusInterval);
+    connect(&m_statusTimer, &QTimer::timeout, this, &AppModel::readStatus);
+    m_statusTimer.start();
+
+    connect(m_parts.networkMonitor.get(), &NetworkMonitoring::reachabilityChanged, this,
+            &AppModel::setNetworkAvailable, Qt::QueuedConnection);
+    m_parts.networkMonitor->start();
+
+    readStatus();
+}
+
+AppModel::~AppModel()
+{
+    // The monitor goes first so that no report arrives for a half-destroyed model.
+    m_parts.networkMonitor.reset();
+}
+
+// Start-up ------------------------------------------------------------------------------------------
+
+void AppModel::restoreEarlierSetup()
+{
+    if (Result<void> restored = restoreFromStores(); !restored)
+        needsAttention(restored.error().description);
+}
+
+Result<void> AppModel::restoreFromStores()
+{
+    Result<std::optional<AppConfig>> config = m_parts.configStore->load();
+    if (!config)
+        return failure(config.error());
+    Result<std::optional<QString>> credential = m_parts.credentialStore->read();
+    if (!credential)
+        return failure(credential.error());
+    if (*config)
+        restoreFromConfig(**config);
+    if (!*credential)
+        return {};
+
+    const std::optional<QUuid> id = DeviceCredentialParser::deviceId(**credential);
+    if (!id)
+        return failure(KeychainError::invalidData().toError());
+    m_deviceId = id;
+    if (*config && (*config)->isReadyForReconnect(*id)) {
+        setStep(OnboardingStep::connected);
+        resumeFinishedSetup(this, **credential);
+    } else {
+        setStep(OnboardingStep::providers);
+        resumePairedSetup(this, **credential);
+    }
+    return {};
+}
+
+void AppModel::restoreFromConfig(const AppConfig &config)
+{
+    m_deviceId = config.deviceId;
+    QList<QUrl> folders;
+    for (const QString &root : config.allowedRoots)
+        folders.append(QUrl::fromLocalFile(root));
+    setSelectedFolders(folders);
+    setProviderReadiness(readinessFromConfig(config.providerPaths));
+}
+
+QCoro::Task<> AppModel::resumeFinishedSetup(QPointer<AppModel> self, QString credential)
+{
+    co_await validateConnection(self, credential);
+    // A rejected credential has just unregistered the helper and reset setup; registering it again would
+    // start a helper that cannot authenticate.
+    if (self && self->m_machine.step != OnboardingStep::connect)
+        self->ensureHelperLifecycle();
+}
+
+QCoro::Task<> AppModel::resumePairedSetup(QPointer<AppModel> self, QString credential)
+{
+    co_await validateConnection(self, credential);
+    if (self && self->m_machine.step == OnboardingStep::providers)
+        self->checkProviders();
+}
+
+QCoro::Task<> AppModel::validateConnection(QPointer<AppModel> self, QString credential)
+{
+    const Result<Device> device = co_await self->m_parts.api->currentDevice(credential);
+    if (!self)
+        co_return;
+    // A device other than the one this computer knows counts as a failure, though not as a rejection.
+    if (!device && APIError::isUnauthorized(device.error()))
+        self->reconnectAccount();
+    else if (!device || self->m_deviceId != device->id)
+        self->needsAttention(confirmationFailed);
+    Q_EMIT self->operationFinished();
+}
+
+// Status reading --------------------------------------------------------------------------------------
+
+void AppModel::readStatus()
+{
+    const Result<std::optional<HelperStatus>> loaded = StatusStore(m_parts.statusPath).load();
+    setHelperStatus(loaded ? *loaded : std::nullopt);
+
+    if (m_machine.step == OnboardingStep::connected && m_helperStatus && !healthy())
+        needsAttention(helperCouldNotStart);
+
+    const QDateTime now = m_parts.clock->now();
+    if (m_machine.step == OnboardingStep::needsAttention && m_recoveryAction == HelperRecoveryAction::none
+        && m_helperStatus && m_helperStatus->isFresh(now, HelperRecoveryPolicy::freshnessWindow)) {
+        setStep(OnboardingStep::connected);
+        setErrorMessage(std::nullopt);
+        setRecoveryAction(HelperRecoveryAction::none);
+    }
+    refreshReadyStatus();
+}
+
+bool AppModel::healthy() const
+{
+    const HelperStatus::State state = m_helperStatus->state();
+    if (state != HelperStatus::State::starting && state != HelperStatus::State::connected)
+        return false;
+    const std::optional<QDateTime> &heartbeat = m_helperStatus->lastHeartbeat();
+    return heartbeat && heartbeat->msecsTo(m_parts.clock->now()) <= HelperRecoveryPolicy::freshnessWindow * 1000;
+}
+
+// Sign-in ---------------------------------------------------------------------------------------------
+
+void AppModel::connectDevice(std::optional<QUuid> existingDeviceId)
+{
+    setErrorMessage(std::nullopt);
+    const Result<PairingRequest> request = PairingSecurity::makeRequest();
+    if (!request) {
+        setErrorMessage(request.error().description);
+        return;
+    }
+    const QString name = m_parts.deviceName ? m_parts.deviceName() : QString();
+    const std::optional<QUrl> page = PairingSecurity::connectionURL(
+        m_parts.baseURL, *request, name.isEmpty() ? QStringLiteral("This Mac") : name, m_appVersion, m_appBuild,
+        existingDeviceId ? existingDeviceId : m_deviceId);
+    if (!page) {
+        setErrorMessage(QStringLiteral("The connection page address could not be made."));
+        return;
+    }
+    QPointer<AppModel> self(this);
+    const bool started = m_parts.signIn->start(*page, callbackScheme, [self, request = *request](Result<QUrl> outcome) {
+        // The sign-in may report from anywhere; the work happens on the main thread.
+        QMetaObject::invokeMethod(
+            self, [self, request, outcome] { completeSignIn(self, request, outcome); }, Qt::QueuedConnection);
+    });
+    setBusy(started);
+}
+
+void AppModel::cancelSignIn()
+{
+    m_parts.signIn->cancel();
+}
+
+QCoro::Task<> AppModel::completeSignIn(QPointer<AppModel> self, PairingRequest request, Result<QUrl> outcome)
+{
+    self->setBusy(false);
+    if (!outcome) {
+        if (!SignInError::isCanceledLogin(outcome.error()))
+            self->setErrorMessage(outcome.error().description);
+        Q_EMIT self->operationFinished();
+        co_return;
+    }
+    if (outcome->isEmpty()) {
+        self->setErrorMessage(description(PairingValidationError::invalidCallback));
+        Q_EMIT self->operationFinished();
+        co_return;
+    }
+    const std::expected<QString, PairingValidationError> code = PairingSecurity::validateCallback(*outcome, request.state);
+    if (!code) {
+        self->setErrorMessage(description(code.error()));
+        Q_EMIT self->operationFinished();
+        co_return;
+    }
+    const Result<DeviceExchange> exchange = co_await self->m_parts.api->exchange(*code, request.verifier);
+    if (!self)
+        co_return;
+    if (Result<void> paired = exchange ? self->pairedWith(*exchange) : failure(exchange.error()); !paired)
+        self->setErrorMessage(paired.error().description);
+    Q_EMIT self->operationFinished();
+}
+
+Result<void> AppModel::pairedWith(const DeviceExchange &exchange)
+{
+    if (Result<void> stored = PairingCredentialPersister(*m_parts.credentialStore).persist(exchange); !stored)
+        return stored;
+    m_deviceId = exchange.device.id;
+    const Result<bool> restored = restoreExistingSetup(exchange.device.id);
+    if (!restored)
+        return failure(restored.error());
+    if (*restored)
+        return {};
+    OnboardingStateMachine next = m_machine;
+    if (Result<void> moved = next.paired(); !moved)
+        return moved;
+    setMachine(next);
+    checkProviders();
+    return {};
+}
+
+Result<bool> AppModel::restoreExistingSetup(const QUuid &id)
+{
+    Result<std::optional<AppConfig>> loaded = m_parts.configStore->load();
+    if (!loaded)
+        return failure(loaded.error());
+    if (!*loaded || !(*loaded)->isReadyForReconnect(id))
+        return false;
+    AppConfig config = **loaded;
+    config.apiUrl = m_parts.baseURL.toString(QUrl::FullyEncoded);
+    config.deviceId = id;
+    config.appVersion = m_appVersion;
+    if (Result<void> saved = m_parts.configStore->save(config); !saved)
+        return failure(saved.error());
+    setStep(OnboardingStep::connected);
+    if (Result<void> registered = registerHelper(); !registered)
+        return failure(registered.error());
+    readStatus();
+    ensureHelperLifecycle();
+    return true;
+}
+
+// Coding agents ---------------------------------------------------------------------------------------
+
+void AppModel::checkProviders()
+{
+    setBusy(true);
+    setErrorMessage(std::nullopt);
+    runProviderCheck(this);
+}
+
+QCoro::Task<> AppModel::runProviderCheck(QPointer<AppModel> self)
+{
+    const ProviderReadiness readiness = co_await QtConcurrent::run(self->m_parts.discoverProviders);
+    if (!self)
+        co_return;
+    self->setBusy(false);
+    self->setProviderReadiness(readiness);
+    Q_EMIT self->operationFinished();
+}
+
+void AppModel::continueFromProviders()
+{
+    OnboardingStateMachine next = m_machine;
+    const ProviderPaths paths = m_providerReadiness ? m_providerReadiness->paths : ProviderPaths{};
+    if (Result<void> moved = next.providersVerified(paths); !moved) {
+        setErrorMessage(moved.error().description);
+        return;
+    }
+    setMachine(next);
+}
+
+// Folders ---------------------------------------------------------------------------------------------
+
+void AppModel::chooseFolders()
+{
+    chooseFoldersTask(this);
+}
+
+QCoro::Task<> AppModel::chooseFoldersTask(QPointer<AppModel> self)
+{
+    const std::optional<QList<QUrl>> chosen =
+        co_await self->m_parts.folderChooser->chooseFolders(folderChooserTitle, folderChooserAccept);
+    if (self && chosen)
+        self->setSelectedFolders(*chosen);
+}
+
+void AppModel::finishSetup()
+{
+    if (Result<void> finished = saveFinishedSetup(); !finished) {
+        needsAttention(finished.error().description);
+        return;
+    }
+    readStatus();
+    ensureHelperLifecycle();
+}
+
+Result<void> AppModel::saveFinishedSetup()
+{
+    if (!m_deviceId)
+        return failure(toError(OnboardingError::invalidTransition));
+    if (!m_providerReadiness || !m_providerReadiness->paths.hasProvider())
+        return failure(toError(OnboardingError::providerRequired));
+    const QStringList folders = selectedFolderPaths();
+    OnboardingStateMachine next = m_machine;
+    if (Result<void> moved = next.foldersSelected(folders); !moved)
+        return moved;
+    setMachine(next);
+    const AppConfig config{m_parts.baseURL.toString(QUrl::FullyEncoded), *m_deviceId, m_appVersion, folders,
+                           folders.first(), m_providerReadiness->paths};
+    if (Result<void> saved = m_parts.configStore->save(config); !saved)
+        return saved;
+    return registerHelper();
+}
+
+void AppModel::changeFolders()
+{
+    changeFoldersTask(this);
+}
+
+QCoro::Task<> AppModel::changeFoldersTask(QPointer<AppModel> self)
+{
+    co_await chooseFoldersTask(self);
+    if (!self || self->m_selectedFolders.isEmpty())
+        co_return;
+    if (Result<void> saved = self->saveChangedFolders(); !saved)
+        self->setErrorMessage(saved.error().description);
+    Q_EMIT self->operationFinished();
+}
+
+Result<void> AppModel::saveChangedFolders()
+{
+    Result<std::optional<AppConfig>> loaded = m_parts.configStore->load();
+    if (!loaded)
+        return failure(loaded.error());
+    if (!*loaded)
+        return failure(toError(OnboardingError::invalidTransition));
+    AppConfig config = **loaded;
+    config.allowedRoots = selectedFolderPaths();
+    config.defaultDirectory = config.allowedRoots.first();
+    return m_parts.configStore->save(config);
+}
+
+QStringList AppModel::selectedFolderPaths() const
+{
+    QStringList paths;
+    for (const QUrl &folder : m_selectedFolders)
+        paths.append(folder.toLocalFile());
+    return paths;
+}
+
+// Helper ----------------------------------------------------------------------------------------------
+
+HelperRegistrationService AppModel::registrationService() const
+{
+    return HelperRegistrationService(m_parts.loginItem());
+}
+
+Result<void> AppModel::registerHelper()
+{
+    return m_parts.loginItem()->registerItem();
+}
+
+void AppModel::ensureHelperLifecycle()
+{
+    m_recoveryTimer.stop();
+    HelperRegistrationService service = registrationService();
+    const HelperRecoveryAction action =
+        HelperRecoveryPolicy::action(service.state(), m_helperStatus, false, m_parts.clock->now());
+    if (!handleRecovery(action, service))
+        m_recoveryTimer.start();
+}
+
+void AppModel::checkHelperAfterGracePeriod()
+{
+    readStatus();
+    HelperRegistrationService service = registrationService();
+    const HelperRecoveryAction action =
+        HelperRecoveryPolicy::action(service.state(), m_helperStatus, true, m_parts.clock->now());
+    handleRecovery(action, service);
+    Q_EMIT operationFinished();
+}
+
+bool AppModel::handleRecovery(HelperRecoveryAction action, HelperRegistrationService &service)
+{
+    setRecoveryAction(action);
+    Result<void> attempt;
+    switch (action) {
+    case HelperRecoveryAction::none:
+        return false;
+    case HelperRecoveryAction::registerHelper:
+        attempt = service.enable();
+        break;
+    case HelperRecoveryAction::restart:
+        attempt = service.restart();
+        break;
+    case HelperRecoveryAction::enableInSystemSettings:
+        needsAttention(enableInLoginItems);
+        return true;
+    case HelperRecoveryAction::reinstall:
+        needsAttention(helperMissing);
+        return true;
+    }
+    if (!attempt) {
+        needsAttention(helperRegistrationFailed);
+        return true;
+    }
+    setHelperStatus(HelperStatus(HelperStatus::State::starting, m_parts.clock->now()));
+    setRecoveryAction(HelperRecoveryAction::none);
+    refreshReadyStatus();
+    return true;
+}
+
+void AppModel::reconnectAccount()
+{
+    const std::optional<QUuid> stored = storedDeviceId();
+    (void)m_parts.loginItem()->unregisterItem();
+    m_recoveryTimer.stop();
+    setRecoveryAction(HelperRecoveryAction::none);
+    setStep(OnboardingStep::connect);
+    connectDevice(stored ? stored : m_deviceId);
+}
+
+std::optional<QUuid> AppModel::storedDeviceId() const
+{
+    const Result<std::optional<QString>> credential = m_parts.credentialStore->read();
+    if (!credential || !*credential)
+        return std::nullopt;
+    return DeviceCredentialParser::deviceId(**credential);
+}
+
+// Log-out ---------------------------------------------------------------------------------------------
+
+void AppModel::logOut()
+{
+    setBusy(true);
+    logOutTask(this);
+}
+
+QCoro::Task<> AppModel::logOutTask(QPointer<AppModel> self)
+{
+    const Result<std::optional<QString>> credential = self->m_parts.credentialStore->read();
+    Result<void> outcome = credential ? Result<void>() : failure(credential.error());
+    if (outcome && *credential) {
+        outcome = co_await self->m_parts.api->disconnect(**credential);
+        if (!self)
+            co_return;
+    }
+    if (outcome)
+        outcome = self->m_parts.loginItem()->unregisterItem();
+    if (outcome)
+        outcome = self->m_parts.credentialStore->remove();
+    if (outcome)
+        outcome = self->m_parts.configStore->remove();
+    if (outcome) {
+        self->m_recoveryTimer.stop();
+        self->setStep(OnboardingStep::connect);
+        self->setHelperStatus(std::nullopt);
+        self->setRecoveryAction(HelperRecoveryAction::none);
+    } else {
+        self->setErrorMessage(outcome.error().description);
+    }
+    self->setBusy(false);
+    self->refreshReadyStatus();
+    Q_EMIT self->operationFinished();
+}
+
+// Published fields ------------------------------------------------------------------------------------
+
+void AppModel::needsAttention(const QString &message)
+{
+    OnboardingStateMachine next = m_machine;
+    next.needsAttention();
+    setMachine(next);
+    setErrorMessage(message);
+}
+
+void AppModel::setStep(OnboardingStep step)
+{
+    OnboardingStateMachine next = m_machine;
+    next.step = step;
+    setMachine(next);
+}
+
+void AppModel::setMachine(const OnboardingStateMachine &machine)
+{
+    if (m_machine == machine)
+        return;
+    m_machine = machine;
+    Q_EMIT machineChanged();
+    refreshReadyStatus();
+}
+
+void AppModel::setProviderReadiness(std::optional<ProviderReadiness> readiness)
+{
+    if (m_providerReadiness == readiness)
+        return;
+    m_providerReadiness = std::move(readiness);
+    Q_EMIT providerReadinessChanged();
+}
+
+void AppModel::setSelectedFolders(QList<QUrl> folders)
+{
+    if (m_selectedFolders == folders)
+        return;
+    m_selectedFolders = std::move(folders);
+    Q_EMIT selectedFoldersChanged();
+}
+
+void AppModel::setHelperStatus(std::optional<HelperStatus> status)
+{
+    if (m_helperStatus == status)
+        return;
+    m_helperStatus = std::move(status);
+    Q_EMIT helperStatusChanged();
+}
+
+void AppModel::setErrorMessage(std::optional<QString> message)
+{
+    if (m_errorMessage == message)
+        return;
+    m_errorMessage = std::move(message);
+    Q_EMIT errorMessageChanged();
+}
+
+void AppModel::setRecoveryAction(HelperRecoveryAction action)
+{
+    if (m_recoveryAction == action)
+        return;
+    m_recoveryAction = action;
+    Q_EMIT recoveryActionChanged();
+}
+
+void AppModel::setNetworkAvailable(bool available)
+{
+    if (m_networkAvailable == available)
+        return;
+    m_networkAvailable = available;
+    Q_EMIT networkAvailableChanged();
+    refreshReadyStatus();
+}
+
+void AppModel::setBusy(bool isBusy)
+{
+    if (m_busy == isBusy)
+        return;
+    m_busy = isBusy;
+    Q_EMIT busyChanged();
+}
+
+void AppModel::refreshReadyStatus()
+{
+    const ReadyStatus status =
+        ReadyStatusRule::decide(m_networkAvailable, m_helperStatus, m_machine.step, m_parts.clock->now());
+    if (m_readyStatus == status)
+        return;
+    m_readyStatus = status;
+    Q_EMIT readyStatusChanged();
+}
+
+// Values for the window -------------------------------------------------------------------------------
+
+QString AppModel::stepName() const
+{
+    return rawValue(m_machine.step);
+}
+
+QVariant AppModel::providerReadinessValue() const
+{
+    if (!m_providerReadiness)
+        return {};
+    return QVariantMap{{QStringLiteral("codexReady"), m_providerReadiness->codexReady},
+                       {QStringLiteral("claudeCodeReady"), m_providerReadiness->claudeCodeReady},
+                       {QStringLiteral("hasProvider"), m_providerReadiness->paths.hasProvider()},
+                       {QStringLiteral("messages"), m_providerReadiness->messages}};
+}
+
+QVariant AppModel::helperStatusValue() const
+{
+    if (!m_helperStatus)
+        return {};
+    QVariantMap status{{QStringLiteral("state"), HelperStatus::rawValue(m_helperStatus->state())}};
+    if (m_helperStatus->lastHeartbeat())
+        status.insert(QStringLiteral("lastHeartbeat"), *m_helperStatus->lastHeartbeat());
+    if (m_helperStatus->error())
+        status.insert(QStringLiteral("error"), *m_helperStatus->error());
+    return status;
+}
+
+QVariant AppModel::errorMessageValue() const
+{
+    return m_errorMessage ? QVariant(*m_errorMessage) : QVariant();
+}
+
+QString AppModel::recoveryActionName() const
+{
+    return recoveryActionRawName(m_recoveryAction);
+}
+
+QVariant AppModel::networkAvailableValue() const
+{
+    return m_networkAvailable ? QVariant(*m_networkAvailable) : QVariant();
+}
+
+QString AppModel::readyStatusName() const
+{
+    return ReadyStatusRule::name(m_readyStatus);
+}
+
+QVariantList AppModel::folderRows() const
+{
+    QVariantList rows;
+    for (const QString &path : selectedFolderPaths()) {
+        rows.append(QVariantMap{{QStringLiteral("name"), lastPathComponent(path)},
+                                {QStringLiteral("path"), path},
+                                {QStringLiteral("displayPath"), homeAbbreviated(path)}});
+    }
+    return rows;
+}
+
+QString AppModel::folderSummary() const
+{
+    QStringList names;
+    for (const QString &path : selectedFolderPaths())
+        names.append(lastPathComponent(path));
+    const QString label = names.size() == 1 ? QStringLiteral("Folder") : QStringLiteral("Folders");
+    return label + QStringLiteral(": ") + names.join(QStringLiteral(", "));
+}
+
+bool AppModel::signInOpen() const
+{
+    return m_busy && m_parts.signIn->isOpen();
+}

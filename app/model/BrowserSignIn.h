@@ -1,0 +1,25 @@
+#pragma once
+
+#include "common/Error.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+
+// The sign-in that runs in the user's browser. The page is opened; the callback URL comes back later
+// through the "tarnwick" scheme (or the user cancels), and the completion receives it exactly once.
+class BrowserSignIn
+{
+public:
+    using Completion = std::function<void(Result<QUrl>)>;
+
+    virtual ~BrowserSignIn() = default;
+
+    // Opens the page and answers whether it could. A sign-in that was still open is dropped without its
+    // completion being called: only the newest attempt reports.
+    virtual bool start(const QUrl &page, const QString &callbackScheme, Completion completion) = 0;
+    // Ends the open sign-in as a user cancellation (SignInError::canceledLogin).
+    virtual void cancel() = 0;
+    virtual bool isOpen() const = 0;
+};

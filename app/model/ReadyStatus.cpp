@@ -1,0 +1,38 @@
+#include "ReadyStatus.h"
+
+#include "recovery/HelperRecoveryPolicy.h"
+
+namespace ReadyStatusRule {
+
+ReadyStatus decide(std::optional<bool> networkAvailable, const std::optional<HelperStatus> &helperStatus,
+                   OnboardingStep step, const QDateTime &now)
+{
+    if (!networkAvailable)
+        return ReadyStatus::checkingConnection;
+    if (!*networkAvailable)
+        return ReadyStatus::offline;
+    if (helperStatus && helperStatus->isFresh(now, HelperRecoveryPolicy::freshnessWindow))
+        return ReadyStatus::readyForCalls;
+    if (step == OnboardingStep::connected && helperStatus && helperStatus->state() == HelperStatus::State::starting)
+        return ReadyStatus::gettingReady;
+    return ReadyStatus::couldNotStart;
+}
+
+QString name(ReadyStatus status)
+{
+    switch (status) {
+    case ReadyStatus::checkingConnection:
+        return QStringLiteral("checkingConnection");
+    case ReadyStatus::offline:
+        return QStringLiteral("offline");
+    case ReadyStatus::readyForCalls:
+        return QStringLiteral("readyForCalls");
+    case ReadyStatus::gettingReady:
+        return QStringLiteral("gettingReady");
+    case ReadyStatus::couldNotStart:
+        return QStringLiteral("couldNotStart");
+    }
+    return {};
+}
+
+} // namespace ReadyStatusRule

@@ -1,0 +1,40 @@
+#include "SystemBrowserSignIn.h"
+
+#include "UrlLauncher.h"
+#include "model/SignInError.h"
+
+bool SystemBrowserSignIn::start(const QUrl &page, const QString &callbackScheme, Completion completion)
+{
+    m_completion = nullptr;
+    if (!UrlLauncher::open(page))
+        return false;
+    m_scheme = callbackScheme;
+    m_completion = std::move(completion);
+    return true;
+}
+
+void SystemBrowserSignIn::cancel()
+{
+    if (m_completion)
+        finish(failure(SignInError::canceledLogin()));
+}
+
+bool SystemBrowserSignIn::isOpen() const
+{
+    return bool(m_completion);
+}
+
+bool SystemBrowserSignIn::acceptCallback(const QUrl &url)
+{
+    if (!m_completion || url.scheme().compare(m_scheme, Qt::CaseInsensitive) != 0)
+        return false;
+    finish(url);
+    return true;
+}
+
+void SystemBrowserSignIn::finish(Result<QUrl> outcome)
+{
+    // Cleared before the call: the completion may start the next sign-in.
+    Completion completion = std::exchange(m_completion, nullptr);
+    completion(std::move(outcome));
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "model/BrowserSignIn.h"
+
+// Opens the connection page in the user's browser and waits for the callback that the scheme handler
+// forwards to this running instance (acceptCallback). Any program may send such a URL, so the model
+// validates whatever arrives.
+class SystemBrowserSignIn final : public BrowserSignIn
+{
+public:
+    bool start(const QUrl &page, const QString &callbackScheme, Completion completion) override;
+    void cancel() override;
+    bool isOpen() const override;
+
+    // Hands a forwarded URL to the open sign-in; answers false (and does nothing) when none is open
+    // or the URL is of another scheme.
+    bool acceptCallback(const QUrl &url);
+
+private:
+    void finish(Result<QUrl> outcome);
+
+    QString m_scheme;
+    Completion m_completion;
+};

@@ -1,0 +1,78 @@
+import QtQuick
+import QtQuick.Layouts
+import "style" as Style
+import "screens"
+
+// The window's content: the brand row, the screen for the current step, and the error line.
+Rectangle {
+    id: view
+    objectName: "contentView"
+    property bool attemptedInitialSignIn: false
+    readonly property string step: appModel.step
+    readonly property bool readyScreen: step === "connected" || step === "needsAttention"
+
+    color: Style.Palette.paper
+    implicitWidth: 440
+    implicitHeight: Math.max(300, stack.implicitHeight + 64)
+
+    // On the first showing of the window the sign-in opens by itself, once (unless the model has
+    // already opened one).
+    function startInitialSignIn() {
+        if (attemptedInitialSignIn || step !== "connect")
+            return
+        attemptedInitialSignIn = true
+        if (!appModel.signInOpen)
+            appModel.signIn()
+    }
+
+    ColumnLayout {
+        id: stack
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.top: parent.top
+        anchors.margins: 32
+        spacing: 24
+
+        RowLayout {
+            objectName: "brandRow"
+            spacing: 9
+            Style.BrandMarkView {
+                color: Style.Palette.soft
+                Layout.preferredWidth: 18
+                Layout.preferredHeight: 18
+            }
+            Text {
+                text: "TARNWICK"
+                color: Style.Palette.soft
+                font.family: Style.Fonts.monospace
+                font.pixelSize: 10
+                font.weight: Font.Medium
+                font.letterSpacing: 1.2
+            }
+        }
+
+        Loader {
+            objectName: "screenLoader"
+            Layout.fillWidth: true
+            sourceComponent: view.step === "connect" ? connectScreen
+                           : view.step === "providers" ? providersScreen
+                           : view.step === "folders" ? foldersScreen
+                           : readyScreenComponent
+        }
+
+        Text {
+            objectName: "errorLine"
+            visible: !view.readyScreen && appModel.errorMessage !== undefined && appModel.errorMessage !== null
+            text: visible ? appModel.errorMessage : ""
+            color: Style.Palette.rust
+            font.pixelSize: Style.Fonts.callout
+            wrapMode: Text.Wrap
+            Layout.fillWidth: true
+        }
+    }
+
+    Component { id: connectScreen; ConnectScreen {} }
+    Component { id: providersScreen; ProvidersScreen {} }
+    Component { id: foldersScreen; FoldersScreen {} }
+    Component { id: readyScreenComponent; ReadyScreen {} }
+}

@@ -1,0 +1,107 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import "../style" as Style
+
+ColumnLayout {
+    id: screen
+    objectName: "foldersScreen"
+    readonly property var rows: appModel.folderRows
+
+    spacing: 14
+
+    StepLabel { text: "STEP 3 OF 3" }
+    ScreenTitle { text: "Choose folders" }
+    Text {
+        text: "Tasks can read and change files only in folders you choose."
+        color: Style.Palette.soft
+        font.pixelSize: Style.Fonts.body
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
+
+    Style.SecondaryButton {
+        objectName: "chooseFoldersButton"
+        visible: screen.rows.length === 0
+        text: "Choose Folders…"
+        onClicked: appModel.chooseFolders()
+    }
+
+    Rectangle {
+        objectName: "folderBox"
+        visible: screen.rows.length > 0
+        Layout.fillWidth: true
+        implicitHeight: box.implicitHeight + 28
+        radius: 10
+        color: Style.Palette.surface
+        border.width: 1
+        border.color: Style.Palette.line
+
+        ColumnLayout {
+            id: box
+            anchors.fill: parent
+            anchors.margins: 14
+            spacing: 10
+
+            RowLayout {
+                Layout.fillWidth: true
+                StepLabel {
+                    objectName: "folderBoxHeader"
+                    text: screen.rows.length === 1 ? "SELECTED FOLDER" : "SELECTED FOLDERS"
+                }
+                Item { Layout.fillWidth: true }
+                Style.SecondaryButton {
+                    objectName: "changeChosenFoldersButton"
+                    compact: true
+                    text: "Change…"
+                    onClicked: appModel.chooseFolders()
+                }
+            }
+            Repeater {
+                objectName: "folderRows"
+                model: screen.rows
+                RowLayout {
+                    required property var modelData
+                    spacing: 9
+                    Layout.fillWidth: true
+                    Style.Symbol {
+                        name: "checkmark.circle.fill"
+                        color: Style.Palette.green
+                        Layout.preferredWidth: 16
+                        Layout.preferredHeight: 16
+                    }
+                    ColumnLayout {
+                        spacing: 2
+                        Layout.fillWidth: true
+                        Text {
+                            text: modelData.name
+                            color: Style.Palette.ink
+                            font.pixelSize: Style.Fonts.callout
+                            font.weight: Font.Medium
+                            elide: Text.ElideMiddle
+                            Layout.fillWidth: true
+                        }
+                        Text {
+                            text: modelData.displayPath
+                            color: Style.Palette.soft
+                            font.pixelSize: Style.Fonts.caption
+                            elide: Text.ElideMiddle
+                            Layout.fillWidth: true
+                        }
+                    }
+                    HoverHandler { id: rowHover }
+                    ToolTip.visible: rowHover.hovered
+                    ToolTip.text: modelData.path
+                    ToolTip.delay: 600
+                }
+            }
+        }
+    }
+
+    Style.PrimaryButton {
+        objectName: "finishSetupButton"
+        text: "Finish Setup"
+        enabled: screen.rows.length > 0
+        onClicked: appModel.finishSetup()
+    }
+}

@@ -1,0 +1,12 @@
+import QtQuick
+import QtQuick.Layouts
+import "../style" as Style
+
+Text {
+    color: Style.Palette.ink
+    font.family: Style.Fonts.serif
+    font.pixelSize: 25
+    font.weight: Font.Medium
+    wrapMode: Text.Wrap
+    Layout.fillWidth: true
+}

@@ -1,0 +1,20 @@
+#include "DesktopActions.h"
+
+#include "platform/SystemLoginItemManager.h"
+#include "platform/UrlLauncher.h"
+
+DesktopActions::DesktopActions(QUrl dashboard, QObject *parent)
+    : QObject(parent)
+    , m_dashboard(std::move(dashboard))
+{
+}
+
+void DesktopActions::openDashboard()
+{
+    UrlLauncher::open(m_dashboard);
+}
+
+void DesktopActions::openLoginItemsSettings()
+{
+    SystemLoginItemManager::openSystemSettingsLoginItems();
+}

@@ -1,0 +1,12 @@
+#!/bin/sh
+# Draws every screen of the setup window under Xvfb and saves the pictures to docs/screens/.
+#   tests/app/take-screenshots.sh [build directory]     (default: build/debug)
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=${1:-"$root/build/debug"}
+cmake --build "$build" --target tst_appscreens
+mkdir -p "$root/docs/screens"
+TARNWICK_SCREENSHOT_DIR="$root/docs/screens" \
+  "$root/tests/run-isolated.sh" --keyring --display -- "$build/tests/app/tst_appscreens"
+echo "Saved to $root/docs/screens/"
