@@ -1,9 +1,8 @@
+#include "PairedSetup.h"
 #include "RunnerBundle.h"
 #include "TestKeyring.h"
 
 #include "config/AppPaths.h"
-#include "config/FileConfigStore.h"
-#include "credentials/SystemCredentialStore.h"
 #include "status/StatusStore.h"
 
 #include <QDeadlineTimer>
@@ -70,13 +69,7 @@ private Q_SLOTS:
     {
         QDir(AppPaths::applicationSupportDirectory()).removeRecursively();
         QVERIFY(TestKeyring::unlockDefault());
-        QVERIFY(SystemCredentialStore(std::nullopt).save(QStringLiteral(
-            "twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301.abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJKLMNOP")));
-        const AppConfig config{QStringLiteral("http://127.0.0.1:9/"),
-                               QUuid(QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301")),
-                               QStringLiteral("0.3.0"), {QDir::homePath()}, QDir::homePath(),
-                               ProviderPaths{QStringLiteral("/usr/bin/codex"), std::nullopt}};
-        QVERIFY(FileConfigStore(AppPaths::config()).save(config));
+        QVERIFY(PairedSetup::write());
         m_bundle = std::make_unique<RunnerBundle>();
     }
 

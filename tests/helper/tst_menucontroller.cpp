@@ -1,4 +1,5 @@
 #include "LocalServiceProcess.h"
+#include "PairedSetup.h"
 #include "RunnerBundle.h"
 #include "ScriptedServer.h"
 #include "TestKeyring.h"
@@ -25,8 +26,7 @@ using State = HelperStatus::State;
 
 namespace {
 
-const QString credential = QStringLiteral("twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301."
-                                          "abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJKLMNOP");
+const QString credential = PairedSetup::credential();
 const QString activityPath = QStringLiteral("/api/devices/me/activity");
 const QString taskA = QStringLiteral("6a1f0c3e-2b7d-4e59-9c1a-0d8e7f6a5b41");
 
@@ -50,10 +50,7 @@ QByteArray activityJson(const QString &runningLabel, int recentCount)
 
 void writeConfig(const QString &apiUrl)
 {
-    const AppConfig config{apiUrl, QUuid(QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301")),
-                           QStringLiteral("0.3.0"), {QDir::homePath()}, QDir::homePath(),
-                           ProviderPaths{QStringLiteral("/usr/bin/codex"), std::nullopt}};
-    QVERIFY(FileConfigStore(AppPaths::config()).save(config));
+    QVERIFY(FileConfigStore(AppPaths::config()).save(PairedSetup::config(apiUrl)));
 }
 
 MenuItem label(const QString &text)

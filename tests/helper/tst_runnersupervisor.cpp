@@ -1,3 +1,4 @@
+#include "PairedSetup.h"
 #include "RunnerBundle.h"
 #include "TestKeyring.h"
 
@@ -19,8 +20,7 @@ using State = HelperStatus::State;
 
 namespace {
 
-const QString credential = QStringLiteral("twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301."
-                                          "abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJKLMNOP");
+const QString credential = PairedSetup::credential();
 
 const QString disconnected = QStringLiteral("This Mac is disconnected. Open Tarnwick to reconnect.");
 const QString setupIncomplete = QStringLiteral("Setup is incomplete. Open Tarnwick to finish.");
@@ -32,19 +32,9 @@ const QString crashed = QStringLiteral("The runner stopped unexpectedly. Restart
 const RunnerSupervisorTiming timing{50ms, 300ms, 150ms, 300ms};
 constexpr int patience = 10000;
 
-AppConfig sampleConfig()
-{
-    return AppConfig{QStringLiteral("http://127.0.0.1:9/"),
-                     QUuid(QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301")),
-                     QStringLiteral("0.3.0"),
-                     {QDir::homePath()},
-                     QDir::homePath(),
-                     ProviderPaths{QStringLiteral("/usr/bin/codex"), std::nullopt}};
-}
-
 void writeConfig()
 {
-    QVERIFY(FileConfigStore(AppPaths::config()).save(sampleConfig()));
+    QVERIFY(FileConfigStore(AppPaths::config()).save(PairedSetup::config()));
 }
 
 void storeCredential()
@@ -192,7 +182,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("brokenBundleFile");
         QTest::addColumn<QString>("message");
 
-        const QByteArray valid = sampleConfig().encoded();
+        const QByteArray valid = PairedSetup::config().encoded();
         const QString runtime = QStringLiteral("Contents/Resources/runtime/node");
         const QString script = QStringLiteral("Contents/Resources/runner/runner.js");
         QTest::newRow("no credential") << false << valid << QString() << disconnected;
