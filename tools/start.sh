@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release preset, starts the local service and opens Tarnwick against it.
+# Installs what is missing, builds the release preset, starts the local service (or keeps the one already
+# running) and opens Tarnwick against it. Safe to run again at any time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -8,11 +9,38 @@ cmake --build --preset release
 build=build/release
 app="$build/Tarnwick.app/Contents/MacOS/Tarnwick"
 service="$build/tools/tarnwick-local-service"
-if [ ! -x "$app" ] || [ ! -x "$service" ]; then
-  echo "Built. The setup application and the local service are not part of this checkout yet." >&2
-  exit 0
+
+# The programs talk to the base URL built into them; the local service stands in for it when that is a
+# loopback address.
+base_url=$(sed -n 's/^TARNWICK_BASE_URL:[A-Z]*=//p' "$build/CMakeCache.txt")
+port=""
+if [[ "$base_url" =~ ^http://(127\.0\.0\.1|localhost):([0-9]+)(/|$) ]]; then
+  port=${BASH_REMATCH[2]}
 fi
-"$service" &
-service_pid=$!
-trap 'kill "$service_pid" 2>/dev/null' EXIT
-"$app"
+
+listening() {
+  (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+if [ -n "$port" ] && ! listening "$port"; then
+  # Detached, so it keeps serving the helper after this script and the window have ended.
+  log="$build/tools/local-service.log"
+  setsid "$service" --port "$port" </dev/null >"$log" 2>&1 &
+  service_pid=$!
+  disown
+  tries=0
+  until listening "$port"; do
+    tries=$((tries + 1))
+    if [ "$tries" -ge 100 ] || ! kill -0 "$service_pid" 2>/dev/null; then
+      echo "The local service did not start; see $log." >&2
+      exit 1
+    fi
+    sleep 0.1
+  done
+  echo "The local service listens on $base_url (stop it with: kill $service_pid)."
+elif [ -n "$port" ]; then
+  echo "The local service already listens on $base_url."
+fi
+
+# A second start only brings the running window to the front.
+exec "$app"
