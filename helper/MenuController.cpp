@@ -8,7 +8,7 @@
 #include "common/ProductionBaseURL.h"
 #include "config/AppPaths.h"
 #include "menu/MenuStatusPresentation.h"
-#include "platform/UrlLauncher.h"
+#include "common/UrlLauncher.h"
 #include "status/StatusStore.h"
 
 #include <QDir>

@@ -183,7 +183,7 @@ void AppModel::readStatus()
 
     const QDateTime now = m_parts.clock->now();
     if (m_machine.step == OnboardingStep::needsAttention && m_recoveryAction == HelperRecoveryAction::none
-        && m_helperStatus && m_helperStatus->isFresh(now, HelperRecoveryPolicy::freshnessWindow)) {
+        && m_helperStatus && m_helperStatus->isFresh(now, HelperStatus::freshnessWindow)) {
         setStep(OnboardingStep::connected);
         setErrorMessage(std::nullopt);
         setRecoveryAction(HelperRecoveryAction::none);
@@ -197,7 +197,7 @@ bool AppModel::healthy() const
     if (state != HelperStatus::State::starting && state != HelperStatus::State::connected)
         return false;
     const std::optional<QDateTime> &heartbeat = m_helperStatus->lastHeartbeat();
-    return heartbeat && heartbeat->msecsTo(m_parts.clock->now()) <= HelperRecoveryPolicy::freshnessWindow * 1000;
+    return heartbeat && heartbeat->msecsTo(m_parts.clock->now()) <= HelperStatus::freshnessWindow * 1000;
 }
 
 // Sign-in ---------------------------------------------------------------------------------------------

@@ -11,7 +11,7 @@ ReadyStatus decide(std::optional<bool> networkAvailable, const std::optional<Hel
         return ReadyStatus::checkingConnection;
     if (!*networkAvailable)
         return ReadyStatus::offline;
-    if (helperStatus && helperStatus->isFresh(now, HelperRecoveryPolicy::freshnessWindow))
+    if (helperStatus && helperStatus->isFresh(now, HelperStatus::freshnessWindow))
         return ReadyStatus::readyForCalls;
     if (step == OnboardingStep::connected && helperStatus && helperStatus->state() == HelperStatus::State::starting)
         return ReadyStatus::gettingReady;

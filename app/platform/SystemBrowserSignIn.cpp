@@ -1,6 +1,6 @@
 #include "SystemBrowserSignIn.h"
 
-#include "UrlLauncher.h"
+#include "common/UrlLauncher.h"
 #include "model/SignInError.h"
 
 bool SystemBrowserSignIn::start(const QUrl &page, const QString &callbackScheme, Completion completion)

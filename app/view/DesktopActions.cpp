@@ -1,7 +1,7 @@
 #include "DesktopActions.h"
 
 #include "platform/SystemLoginItemManager.h"
-#include "platform/UrlLauncher.h"
+#include "common/UrlLauncher.h"
 
 DesktopActions::DesktopActions(QUrl dashboard, QObject *parent)
     : QObject(parent)

@@ -1,12 +1,5 @@
 #include "MenuStatusPresentation.h"
 
-namespace {
-
-// Three heartbeat periods of the supervisor.
-constexpr double freshnessWindow = 45.0;
-
-} // namespace
-
 MenuStatusPresentation MenuStatusPresentation::ready()
 {
     return {QStringLiteral("Ready for tasks"), QStringLiteral("laptopcomputer")};
@@ -38,5 +31,5 @@ MenuStatusPresentation MenuStatusPresentation::make(const std::optional<HelperSt
     case HelperStatus::State::connected:
         break;
     }
-    return helperStatus->isFresh(now, freshnessWindow) ? ready() : starting();
+    return helperStatus->isFresh(now, HelperStatus::freshnessWindow) ? ready() : starting();
 }

@@ -17,7 +17,7 @@ HelperRecoveryAction action(LoginItemState loginItemState, const std::optional<H
     }
     if (!gracePeriodElapsed)
         return HelperRecoveryAction::none;
-    if (!status || !status->isFresh(now, freshnessWindow))
+    if (!status || !status->isFresh(now, HelperStatus::freshnessWindow))
         return HelperRecoveryAction::restart;
     return HelperRecoveryAction::none;
 }

@@ -11,9 +11,6 @@
 // Decides how to recover the background helper from its login-item state and its last published status.
 namespace HelperRecoveryPolicy {
 
-// A connected status counts as fresh when its heartbeat is at most this many seconds old.
-inline constexpr double freshnessWindow = 45.0;
-
 // The login-item state decides first; once the helper is registered and its start-up grace period is over,
 // anything but a fresh connected status asks for a restart. `status` is nullopt when none could be read.
 HelperRecoveryAction action(LoginItemState loginItemState, const std::optional<HelperStatus> &status,

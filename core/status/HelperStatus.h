@@ -28,6 +28,10 @@ public:
     const std::optional<QDateTime> &lastHeartbeat() const { return m_lastHeartbeat; }
     const std::optional<QString> &error() const { return m_error; }
 
+    // The one age, in seconds, under which the menu, the setup application and the recovery policy all
+    // take a connected status as fresh.
+    static constexpr double freshnessWindow = 45.0;
+
     // Connected with a heartbeat at most `maximumAge` seconds before `now`; a heartbeat later than `now`
     // counts as fresh.
     bool isFresh(const QDateTime &now, double maximumAge) const;

@@ -1,6 +1,5 @@
 #include "UrlLauncher.h"
 
-#include <QDesktopServices>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -39,7 +38,7 @@ bool open(const QUrl &url)
         }
         return false;
     }
-    return QDesktopServices::openUrl(url);
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
 }
 
 } // namespace UrlLauncher
