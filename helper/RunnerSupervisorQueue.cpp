@@ -175,10 +175,14 @@ void RunnerSupervisorQueue::failLaunch()
     m_process = nullptr;
     if (process) {
         // The exit of a process given up here is ignored when it comes; only its object is freed then.
-        if (process->state() != QProcess::NotRunning)
+        // One that ignores the terminate signal is killed before the next launch, so that two runners
+        // never run at once.
+        if (process->state() != QProcess::NotRunning) {
             process->terminate();
-        else
+            QTimer::singleShot(m_timing.killDelay, Qt::PreciseTimer, process, [process] { process->kill(); });
+        } else {
             process->deleteLater();
+        }
     }
     publish(HelperStatus::State::needsAttention, couldNotStartMessage);
     scheduleLaunch(m_timing.relaunchDelay);

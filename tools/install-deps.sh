@@ -18,8 +18,6 @@ packages=(
   nodejs
   # tests: a private session bus, a Secret Service, an X server
   xvfb xauth dbus gnome-keyring libsecret-tools fonts-dejavu-core xdg-utils
-  # tests: answering the keyring's unlock prompt from a test prompter
-  libgcr-3-dev
 )
 
 missing=()

@@ -1,5 +1,6 @@
 // How much the setup window's model costs while it sits on the ready screen: one status reading (the
 // 3-second tick) and the repaint of a symbol. Prints figures; run by hand.
+#include "BenchAppParts.h"
 #include "model/AppModel.h"
 #include "view/SymbolItem.h"
 
@@ -17,51 +18,6 @@
 
 namespace {
 
-class MemoryConfigStore final : public ConfigStoring
-{
-public:
-    Result<std::optional<AppConfig>> load() override { return config; }
-    Result<void> save(const AppConfig &value) override
-    {
-        config = value;
-        return {};
-    }
-    Result<void> remove() override
-    {
-        config.reset();
-        return {};
-    }
-    std::optional<AppConfig> config;
-};
-
-class MemoryCredentialStore final : public CredentialStoring
-{
-public:
-    Result<void> save(const QString &) const override { return {}; }
-    Result<std::optional<QString>> read() const override { return std::optional<QString>(); }
-    Result<void> remove() const override { return {}; }
-};
-
-class QuietNetwork final : public NetworkMonitoring
-{
-public:
-    void start() override {}
-};
-
-class NoSignIn final : public BrowserSignIn
-{
-public:
-    bool start(const QUrl &, const QString &, Completion) override { return false; }
-    void cancel() override {}
-    bool isOpen() const override { return false; }
-};
-
-class NoChooser final : public FolderChoosing
-{
-public:
-    QCoro::Task<std::optional<QList<QUrl>>> chooseFolders(const QString &, const QString &) override { co_return std::nullopt; }
-};
-
 void report(const char *what, qint64 nanoseconds, int rounds)
 {
     std::printf("%-38s %10.2f µs\n", what, double(nanoseconds) / rounds / 1000.0);
@@ -77,19 +33,7 @@ int main(int argc, char *argv[])
     QGuiApplication application(argc, argv);
 
     (void)StatusStore(AppPaths::status()).save(HelperStatus(HelperStatus::State::connected, QDateTime::currentDateTimeUtc()));
-    AppModelParts parts;
-    parts.configStore = std::make_unique<MemoryConfigStore>();
-    parts.credentialStore = std::make_unique<MemoryCredentialStore>();
-    parts.api = std::make_unique<DeviceAPIClient>(QUrl(QStringLiteral("http://127.0.0.1:9/")));
-    parts.loginItem = [] { return std::shared_ptr<LoginItemManaging>(); };
-    parts.signIn = std::make_unique<NoSignIn>();
-    parts.discoverProviders = [] { return ProviderReadiness{}; };
-    parts.folderChooser = std::make_unique<NoChooser>();
-    parts.networkMonitor = std::make_unique<QuietNetwork>();
-    parts.clock = std::make_unique<SystemClock>();
-    parts.statusPath = AppPaths::status();
-    parts.baseURL = QUrl(QStringLiteral("http://127.0.0.1:9/"));
-    AppModel model(std::move(parts));
+    AppModel model(benchAppParts());
 
     constexpr int rounds = 5000;
     QElapsedTimer timer;

@@ -1,9 +1,6 @@
 #include "AppTestSupport.h"
 
-#include "api/DeviceAPIClient.h"
 #include "config/AppPaths.h"
-#include "config/FileConfigStore.h"
-#include "credentials/SystemCredentialStore.h"
 #include "model/SignInError.h"
 #include "pairing/PairingSecurity.h"
 #include "status/StatusStore.h"
@@ -14,34 +11,21 @@
 #include <QTest>
 #include <QThread>
 
-LocalService::LocalService(QStringList extraArguments)
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The tarnwick: link the service's connection page redirects to.
+QUrl followConnectionPage(QNetworkAccessManager &network, const QUrl &page)
 {
-    m_process.setProcessChannelMode(QProcess::SeparateChannels);
-    m_process.start(QStringLiteral(LOCAL_SERVICE_PATH), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
-    if (!m_process.waitForStarted(5000))
-        return;
-    while (!m_process.canReadLine() && m_process.waitForReadyRead(5000)) {
-    }
-    const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-    const qsizetype at = line.indexOf(QLatin1String("http://"));
-    if (at >= 0)
-        m_baseURL = QUrl(line.mid(at));
+    QNetworkRequest request(page);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    std::unique_ptr<QNetworkReply> reply(network.get(request));
+    QSignalSpy(reply.get(), &QNetworkReply::finished).wait(5000);
+    return reply->header(QNetworkRequest::LocationHeader).toUrl();
 }
 
-LocalService::~LocalService()
-{
-    stop();
-}
-
-void LocalService::stop()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000))
-        m_process.kill();
-    m_process.waitForFinished(5000);
-}
+} // namespace
 
 bool FakeSignIn::start(const QUrl &page, const QString &callbackScheme, Completion completion)
 {
@@ -51,18 +35,16 @@ bool FakeSignIn::start(const QUrl &page, const QString &callbackScheme, Completi
     if (behaviour == Behaviour::cannotOpen)
         return false;
     m_completion = std::move(completion);
-    if (behaviour == Behaviour::stayOpen)
-        return true;
-
-    QNetworkRequest request(page);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    QNetworkReply *reply = m_network.get(request);
-    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
-        reply->deleteLater();
-        const QUrl location = reply->header(QNetworkRequest::LocationHeader).toUrl();
-        if (m_completion)
-            finish(location);
-    });
+    if (behaviour == Behaviour::followRedirect) {
+        QNetworkRequest request(page);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        QNetworkReply *reply = m_network.get(request);
+        QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
+            reply->deleteLater();
+            if (m_completion)
+                finish(reply->header(QNetworkRequest::LocationHeader).toUrl());
+        });
+    }
     return true;
 }
 
@@ -72,39 +54,28 @@ void FakeSignIn::cancel()
         finish(failure(SignInError::canceledLogin()));
 }
 
-void FakeSignIn::finish(Result<QUrl> outcome)
+Result<void> FakeLoginItem::registerItem()
 {
-    Completion completion = std::exchange(m_completion, nullptr);
-    completion(std::move(outcome));
-}
-
-Result<void> FakeLoginItemManager::registerItem()
-{
-    m_record->calls.append(QStringLiteral("register"));
-    if (m_record->state != LoginItemState::notRegistered)
+    calls.append(u"register"_s);
+    if (currentState != LoginItemState::notRegistered)
         return {};
-    if (m_record->registerFailure)
-        return failure(*m_record->registerFailure);
-    m_record->state = LoginItemState::enabled;
+    if (registerFailure)
+        return failure(*registerFailure);
+    currentState = LoginItemState::enabled;
     return {};
 }
 
-Result<void> FakeLoginItemManager::unregisterItem()
+Result<void> FakeLoginItem::unregisterItem()
 {
-    m_record->calls.append(QStringLiteral("unregister"));
-    if (m_record->state == LoginItemState::notRegistered)
-        return {};
-    if (m_record->unregisterFailure)
-        return failure(*m_record->unregisterFailure);
-    m_record->state = LoginItemState::notRegistered;
+    calls.append(u"unregister"_s);
+    currentState = LoginItemState::notRegistered;
     return {};
 }
 
 QCoro::Task<std::optional<QList<QUrl>>> FakeFolderChooser::chooseFolders(const QString &title, const QString &acceptLabel)
 {
     ++calls;
-    lastTitle = title;
-    lastAcceptLabel = acceptLabel;
+    lastTexts = {title, acceptLabel};
     // A real chooser answers later, after the event loop has run.
     co_await QCoro::sleepFor(std::chrono::milliseconds(1));
     co_return answer;
@@ -112,36 +83,28 @@ QCoro::Task<std::optional<QList<QUrl>>> FakeFolderChooser::chooseFolders(const Q
 
 AppModelParts testParts(const QUrl &baseURL, Seams &seams, ProviderReadiness discovered)
 {
+    seams = Seams{};
+    seams.loginItem = std::make_shared<FakeLoginItem>();
+    seams.discoveries = std::make_shared<int>(0);
     AppModelParts parts;
     parts.configStore = std::make_unique<FileConfigStore>(AppPaths::config());
     parts.credentialStore = std::make_unique<SystemCredentialStore>(std::nullopt);
     parts.api = std::make_unique<DeviceAPIClient>(baseURL);
-    seams.loginItem = std::make_shared<LoginItemRecord>();
-    parts.loginItem = [record = seams.loginItem] { return std::make_shared<FakeLoginItemManager>(record); };
-    auto signIn = std::make_unique<FakeSignIn>();
-    seams.signIn = signIn.get();
-    parts.signIn = std::move(signIn);
-    seams.discoveries = std::make_shared<int>(0);
+    parts.loginItem = [item = seams.loginItem] { return item; };
+    parts.signIn = std::unique_ptr<FakeSignIn>(seams.signIn = new FakeSignIn);
     parts.discoverProviders = [discovered, count = seams.discoveries] {
-        // Discovery blocks while the agents answer.
-        QThread::msleep(50);
+        QThread::msleep(50); // discovery blocks while the agents answer
         ++*count;
         return discovered;
     };
-    auto chooser = std::make_unique<FakeFolderChooser>();
-    seams.chooser = chooser.get();
-    parts.folderChooser = std::move(chooser);
-    auto network = std::make_unique<FakeNetworkMonitor>();
-    seams.network = network.get();
-    parts.networkMonitor = std::move(network);
-    auto clock = std::make_unique<ManualClock>();
-    seams.clock = clock.get();
-    parts.clock = std::move(clock);
-    parts.deviceName = [] { return QStringLiteral("Studio Mac"); };
+    parts.folderChooser = std::unique_ptr<FakeFolderChooser>(seams.chooser = new FakeFolderChooser);
+    parts.networkMonitor = std::unique_ptr<FakeNetworkMonitor>(seams.network = new FakeNetworkMonitor);
+    parts.clock = std::unique_ptr<ManualClock>(seams.clock = new ManualClock);
+    parts.deviceName = [] { return u"Studio Mac"_s; };
     parts.statusPath = AppPaths::status();
     parts.baseURL = baseURL;
-    parts.appVersion = QStringLiteral("0.3.0");
-    parts.appBuild = QStringLiteral("10");
+    parts.appVersion = u"0.3.0"_s;
+    parts.appBuild = u"10"_s;
     parts.statusInterval = std::chrono::milliseconds(300);
     parts.recoveryDelay = std::chrono::milliseconds(300);
     return parts;
@@ -149,7 +112,7 @@ AppModelParts testParts(const QUrl &baseURL, Seams &seams, ProviderReadiness dis
 
 QString madeUpCredential(const QUuid &deviceId)
 {
-    return QStringLiteral("twk_device_") + deviceId.toString(QUuid::WithoutBraces).toUpper() + QLatin1Char('.')
+    return u"twk_device_"_s + deviceId.toString(QUuid::WithoutBraces).toUpper() + QLatin1Char('.')
            + QString(43, QLatin1Char('a'));
 }
 
@@ -160,13 +123,7 @@ void writeHelperStatus(const HelperStatus &status)
 
 bool waitForOperation(AppModel &model, int timeoutMs)
 {
-    QSignalSpy finished(&model, &AppModel::operationFinished);
-    return finished.wait(timeoutMs);
-}
-
-SystemCredentialStore keychain()
-{
-    return SystemCredentialStore(std::nullopt);
+    return QSignalSpy(&model, &AppModel::operationFinished).wait(timeoutMs);
 }
 
 FileConfigStore configFile()
@@ -178,25 +135,19 @@ AppConfig resumableConfig(const QUuid &deviceId, const QString &apiUrl)
 {
     return AppConfig{apiUrl,
                      deviceId,
-                     QStringLiteral("0.2.0"),
-                     {QStringLiteral("/home/user/work"), QStringLiteral("/home/user/site")},
-                     QStringLiteral("/home/user/work"),
-                     ProviderPaths{QStringLiteral("/usr/local/bin/codex"), std::nullopt}};
+                     u"0.2.0"_s,
+                     {u"/home/user/work"_s, u"/home/user/site"_s},
+                     u"/home/user/work"_s,
+                     ProviderPaths{u"/usr/local/bin/codex"_s, std::nullopt}};
 }
 
 QUuid pairedDevice(const QUrl &baseURL)
 {
     const Result<PairingRequest> request = PairingSecurity::makeRequest();
-    const QUrl page = *PairingSecurity::connectionURL(baseURL, *request, QStringLiteral("Bench"),
-                                                      QStringLiteral("0.3.0"), QStringLiteral("10"), std::nullopt);
+    const QUrl page = *PairingSecurity::connectionURL(baseURL, *request, u"Bench"_s,
+                                                      u"0.3.0"_s, u"10"_s, std::nullopt);
     QNetworkAccessManager network;
-    QNetworkRequest get(page);
-    get.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    std::unique_ptr<QNetworkReply> reply(network.get(get));
-    QSignalSpy finished(reply.get(), &QNetworkReply::finished);
-    finished.wait(5000);
-    const auto code = PairingSecurity::validateCallback(reply->header(QNetworkRequest::LocationHeader).toUrl(),
-                                                        request->state);
+    const auto code = PairingSecurity::validateCallback(followConnectionPage(network, page), request->state);
     const Result<DeviceExchange> exchange =
         QCoro::waitFor(DeviceAPIClient(baseURL).exchange(code.value_or(QString()), request->verifier));
     if (!exchange || !keychain().save(exchange->credential))

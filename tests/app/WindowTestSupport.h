@@ -19,48 +19,33 @@ public:
     QStringList calls;
 };
 
-// One model in one of the window's situations, with the window loaded over it.
+// One model in one of the window's situations, with the window shown over it.
 class WindowHarness
 {
 public:
     enum class Situation {
-        firstLaunch,       // nothing set up; the window opens the sign-in
-        signInOpen,        // the sign-in is open in the browser
-        signInError,       // the sign-in ended with a message
-        checkingProviders, // paired, the agent check still running
-        providersReady,    // paired, Codex found
-        providersMissing,  // paired, no agent found, "Continue" refused
-        noFolders,         // at the folder step with nothing chosen
-        oneFolder,
-        twoFolders,
-        checkingConnection, // set up, no network report yet
-        offline,
-        readyForCalls,
-        gettingReady,
-        couldNotStart,
-        needsApproval,
+        firstLaunch, signInError,                            // the window opens the sign-in when shown
+        checkingProviders, providersReady, providersMissing, // paired
+        noFolders, oneFolder, twoFolders,                    // at the folder step
+        checkingConnection, offline, readyForCalls, gettingReady, couldNotStart, needsApproval, // set up
     };
 
     explicit WindowHarness(Situation situation);
-    ~WindowHarness();
+    ~WindowHarness() { m_loader.reset(); }
 
     AppModel &model() { return *m_model; }
     Seams &seams() { return m_seams; }
     RecordingDesktop &desktop() { return m_desktop; }
     QQuickWindow *window() const { return m_loader ? m_loader->window() : nullptr; }
-
     // The visible item of that name, or nothing.
     QQuickItem *item(const QString &objectName) const;
-    // Any item of that name, shown or not.
-    QQuickItem *anyItem(const QString &objectName) const;
-    QString text(const QString &objectName) const;
-    // Clicks the middle of the item as the user would.
-    void click(QQuickItem *item) const;
+    // Clicks the middle of the visible item as the user would.
+    void click(const QString &objectName) const;
 
 private:
     void reachModelSituation(Situation situation);
 
-    std::unique_ptr<LocalService> m_service;
+    LocalServiceProcess m_service{QStringList{QStringLiteral("--approve-immediately")}};
     Seams m_seams;
     std::unique_ptr<AppModel> m_model;
     RecordingDesktop m_desktop;

@@ -5,8 +5,8 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${1:-"$root/build/debug"}
-cmake --build "$build" --target tst_appscreens
+cmake --build "$build" --target tst_appviews
 mkdir -p "$root/docs/screens"
 TARNWICK_SCREENSHOT_DIR="$root/docs/screens" \
-  "$root/tests/run-isolated.sh" --keyring --display -- "$build/tests/app/tst_appscreens"
+  "$root/tests/run-isolated.sh" --keyring --display -- "$build/tests/app/tst_appviews"
 echo "Saved to $root/docs/screens/"

@@ -1,224 +1,190 @@
 #include "WindowTestSupport.h"
 
-#include <QSignalSpy>
+#include <QApplication>
+#include <QDir>
 #include <QTest>
 
-using Situation = WindowHarness::Situation;
+#include <dlfcn.h>
 
+using namespace Qt::StringLiterals;
+
+using Situation = WindowHarness::Situation;
+using Expected = QVariantMap;
+
+namespace {
+
+// What the ready screen shows in every situation, plus what differs.
+Expected readyScreen(const QString &title, const QString &detail, bool tasksEnabled, Expected more = {})
+{
+    more.insert({{u"readyScreen:visible"_s, true},
+                 {u"statusTitle"_s, title},
+                 {u"statusDetail"_s, detail},
+                 {u"viewAllTasksButton:enabled"_s, tasksEnabled},
+                 {u"logOutButton:enabled"_s, true},
+                 {u"errorLine:visible"_s, false}});
+    for (const char *name : {"phoneNumber", "offlineSymbol", "enableLoginItemsButton"})
+        more.insert(QLatin1String(name) + u":visible"_s, more.value(QLatin1String(name) + u":visible"_s, false));
+    return more;
+}
+
+} // namespace
+
+// Every screen under a real X server (so drop shadows render); with TARNWICK_SCREENSHOT_DIR set, each is
+// kept there as a PNG.
 class AppViewsTest : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void windowTakesItsContentSize();
-    void firstLaunchOpensSignInOnce();
-    void cancelBringsSignInButtonBack();
-    void errorLineShowsOnSetupScreens();
-    void providersScreen_data();
-    void providersScreen();
-    void foldersScreen_data();
-    void foldersScreen();
-    void readyScreenStatus_data();
-    void readyScreenStatus();
+    void screen_data();
+    void screen();
+    void signInOpensOnceAndCancels();
     void readyScreenButtons();
-    void enableInLoginItemsOpensSettings();
-    void noAutomaticSignInAfterLogOut();
 };
 
-void AppViewsTest::windowTakesItsContentSize()
+// Keys are object names; "name" compares the item's text (empty when hidden), "name:property" a property,
+// "name:click" what clicking it asks of the desktop.
+void AppViewsTest::screen_data()
 {
-    WindowHarness harness(Situation::readyForCalls);
-    QQuickWindow *window = harness.window();
-    QVERIFY(window);
-    QCOMPARE(window->title(), QStringLiteral("Tarnwick"));
-    QCOMPARE(window->width(), 440);
-    QCOMPARE(window->minimumWidth(), 440);
-    QCOMPARE(window->maximumWidth(), 440);
-    QVERIFY(window->height() >= 300);
-    QVERIFY(harness.item(QStringLiteral("brandRow")));
+    QTest::addColumn<Situation>("situation");
+    QTest::addColumn<Expected>("expected");
+    const QString unavailable = u"Claude Code unavailable"_s;
+    QTest::newRow("connect-signing-in") << Situation::firstLaunch
+        << Expected{{u"openingSignIn:visible"_s, true}, {u"signInButton:visible"_s, false},
+                    {u"cancelSignInButton:visible"_s, true}};
+    QTest::newRow("connect-error") << Situation::signInError
+        << Expected{{u"connectScreen:visible"_s, true},
+                    {u"errorLine"_s, u"The connection response did not match this Mac."_s}};
+    QTest::newRow("providers-checking") << Situation::checkingProviders
+        << Expected{{u"providersScreen:visible"_s, true}, {u"checkAgainButton:enabled"_s, false}};
+    QTest::newRow("providers-ready") << Situation::providersReady
+        << Expected{{u"providersScreen:visible"_s, true}, {u"checkingTools:visible"_s, false},
+                    {u"codexLabel"_s, u"Codex"_s}, {u"claudeCodeLabel"_s, unavailable},
+                    {u"continueButton:enabled"_s, true}, {u"checkAgainButton:enabled"_s, true},
+                    {u"errorLine"_s, QString()}};
+    QTest::newRow("providers-missing") << Situation::providersMissing
+        << Expected{{u"codexLabel"_s, u"Codex unavailable"_s},
+                    {u"claudeCodeLabel"_s, unavailable}, {u"continueButton:enabled"_s, false},
+                    {u"checkAgainButton:enabled"_s, true},
+                    {u"errorLine"_s, u"Verify Codex or Claude Code to continue."_s}};
+    const auto folders = [](const QString &header) {
+        return Expected{{u"foldersScreen:visible"_s, true},
+                        {u"finishSetupButton:enabled"_s, !header.isEmpty()},
+                        {u"chooseFoldersButton:visible"_s, header.isEmpty()},
+                        {u"folderBox:visible"_s, !header.isEmpty()},
+                        {u"folderBoxHeader"_s, header}};
+    };
+    QTest::newRow("folders-empty") << Situation::noFolders << folders(QString());
+    QTest::newRow("folders-one") << Situation::oneFolder << folders(u"SELECTED FOLDER"_s);
+    QTest::newRow("folders-two") << Situation::twoFolders << folders(u"SELECTED FOLDERS"_s);
+    QTest::newRow("ready-checking-connection") << Situation::checkingConnection
+        << readyScreen(u"Checking connection…"_s, u"Checking whether this Mac can take calls."_s, true);
+    QTest::newRow("ready-offline") << Situation::offline
+        << readyScreen(u"Offline"_s, u"Connect to the internet to take calls."_s, false,
+                       {{u"offlineSymbol:visible"_s, true}});
+    QTest::newRow("ready-for-calls") << Situation::readyForCalls
+        << readyScreen(u"Ready for calls"_s, QString(), true,
+                       {{u"phoneNumber:visible"_s, true},
+                        {u"phoneNumber"_s, u"+1 (555) 010-0199"_s},
+                        {u"folderSummary"_s, u"Folders: work, site"_s},
+                        {u"viewAllTasksButton:click"_s, u"dashboard"_s}});
+    QTest::newRow("ready-getting-ready") << Situation::gettingReady
+        << readyScreen(u"Getting ready…"_s, u"Available in a moment."_s, true);
+    // The model's message is not shown on the ready screen.
+    QTest::newRow("ready-could-not-start") << Situation::couldNotStart
+        << readyScreen(u"Couldn't start"_s, u"Quit and reopen Tarnwick."_s, true);
+    QTest::newRow("ready-needs-approval") << Situation::needsApproval
+        << readyScreen(u"Ready for calls"_s, QString(), true,
+                       {{u"phoneNumber:visible"_s, true},
+                        {u"enableLoginItemsButton:visible"_s, true},
+                        {u"enableLoginItemsButton:click"_s, u"loginItems"_s}});
 }
 
-void AppViewsTest::firstLaunchOpensSignInOnce()
+void AppViewsTest::screen()
+{
+    QFETCH(Situation, situation);
+    QFETCH(Expected, expected);
+    WindowHarness harness(situation);
+    QQuickWindow *window = harness.window();
+    QVERIFY(window);
+    QCOMPARE(window->title(), u"Tarnwick"_s);
+    QCOMPARE(window->minimumWidth(), 440);
+    QCOMPARE(window->maximumWidth(), 440);
+    QVERIFY(harness.item(u"brandRow"_s));
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        const QStringList key = it.key().split(u':');
+        QQuickItem *item = harness.item(key.first());
+        if (key.value(1) == "click"_L1) {
+            harness.click(key.first());
+            QCOMPARE(harness.desktop().calls, QStringList{it->toString()});
+        } else if (key.value(1) == "visible"_L1) {
+            QVERIFY2(bool(item) == it->toBool(), qPrintable(it.key()));
+        } else {
+            QVERIFY2(item || key.size() == 1, qPrintable(it.key()));
+            const QVariant actual = item ? item->property(qPrintable(key.value(1, u"text"_s))) : QString();
+            QVERIFY2(actual == *it, qPrintable(it.key() + u": "_s + actual.toString()));
+        }
+    }
+    if (situation == Situation::oneFolder) {
+        const QVariantMap row = harness.model().property("folderRows").toList().first().toMap();
+        QCOMPARE(row.value(u"name"_s).toString(), u"tarnwick"_s);
+        QCOMPARE(row.value(u"displayPath"_s).toString(), u"~/Projects/tarnwick"_s);
+    }
+
+    const QImage shot = window->grabWindow();
+    QCOMPARE(shot.width(), int(440 * window->devicePixelRatio()));
+    const QString folder = qEnvironmentVariable("TARNWICK_SCREENSHOT_DIR");
+    if (!folder.isEmpty())
+        QVERIFY(QDir().mkpath(folder) && shot.save(folder + u'/' + QLatin1String(QTest::currentDataTag()) + u".png"_s));
+}
+
+void AppViewsTest::signInOpensOnceAndCancels()
 {
     WindowHarness harness(Situation::firstLaunch);
     QCOMPARE(harness.seams().signIn->openedPages.size(), 1);
     QVERIFY(harness.model().busy());
-    QVERIFY(harness.item(QStringLiteral("openingSignIn")));
-    QVERIFY(!harness.item(QStringLiteral("signInButton")));
-    QVERIFY(harness.item(QStringLiteral("cancelSignInButton")));
-
     // Showing the window again does not open a second sign-in.
     harness.window()->hide();
     harness.window()->show();
     QVERIFY(QTest::qWaitForWindowExposed(harness.window()));
     QCOMPARE(harness.seams().signIn->openedPages.size(), 1);
-}
 
-void AppViewsTest::cancelBringsSignInButtonBack()
-{
-    WindowHarness harness(Situation::signInOpen);
-    QQuickItem *cancel = harness.item(QStringLiteral("cancelSignInButton"));
-    QVERIFY(cancel);
-    harness.click(cancel);
-    QTRY_VERIFY(harness.item(QStringLiteral("signInButton")));
+    harness.click(u"cancelSignInButton"_s);
+    QTRY_VERIFY(harness.item(u"signInButton"_s));
     QVERIFY(!harness.model().busy());
-    QVERIFY(!harness.item(QStringLiteral("errorLine")));
-
-    harness.click(harness.item(QStringLiteral("signInButton")));
-    QTRY_VERIFY(harness.item(QStringLiteral("openingSignIn")));
+    QVERIFY(!harness.item(u"errorLine"_s));
+    harness.click(u"signInButton"_s);
+    QTRY_VERIFY(harness.item(u"openingSignIn"_s));
     QCOMPARE(harness.seams().signIn->openedPages.size(), 2);
-}
-
-void AppViewsTest::errorLineShowsOnSetupScreens()
-{
-    WindowHarness harness(Situation::signInError);
-    QCOMPARE(harness.text(QStringLiteral("errorLine")), QStringLiteral("The connection response did not match this Mac."));
-    QVERIFY(harness.item(QStringLiteral("connectScreen")));
-
-    // On the ready screen the model's message is not shown.
-    WindowHarness ready(Situation::couldNotStart);
-    QVERIFY(ready.model().errorMessage());
-    QVERIFY(ready.item(QStringLiteral("readyScreen")));
-    QVERIFY(!ready.item(QStringLiteral("errorLine")));
-}
-
-void AppViewsTest::providersScreen_data()
-{
-    QTest::addColumn<Situation>("situation");
-    QTest::addColumn<QString>("codex");
-    QTest::addColumn<QString>("claudeCode");
-    QTest::addColumn<bool>("continueEnabled");
-    QTest::addColumn<QString>("error");
-    QTest::newRow("codex ready") << Situation::providersReady << QStringLiteral("Codex")
-                                 << QStringLiteral("Claude Code unavailable") << true << QString();
-    QTest::newRow("nothing found") << Situation::providersMissing << QStringLiteral("Codex unavailable")
-                                   << QStringLiteral("Claude Code unavailable") << false
-                                   << QStringLiteral("Verify Codex or Claude Code to continue.");
-}
-
-void AppViewsTest::providersScreen()
-{
-    QFETCH(Situation, situation);
-    QFETCH(QString, codex);
-    QFETCH(QString, claudeCode);
-    QFETCH(bool, continueEnabled);
-    QFETCH(QString, error);
-    WindowHarness harness(situation);
-    QVERIFY(harness.item(QStringLiteral("providersScreen")));
-    QVERIFY(!harness.item(QStringLiteral("checkingTools")));
-    QCOMPARE(harness.text(QStringLiteral("codexLabel")), codex);
-    QCOMPARE(harness.text(QStringLiteral("claudeCodeLabel")), claudeCode);
-    QCOMPARE(harness.item(QStringLiteral("continueButton"))->isEnabled(), continueEnabled);
-    QVERIFY(harness.item(QStringLiteral("checkAgainButton"))->isEnabled());
-    QCOMPARE(harness.text(QStringLiteral("errorLine")), error);
-
-    harness.click(harness.item(QStringLiteral("checkAgainButton")));
-    QVERIFY(harness.model().busy());
-    QVERIFY(!harness.item(QStringLiteral("checkAgainButton"))->isEnabled());
-    // The earlier result stays on screen while the check runs.
-    QCOMPARE(harness.text(QStringLiteral("codexLabel")), codex);
-    QTRY_VERIFY(harness.item(QStringLiteral("checkAgainButton"))->isEnabled());
-}
-
-void AppViewsTest::foldersScreen_data()
-{
-    QTest::addColumn<Situation>("situation");
-    QTest::addColumn<QString>("header");
-    QTest::addColumn<bool>("finishEnabled");
-    QTest::newRow("none") << Situation::noFolders << QString() << false;
-    QTest::newRow("one") << Situation::oneFolder << QStringLiteral("SELECTED FOLDER") << true;
-    QTest::newRow("two") << Situation::twoFolders << QStringLiteral("SELECTED FOLDERS") << true;
-}
-
-void AppViewsTest::foldersScreen()
-{
-    QFETCH(Situation, situation);
-    QFETCH(QString, header);
-    QFETCH(bool, finishEnabled);
-    WindowHarness harness(situation);
-    QVERIFY(harness.item(QStringLiteral("foldersScreen")));
-    QCOMPARE(harness.item(QStringLiteral("finishSetupButton"))->isEnabled(), finishEnabled);
-    QCOMPARE(bool(harness.item(QStringLiteral("chooseFoldersButton"))), header.isEmpty());
-    QCOMPARE(bool(harness.item(QStringLiteral("folderBox"))), !header.isEmpty());
-    QCOMPARE(harness.text(QStringLiteral("folderBoxHeader")), header);
-    if (situation == Situation::oneFolder) {
-        const QVariantMap row = harness.model().property("folderRows").toList().first().toMap();
-        QCOMPARE(row.value(QStringLiteral("name")).toString(), QStringLiteral("tarnwick"));
-        QCOMPARE(row.value(QStringLiteral("displayPath")).toString(), QStringLiteral("~/Projects/tarnwick"));
-    }
-}
-
-void AppViewsTest::readyScreenStatus_data()
-{
-    QTest::addColumn<Situation>("situation");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("detail");
-    QTest::addColumn<bool>("tasksEnabled");
-    QTest::newRow("checking") << Situation::checkingConnection << QStringLiteral("Checking connection…")
-                              << QStringLiteral("Checking whether this Mac can take calls.") << true;
-    QTest::newRow("offline") << Situation::offline << QStringLiteral("Offline")
-                             << QStringLiteral("Connect to the internet to take calls.") << false;
-    QTest::newRow("ready") << Situation::readyForCalls << QStringLiteral("Ready for calls") << QString() << true;
-    QTest::newRow("getting ready") << Situation::gettingReady << QStringLiteral("Getting ready…")
-                                   << QStringLiteral("Available in a moment.") << true;
-    QTest::newRow("could not start") << Situation::couldNotStart << QStringLiteral("Couldn't start")
-                                     << QStringLiteral("Quit and reopen Tarnwick.") << true;
-}
-
-void AppViewsTest::readyScreenStatus()
-{
-    QFETCH(Situation, situation);
-    QFETCH(QString, title);
-    QFETCH(QString, detail);
-    QFETCH(bool, tasksEnabled);
-    WindowHarness harness(situation);
-    QVERIFY(harness.item(QStringLiteral("readyScreen")));
-    QCOMPARE(harness.text(QStringLiteral("statusTitle")), title);
-    QCOMPARE(harness.text(QStringLiteral("statusDetail")), detail);
-    QCOMPARE(bool(harness.item(QStringLiteral("phoneNumber"))), situation == Situation::readyForCalls);
-    QCOMPARE(bool(harness.item(QStringLiteral("offlineSymbol"))), situation == Situation::offline);
-    QCOMPARE(harness.item(QStringLiteral("viewAllTasksButton"))->isEnabled(), tasksEnabled);
-    QVERIFY(harness.item(QStringLiteral("logOutButton"))->isEnabled());
-    QVERIFY(!harness.item(QStringLiteral("errorLine")));
-    QVERIFY(!harness.item(QStringLiteral("enableLoginItemsButton")));
 }
 
 void AppViewsTest::readyScreenButtons()
 {
     WindowHarness harness(Situation::readyForCalls);
-    QCOMPARE(harness.text(QStringLiteral("phoneNumber")), QStringLiteral("+1 (555) 010-0199"));
-    QCOMPARE(harness.text(QStringLiteral("folderSummary")), QStringLiteral("Folders: work, site"));
-    harness.click(harness.item(QStringLiteral("viewAllTasksButton")));
-    QCOMPARE(harness.desktop().calls, QStringList{QStringLiteral("dashboard")});
+    harness.seams().chooser->answer = QList<QUrl>{QUrl::fromLocalFile(u"/srv/only"_s)};
+    harness.click(u"changeFoldersButton"_s);
+    QTRY_COMPARE(harness.item(u"folderSummary"_s)->property("text").toString(), u"Folder: only"_s);
 
-    harness.seams().chooser->answer = QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/srv/only"))};
-    harness.click(harness.item(QStringLiteral("changeFoldersButton")));
-    QTRY_COMPARE(harness.text(QStringLiteral("folderSummary")), QStringLiteral("Folder: only"));
-
-    harness.click(harness.item(QStringLiteral("logOutButton")));
-    QTRY_VERIFY_WITH_TIMEOUT(harness.item(QStringLiteral("connectScreen")), 10000);
-    QTRY_VERIFY(harness.item(QStringLiteral("signInButton")));
-}
-
-void AppViewsTest::enableInLoginItemsOpensSettings()
-{
-    WindowHarness harness(Situation::needsApproval);
-    QCOMPARE(harness.model().machine().step, OnboardingStep::needsAttention);
-    QCOMPARE(harness.text(QStringLiteral("statusTitle")), QStringLiteral("Ready for calls"));
-    QVERIFY(!harness.item(QStringLiteral("errorLine")));
-    QQuickItem *enable = harness.item(QStringLiteral("enableLoginItemsButton"));
-    QVERIFY(enable);
-    harness.click(enable);
-    QCOMPARE(harness.desktop().calls, QStringList{QStringLiteral("loginItems")});
-}
-
-void AppViewsTest::noAutomaticSignInAfterLogOut()
-{
-    WindowHarness harness(Situation::readyForCalls);
-    harness.model().logOut();
-    QTRY_VERIFY_WITH_TIMEOUT(harness.item(QStringLiteral("signInButton")), 10000);
+    // After logging out the window waits for the user instead of opening a sign-in.
+    harness.click(u"logOutButton"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(harness.item(u"connectScreen"_s), 10000);
+    QTRY_VERIFY(harness.item(u"signInButton"_s));
     QVERIFY(harness.seams().signIn->openedPages.isEmpty());
 }
 
-QTEST_MAIN(AppViewsTest)
+// Mesa's software GL driver keeps a few bytes for good and is unloaded before the leak check can name
+// it; kept loaded, its allocations carry its name and the suppression below applies to them alone.
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:swrast_dri.so\n";
+}
+
+int main(int argc, char *argv[])
+{
+    dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
+    QApplication application(argc, argv);
+    AppViewsTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_appviews.moc"

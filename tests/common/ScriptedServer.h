@@ -1,16 +1,15 @@
 #pragma once
 
 #include <QAbstractHttpServer>
-#include <QByteArray>
 #include <QHash>
-#include <QList>
 #include <QUrl>
+
+#include <functional>
 
 class QTcpSocket;
 
-// An HTTP server on loopback whose answers a test scripts per path: answer with a status, headers and
-// body; redirect; never answer; or send more than a client should accept. Every request is recorded.
-// Paths without a script get 404.
+// A loopback HTTP(S) server whose answers a test scripts per path: answer, redirect, never answer, or send
+// more than a client should accept. Every request is recorded; paths without a script get 404.
 class ScriptedServer : public QAbstractHttpServer
 {
 public:
@@ -23,9 +22,8 @@ public:
         Headers headers;
         QByteArray body;
 
-        // The value of the first header of that name (case-insensitive), or a null array.
+        // The first header of that name (case-insensitive); a null array when there is none.
         QByteArray header(const QByteArray &name) const;
-        bool hasHeader(const QByteArray &name) const;
     };
 
     // PEM files of the certificate and key an HTTPS server presents.
@@ -39,19 +37,17 @@ public:
     explicit ScriptedServer(const Tls &tls, QObject *parent = nullptr);
 
     // 0 when the server could not start.
-    quint16 port() const;
-    // The server's address with `path`.
+    quint16 port() const { return m_port; }
     QUrl url(const QString &path = QStringLiteral("/")) const;
 
     void answer(const QString &path, int status, const QByteArray &body,
                 const QByteArray &contentType = QByteArrayLiteral("application/json"));
-    void answer(const QString &path, int status, const QByteArray &body, const Headers &headers);
-    void redirect(const QString &path, const QUrl &target, int status = 302);
+    void redirect(const QString &path, const QUrl &target);
     void hang(const QString &path);
     // A body of `size` bytes, announced by Content-Length or, without it, ended by closing the connection.
     void stream(const QString &path, qint64 size, bool announceLength);
 
-    QList<Request> requests() const;
+    QList<Request> requests() const { return m_requests; }
     QList<Request> requests(const QString &path) const;
 
 protected:
@@ -59,23 +55,8 @@ protected:
     void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
 
 private:
-    enum class Kind { answer, hang, stream };
-    struct Script
-    {
-        Kind kind = Kind::answer;
-        int status = 200;
-        Headers headers;
-        QByteArray body;
-        qint64 size = 0;
-        bool announceLength = true;
-    };
-
-    bool setUpTls(const Tls &tls);
-    static void write(QTcpSocket *socket, int status, const Headers &headers, const QByteArray &body);
-    static void writeStream(QTcpSocket *socket, qint64 size, bool announceLength);
-
     quint16 m_port = 0;
     bool m_tls = false;
-    QHash<QString, Script> m_scripts;
+    QHash<QString, std::function<void(QTcpSocket *)>> m_scripts;
     QList<Request> m_requests;
 };

@@ -1,9 +1,12 @@
-#include "config/AppConfig.h"
 #include "common/JsonObjectReader.h"
+#include "config/AppPaths.h"
+#include "config/FileConfigStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -18,39 +21,24 @@ QByteArray dataFile(const QString &name)
     return file.readAll();
 }
 
-const QUuid deviceA = QUuid::fromString(QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301"));
-const QUuid deviceB = QUuid::fromString(QStringLiteral("00000000-0000-0000-0000-00000000000A"));
+const QUuid deviceA = QUuid::fromString(u"3F2504E0-4F89-41D3-9A0C-0305E82C3301"_s);
 
 AppConfig fullConfig()
 {
-    return AppConfig{QStringLiteral("https://tarnwick.example/"),
-                     deviceA,
-                     QStringLiteral("0.3.0"),
-                     {QStringLiteral("/home/ada/code"), QStringLiteral("/home/ada/Документы")},
-                     QStringLiteral("/home/ada/code"),
-                     ProviderPaths{QStringLiteral("/usr/bin/codex"), QStringLiteral("/usr/local/bin/claude")}};
-}
-
-AppConfig sparseConfig()
-{
-    return AppConfig{QStringLiteral("http://127.0.0.1:8787/"),
-                     deviceB,
-                     QStringLiteral("0.3.0 \"beta\"\\\t\x1f"),
-                     {},
-                     QString(),
-                     ProviderPaths{std::nullopt, QStringLiteral("/opt/claude code/bin/claude")}};
+    return AppConfig{u"https://tarnwick.example/"_s, deviceA, u"0.3.0"_s,
+                     {u"/home/ada/code"_s, u"/home/ada/Документы"_s}, u"/home/ada/code"_s,
+                     ProviderPaths{u"/usr/bin/codex"_s, u"/usr/local/bin/claude"_s}};
 }
 
 AppConfig noProviderConfig()
 {
-    return AppConfig{QStringLiteral("https://tarnwick.example/"), deviceA, QStringLiteral("0.3.0"),
-                     {QStringLiteral("/srv/work")}, QStringLiteral("/srv/work"), ProviderPaths{}};
+    return AppConfig{u"https://tarnwick.example/"_s, deviceA, u"0.3.0"_s, {u"/srv/work"_s}, u"/srv/work"_s, {}};
 }
 
-// Replaces the member `key` of the full file's object by `value`, or removes it when `value` is undefined.
+// full.json with the member `key` set to `value`, or removed when `value` is undefined.
 QByteArray fullWith(const QString &key, const QJsonValue &value)
 {
-    QJsonObject object = QJsonDocument::fromJson(dataFile(QStringLiteral("full.json"))).object();
+    QJsonObject object = QJsonDocument::fromJson(dataFile(u"full.json"_s)).object();
     if (value.isUndefined())
         object.remove(key);
     else
@@ -60,190 +48,188 @@ QByteArray fullWith(const QString &key, const QJsonValue &value)
 
 } // namespace
 
+// The configuration file: its bytes, its rules, and the store at $XDG_DATA_HOME/Tarnwick/config.json of a
+// temporary folder.
 class AppConfigTest : public QObject
 {
     Q_OBJECT
 
+private:
+    std::unique_ptr<QTemporaryDir> m_dataHome;
+
 private Q_SLOTS:
-    void providerPathsJson_data();
-    void providerPathsJson();
-    void providerPathsRejectsNonStrings();
-    void encodesByteForByte_data();
-    void encodesByteForByte();
-    void decodesWhatItWrites_data();
-    void decodesWhatItWrites();
-    void decodesLenientForms();
-    void rejects_data();
-    void rejects();
-    void readyForReconnect_data();
-    void readyForReconnect();
-};
-
-void AppConfigTest::providerPathsJson_data()
-{
-    QTest::addColumn<ProviderPaths>("paths");
-    QTest::addColumn<QByteArray>("json");
-    QTest::addColumn<bool>("hasProvider");
-
-    QTest::newRow("none") << ProviderPaths{} << QByteArray("{}") << false;
-    QTest::newRow("claude code only") << ProviderPaths{std::nullopt, QStringLiteral("/bin/claude")}
-                                      << QByteArray(R"({"claudeCode":"/bin/claude"})") << true;
-    QTest::newRow("codex only") << ProviderPaths{QStringLiteral("/bin/codex"), std::nullopt}
-                                << QByteArray(R"({"codex":"/bin/codex"})") << true;
-    QTest::newRow("empty but present") << ProviderPaths{QString(), std::nullopt} << QByteArray(R"({"codex":""})")
-                                       << true;
-}
-
-void AppConfigTest::providerPathsJson()
-{
-    QFETCH(ProviderPaths, paths);
-    QFETCH(QByteArray, json);
-    QFETCH(bool, hasProvider);
-
-    QCOMPARE(paths.hasProvider(), hasProvider);
-    QCOMPARE(QJsonDocument(paths.toJson()).toJson(QJsonDocument::Compact), json);
-    const auto decoded = ProviderPaths::fromJson(QJsonDocument::fromJson(json).object());
-    QVERIFY(decoded);
-    QCOMPARE(*decoded, paths);
-}
-
-void AppConfigTest::providerPathsRejectsNonStrings()
-{
-    const auto decoded = ProviderPaths::fromJson(QJsonObject{{QStringLiteral("codex"), 7}},
-                                                 QStringLiteral("providerPaths"));
-    QVERIFY(!decoded);
-    QCOMPARE(decoded.error().code, int(JsonObjectReader::typeMismatch));
-    QVERIFY2(decoded.error().description.contains(u"providerPaths.codex"), qPrintable(decoded.error().description));
-}
-
-void AppConfigTest::encodesByteForByte_data()
-{
-    QTest::addColumn<AppConfig>("config");
-    QTest::addColumn<QString>("golden");
-
-    QTest::newRow("full") << fullConfig() << QStringLiteral("full.json");
-    QTest::newRow("escapes, no folders, one provider") << sparseConfig() << QStringLiteral("sparse.json");
-    QTest::newRow("no provider") << noProviderConfig() << QStringLiteral("no-provider.json");
-}
-
-void AppConfigTest::encodesByteForByte()
-{
-    QFETCH(AppConfig, config);
-    QFETCH(QString, golden);
-
-    QCOMPARE(config.encoded(), dataFile(golden));
-}
-
-void AppConfigTest::decodesWhatItWrites_data()
-{
-    encodesByteForByte_data();
-}
-
-void AppConfigTest::decodesWhatItWrites()
-{
-    QFETCH(AppConfig, config);
-    QFETCH(QString, golden);
-
-    const auto decoded = AppConfig::decode(dataFile(golden));
-    QVERIFY2(decoded, decoded ? "" : qPrintable(decoded.error().description));
-    QCOMPARE(*decoded, config);
-}
-
-void AppConfigTest::decodesLenientForms()
-{
-    const auto decoded = AppConfig::decode(dataFile(QStringLiteral("lenient.json")));
-    QVERIFY2(decoded, decoded ? "" : qPrintable(decoded.error().description));
-    QCOMPARE(decoded->deviceId, deviceA);
-    QCOMPARE(decoded->apiUrl, QStringLiteral("https://tarnwick.example/"));
-    QCOMPARE(decoded->providerPaths, (ProviderPaths{QStringLiteral("/usr/bin/codex"), std::nullopt}));
-    QVERIFY(!decoded->encoded().contains("schema"));
-    QVERIFY(!decoded->encoded().contains("future"));
-}
-
-void AppConfigTest::rejects_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("named");
-
-    const auto corrupted = int(JsonObjectReader::dataCorrupted);
-    const auto missing = int(JsonObjectReader::keyNotFound);
-    const auto mismatch = int(JsonObjectReader::typeMismatch);
-    const auto null = int(JsonObjectReader::valueNotFound);
-    const QString deviceId = QStringLiteral("deviceId");
-
-    QTest::newRow("empty file") << QByteArray() << corrupted << QString();
-    QTest::newRow("truncated") << dataFile(QStringLiteral("full.json")).left(120) << corrupted << QString();
-    QTest::newRow("invalid UTF-8") << QByteArray("{\"apiUrl\":\"\xff\xfe\"}") << corrupted << QString();
-    QTest::newRow("top-level array") << QByteArray("[]") << mismatch << QString();
-    for (const char *key : {"apiUrl", "deviceId", "appVersion", "allowedRoots", "defaultDirectory", "providerPaths"}) {
-        const QString name = QString::fromLatin1(key);
-        QTest::addRow("without %s", key) << fullWith(name, QJsonValue::Undefined) << missing << name;
-        QTest::addRow("%s null", key) << fullWith(name, QJsonValue::Null) << null << name;
+    void init()
+    {
+        m_dataHome = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dataHome->isValid());
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dataHome->path()));
     }
-    QTest::newRow("apiUrl a number") << fullWith(QStringLiteral("apiUrl"), 1) << mismatch << QStringLiteral("apiUrl");
-    QTest::newRow("allowedRoots a string") << fullWith(QStringLiteral("allowedRoots"), QStringLiteral("/srv"))
-                                           << mismatch << QStringLiteral("allowedRoots");
-    QTest::newRow("allowedRoots holding a number") << fullWith(QStringLiteral("allowedRoots"), QJsonArray{u"/srv"_s, 3})
-                                                   << mismatch << QStringLiteral("allowedRoots[1]");
-    QTest::newRow("providerPaths a list") << fullWith(QStringLiteral("providerPaths"), QJsonArray{})
-                                          << mismatch << QStringLiteral("providerPaths");
-    QTest::newRow("claudeCode a bool")
-        << fullWith(QStringLiteral("providerPaths"), QJsonObject{{QStringLiteral("claudeCode"), true}}) << mismatch
-        << QStringLiteral("providerPaths.claudeCode");
-    for (const char *id : {"not-a-uuid", "{3F2504E0-4F89-41D3-9A0C-0305E82C3301}", "3F2504E04F8941D39A0C0305E82C3301",
-                           "3F2504E0-4F89-41D3-9A0C-0305E82C330", "3F2504E0-4F89-41D3-9A0C-0305E82C330G",
-                           "3F2504E0-4F89-41D3-9A0C+0305E82C3301", ""})
-        QTest::addRow("deviceId \"%s\"", id) << fullWith(deviceId, QString::fromLatin1(id)) << corrupted << deviceId;
-    QTest::newRow("deviceId a number") << fullWith(deviceId, 42) << mismatch << deviceId;
-}
 
-void AppConfigTest::rejects()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, code);
-    QFETCH(QString, named);
+    // Both programs read this file: the store must write it byte for byte, and read it back whole.
+    void goldenFiles_data()
+    {
+        QTest::addColumn<AppConfig>("config");
+        QTest::addColumn<QString>("golden");
+        const QUuid deviceB = QUuid::fromString(u"00000000-0000-0000-0000-00000000000A"_s);
+        const AppConfig sparse{u"http://127.0.0.1:8787/"_s, deviceB, u"0.3.0 \"beta\"\\\t\x1f"_s, {}, QString(),
+                               ProviderPaths{std::nullopt, u"/opt/claude code/bin/claude"_s}};
+        QTest::newRow("full") << fullConfig() << u"full.json"_s;
+        QTest::newRow("escapes, no folders, one provider") << sparse << u"sparse.json"_s;
+        QTest::newRow("no provider") << noProviderConfig() << u"no-provider.json"_s;
+    }
 
-    const auto decoded = AppConfig::decode(bytes);
-    QVERIFY(!decoded);
-    QCOMPARE(decoded.error().domain, QStringLiteral("JSONDecoding"));
-    QCOMPARE(decoded.error().code, code);
-    if (!named.isEmpty())
-        QVERIFY2(decoded.error().description.contains(u'"' + named + u'"'), qPrintable(decoded.error().description));
-}
+    void goldenFiles()
+    {
+        QFETCH(AppConfig, config);
+        QFETCH(QString, golden);
+        FileConfigStore store(AppPaths::config());
 
-void AppConfigTest::readyForReconnect_data()
-{
-    QTest::addColumn<AppConfig>("config");
-    QTest::addColumn<QUuid>("device");
-    QTest::addColumn<bool>("ready");
+        QVERIFY(store.save(config));
 
-    AppConfig noFolders = fullConfig();
-    noFolders.allowedRoots.clear();
-    AppConfig otherFields = fullConfig();
-    otherFields.apiUrl.clear();
-    otherFields.appVersion.clear();
-    otherFields.defaultDirectory.clear();
+        QFile file(AppPaths::config());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), dataFile(golden));
+        const auto loaded = store.load();
+        QVERIFY2(loaded, loaded ? "" : qPrintable(loaded.error().description));
+        QCOMPARE(*loaded, std::optional(config));
+    }
 
-    QTest::newRow("same device, folders and a provider") << fullConfig() << deviceA << true;
-    QTest::newRow("only claude code") << AppConfig{sparseConfig().apiUrl, deviceA, {}, {u"/x"_s}, {},
-                                                   sparseConfig().providerPaths}
-                                      << deviceA << true;
-    QTest::newRow("other fields empty") << otherFields << deviceA << true;
-    QTest::newRow("other device") << fullConfig() << deviceB << false;
-    QTest::newRow("null device") << fullConfig() << QUuid() << false;
-    QTest::newRow("no folders") << noFolders << deviceA << false;
-    QTest::newRow("no provider") << noProviderConfig() << deviceA << false;
-}
+    // Lower-case identifier, null provider, unknown members: accepted, and the unknown ones not kept.
+    void decodesLenientForms()
+    {
+        const auto decoded = AppConfig::decode(dataFile(u"lenient.json"_s));
+        QVERIFY2(decoded, decoded ? "" : qPrintable(decoded.error().description));
+        AppConfig expected = noProviderConfig();
+        expected.providerPaths.codex = u"/usr/bin/codex"_s;
+        QCOMPARE(*decoded, expected);
+    }
 
-void AppConfigTest::readyForReconnect()
-{
-    QFETCH(AppConfig, config);
-    QFETCH(QUuid, device);
-    QFETCH(bool, ready);
+    void rejects_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("named");
+        const auto corrupted = int(JsonObjectReader::dataCorrupted);
+        const auto mismatch = int(JsonObjectReader::typeMismatch);
+        const QString deviceId = u"deviceId"_s;
+        QTest::newRow("empty file") << QByteArray() << corrupted << QString();
+        QTest::newRow("truncated") << dataFile(u"full.json"_s).left(120) << corrupted << QString();
+        QTest::newRow("invalid UTF-8") << QByteArray("{\"apiUrl\":\"\xff\xfe\"}") << corrupted << QString();
+        QTest::newRow("top-level array") << QByteArray("[]") << mismatch << QString();
+        for (const char *key :
+             {"apiUrl", "deviceId", "appVersion", "allowedRoots", "defaultDirectory", "providerPaths"}) {
+            const QString name = QString::fromLatin1(key);
+            QTest::addRow("without %s", key) << fullWith(name, QJsonValue::Undefined)
+                                             << int(JsonObjectReader::keyNotFound) << name;
+            QTest::addRow("%s null", key) << fullWith(name, QJsonValue::Null) << int(JsonObjectReader::valueNotFound)
+                                          << name;
+        }
+        QTest::newRow("apiUrl a number") << fullWith(u"apiUrl"_s, 1) << mismatch << u"apiUrl"_s;
+        QTest::newRow("allowedRoots holding a number") << fullWith(u"allowedRoots"_s, QJsonArray{u"/srv"_s, 3})
+                                                       << mismatch << u"allowedRoots[1]"_s;
+        QTest::newRow("claudeCode a bool") << fullWith(u"providerPaths"_s, QJsonObject{{u"claudeCode"_s, true}})
+                                           << mismatch << u"providerPaths.claudeCode"_s;
+        for (const char *id : {"not-a-uuid", "{3F2504E0-4F89-41D3-9A0C-0305E82C3301}",
+                               "3F2504E04F8941D39A0C0305E82C3301", "3F2504E0-4F89-41D3-9A0C-0305E82C330G", ""})
+            QTest::addRow("deviceId \"%s\"", id) << fullWith(deviceId, QString::fromLatin1(id)) << corrupted
+                                                 << deviceId;
+        QTest::newRow("deviceId a number") << fullWith(deviceId, 42) << mismatch << deviceId;
+    }
 
-    QCOMPARE(config.isReadyForReconnect(device), ready);
-}
+    void rejects()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, code);
+        QFETCH(QString, named);
+
+        const auto decoded = AppConfig::decode(bytes);
+        QVERIFY(!decoded);
+        QCOMPARE(decoded.error().domain, u"JSONDecoding"_s);
+        QCOMPARE(decoded.error().code, code);
+        if (!named.isEmpty())
+            QVERIFY2(decoded.error().description.contains(u'"' + named + u'"'),
+                     qPrintable(decoded.error().description));
+    }
+
+    void readyForReconnect_data()
+    {
+        QTest::addColumn<AppConfig>("config");
+        QTest::addColumn<QUuid>("device");
+        QTest::addColumn<bool>("ready");
+        AppConfig noFolders = fullConfig();
+        noFolders.allowedRoots.clear();
+        AppConfig onlyClaude = fullConfig();
+        onlyClaude.providerPaths.codex.reset();
+        QTest::newRow("same device, folders and a provider") << fullConfig() << deviceA << true;
+        QTest::newRow("only claude code") << onlyClaude << deviceA << true;
+        QTest::newRow("other device") << fullConfig() << QUuid::createUuid() << false;
+        QTest::newRow("null device") << fullConfig() << QUuid() << false;
+        QTest::newRow("no folders") << noFolders << deviceA << false;
+        QTest::newRow("no provider") << noProviderConfig() << deviceA << false;
+    }
+
+    void readyForReconnect()
+    {
+        QFETCH(AppConfig, config);
+        QFETCH(QUuid, device);
+        QFETCH(bool, ready);
+        QCOMPARE(config.isReadyForReconnect(device), ready);
+    }
+
+    void pathsFollowTheDataHome_data()
+    {
+        QTest::addColumn<QByteArray>("dataHome");
+        QTest::addColumn<QString>("directory");
+        const QString fallback = QDir::homePath() + u"/.local/share/Tarnwick"_s;
+        QTest::newRow("absolute, trailing slash") << QByteArray("/var/tmp/data/") << u"/var/tmp/data/Tarnwick"_s;
+        QTest::newRow("unset") << QByteArray() << fallback;
+        QTest::newRow("relative is ignored") << QByteArray("data") << fallback;
+    }
+
+    void pathsFollowTheDataHome()
+    {
+        QFETCH(QByteArray, dataHome);
+        QFETCH(QString, directory);
+        if (dataHome.isEmpty())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", dataHome);
+
+        QCOMPARE(AppPaths::applicationSupportDirectory(), directory);
+        QCOMPARE(AppPaths::config(), directory + u"/config.json"_s);
+        QCOMPARE(AppPaths::status(), directory + u"/status.json"_s);
+    }
+
+    // Nothing is created by loading; removing leaves the folder and may be repeated.
+    void absentUntilSavedAndAfterRemoval()
+    {
+        FileConfigStore store(AppPaths::config());
+        QCOMPARE(store.load().value(), std::nullopt);
+        QVERIFY(!QFileInfo::exists(AppPaths::applicationSupportDirectory()));
+        QVERIFY(store.save(fullConfig()));
+        QVERIFY(store.remove());
+        QVERIFY(store.remove());
+        QCOMPARE(store.load().value(), std::nullopt);
+        QVERIFY(QFileInfo(AppPaths::applicationSupportDirectory()).isDir());
+    }
+
+    // A corrupt file is reported and left for the user to look at, never rewritten.
+    void failedLoadLeavesTheFileAlone()
+    {
+        QVERIFY(QDir().mkpath(AppPaths::applicationSupportDirectory()));
+        QFile file(AppPaths::config());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("{\"apiUrl\":");
+        file.close();
+
+        const auto loaded = FileConfigStore(AppPaths::config()).load();
+
+        QVERIFY(!loaded);
+        QCOMPARE(loaded.error().domain, u"JSONDecoding"_s);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("{\"apiUrl\":"));
+    }
+};
 
 QTEST_GUILESS_MAIN(AppConfigTest)
 #include "tst_appconfig.moc"

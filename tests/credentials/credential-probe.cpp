@@ -1,8 +1,5 @@
-// Runs one operation of the credential store and prints its outcome, so a test can run the store in a
-// process whose session bus it chooses:
-//   credential-probe read | save | remove
-// `save` takes the credential from the first line of standard input, never from the arguments. Prints "ok",
-// "ok <credential>", "absent" or "failed <code> <description>".
+// Runs one operation of the credential store (read, save or remove) and prints "ok" or
+// "failed <code> <description>", so a test can choose the session bus the store meets.
 #include "credentials/SystemCredentialStore.h"
 
 #include <QCoreApplication>
@@ -10,42 +7,24 @@
 
 namespace {
 
-QString outcome(const Error &error)
+Result<void> perform(const SystemCredentialStore &store, const QString &operation)
 {
-    return QStringLiteral("failed %1 %2").arg(error.code).arg(error.description);
-}
-
-QString outcome(const Result<void> &result)
-{
-    return result ? QStringLiteral("ok") : outcome(result.error());
-}
-
-QString outcome(const Result<std::optional<QString>> &result)
-{
-    if (!result)
-        return outcome(result.error());
-    return *result ? QStringLiteral("ok ") + **result : QStringLiteral("absent");
+    if (operation == u"read") {
+        const Result<std::optional<QString>> credential = store.read();
+        return credential ? Result<void>() : failure(credential.error());
+    }
+    return operation == u"save" ? store.save(QStringLiteral("twk_probe")) : store.remove();
 }
 
 }
 
 int main(int argc, char **argv)
 {
-    QCoreApplication application(argc, argv);
-    const QStringList arguments = application.arguments().mid(1);
-    const QString operation = arguments.value(0);
+    const QCoreApplication application(argc, argv);
     const SystemCredentialStore store(SystemCredentialStore::sharedAccessGroup());
-    QString result;
-    if (arguments.size() != 1)
-        return 2;
-    if (operation == u"read")
-        result = outcome(store.read());
-    else if (operation == u"save")
-        result = outcome(store.save(QTextStream(stdin).readLine()));
-    else if (operation == u"remove")
-        result = outcome(store.remove());
-    else
-        return 2;
-    QTextStream(stdout) << result << Qt::endl;
+    const Result<void> result = perform(store, application.arguments().value(1));
+    QTextStream(stdout) << (result ? QStringLiteral("ok")
+                                   : QStringLiteral("failed %1 %2").arg(result.error().code).arg(result.error().description))
+                        << Qt::endl;
     return 0;
 }

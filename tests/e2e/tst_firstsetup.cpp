@@ -1,10 +1,8 @@
-// The first setup end to end, with real processes: the local service, the setup window over the model and
+// The first setup end to end with real processes: the local service, the setup window over the model and
 // its system adapters, a browser script that approves the connection and hands the tarnwick: link to the
 // Tarnwick program, the login shell and coding agents as scripts, the helper started through its autostart
 // entry, and a runtime that records what the helper hands the runner. Only the folder chooser is the
-// test's: it answers with one folder as a user would.
-//
-// The steps run in order and build on each other; a failed step fails the ones after it.
+// test's. The steps run in order and build on each other.
 
 #include "LocalServiceProcess.h"
 
@@ -26,7 +24,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,31 +36,25 @@
 #include <QTest>
 
 #include <csignal>
-
 #include <dlfcn.h>
 
+using namespace Qt::StringLiterals;
 
 namespace {
 
 const QString scripts = QStringLiteral(E2E_SCRIPTS_DIR);
-const QString loginItemIdentifier = QStringLiteral("com.tarnwick.mac.helper");
-
-// Steps that wait on the service, outside programs or the helper's first heartbeat (one second) and the
-// window's status reading (every three seconds) get this long; it only matters when something is broken.
+const QString autostartEntry = AutostartEntry::path(u"com.tarnwick.mac.helper"_s);
+// Only matters when something is broken: the service, outside programs, the helper's first heartbeat
+// (one second) and the window's status reading (every three seconds) all answer well within it.
 constexpr int stepTimeoutMs = 30000;
 
-class ChosenFolders final : public FolderChoosing
+class ChosenFolder final : public FolderChoosing
 {
 public:
-    explicit ChosenFolders(QList<QUrl> folders) : m_folders(std::move(folders)) {}
-
     QCoro::Task<std::optional<QList<QUrl>>> chooseFolders(const QString &, const QString &) override
     {
-        co_return m_folders;
+        co_return QList<QUrl>{QUrl::fromLocalFile(QDir::home().filePath(u"My Projects"_s))};
     }
-
-private:
-    QList<QUrl> m_folders;
 };
 
 QByteArray readFile(const QString &path)
@@ -72,35 +63,23 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// "/" is written "\/" in the configuration file.
-QString jsonPath(const QString &path)
-{
-    return QString(path).replace(u'/', QStringLiteral("\\/"));
-}
-
-struct KeyringLookup
-{
-    int exitCode = -1;
-    QByteArray secret;
-};
-
-KeyringLookup lookUpCredentialInKeyring()
+// Straight from the keyring, as any other program would look it up; empty when there is none.
+QByteArray credentialInKeyring()
 {
     QProcess secretTool;
-    secretTool.start(QStringLiteral("secret-tool"),
-                     {QStringLiteral("lookup"), QStringLiteral("service"), QStringLiteral("com.tarnwick.mac"),
-                      QStringLiteral("account"), QStringLiteral("device-credential")});
-    if (!secretTool.waitForFinished(10000))
-        return {};
-    return {secretTool.exitCode(), secretTool.readAllStandardOutput().trimmed()};
+    secretTool.start(u"secret-tool"_s, {u"lookup"_s, u"service"_s,
+                                                     u"com.tarnwick.mac"_s, u"account"_s,
+                                                     u"device-credential"_s});
+    secretTool.waitForFinished(10000);
+    return secretTool.exitCode() == 0 ? secretTool.readAllStandardOutput().trimmed() : QByteArray();
 }
 
-QJsonObject helperStatusFile()
+QString helperState()
 {
-    return QJsonDocument::fromJson(readFile(AppPaths::status())).object();
+    return QJsonDocument::fromJson(readFile(AppPaths::status())).object().value(u"state"_s).toString();
 }
 
-// The helper holds its lock until its process ends, so a free lock means the helper is gone.
+// The helper holds its lock until its process ends.
 bool helperIsGone()
 {
     return !HelperInstanceLock::runningHelperPid();
@@ -124,47 +103,48 @@ private Q_SLOTS:
     void logOutRemovesTheSetup();
 
 private:
-    void setUpRunnerBundle();
-    AppModelParts systemPartsWithChosenFolder();
+    AppModelParts systemParts();
     QString step() const { return m_model->property("step").toString(); }
-    QString windowText(const char *objectName, const char *property) const;
-    // The recording runtime writes next to itself.
-    QString runnerRecord(const QString &name) const
+    QString windowText(const char *objectName, const char *property = "text") const
     {
-        return m_runnerBundle.filePath(QStringLiteral("Contents/Resources/runtime/runner-record.") + name);
+        const auto *item = m_window->window()->findChild<QQuickItem *>(QLatin1String(objectName));
+        return item ? item->property(property).toString() : QString();
     }
+    QString bundleFile(const QString &name) const { return m_bundle.filePath(u"Contents/Resources/"_s + name); }
+    QByteArray runnerRecord(const QString &name) const { return readFile(bundleFile(u"runtime/runner-record."_s + name)); }
 
     LocalServiceProcess m_service;
-    QTemporaryDir m_runnerBundle;
-    QString m_chosenFolder;
-    std::unique_ptr<SingleInstance> m_instance;
+    QTemporaryDir m_bundle;
+    const QString m_chosenFolder = QDir::home().filePath(u"My Projects"_s);
+    SingleInstance m_instance{SingleInstance::defaultSocketPath()};
     SystemBrowserSignIn *m_signIn = nullptr;
     std::unique_ptr<AppModel> m_model;
     std::unique_ptr<DesktopActions> m_desktop;
     std::unique_ptr<WindowLoader> m_window;
-    QString m_credential;
+    QByteArray m_credential;
 };
 
 void FirstSetup::initTestCase()
 {
     QVERIFY2(m_service.start(), m_service.errors().constData());
-    setUpRunnerBundle();
-
-    m_chosenFolder = QDir::home().filePath(QStringLiteral("My Projects"));
     QVERIFY(QDir().mkpath(m_chosenFolder));
+    // A copy of the bundle's resources whose runtime is the recording script.
+    QVERIFY(QDir().mkpath(bundleFile(u"runtime"_s)) && QDir().mkpath(bundleFile(u"runner"_s)));
+    QVERIFY(QFile::copy(scripts + u"/recording-runner.sh"_s, bundleFile(u"runtime/node"_s)));
+    QVERIFY(QFile::copy(QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/runner/runner.js"),
+                        bundleFile(u"runner/runner.js"_s)));
 
     // The desktop's side of things, as the programs look it up.
-    qputenv("BROWSER", QFile::encodeName(scripts + QStringLiteral("/browser.js")));
+    qputenv("BROWSER", QFile::encodeName(scripts + u"/browser.js"_s));
     qputenv("TARNWICK_E2E_APP", QByteArrayLiteral(TARNWICK_APP_PATH));
-    qputenv("SHELL", QFile::encodeName(scripts + QStringLiteral("/login-shell.sh")));
+    qputenv("SHELL", QFile::encodeName(scripts + u"/login-shell.sh"_s));
     qputenv("TARNWICK_E2E_PATH", QFile::encodeName(scripts) + ":/usr/bin:/bin");
-    qputenv("TWK_MAIN_APP_BUNDLE", QFile::encodeName(m_runnerBundle.path()));
+    qputenv("TWK_MAIN_APP_BUNDLE", QFile::encodeName(m_bundle.path()));
 
     // The running setup application: tarnwick: links handed to a second start arrive here.
-    m_instance = std::make_unique<SingleInstance>(SingleInstance::defaultSocketPath());
-    QVERIFY(m_instance->listen());
-    m_model = std::make_unique<AppModel>(systemPartsWithChosenFolder());
-    connect(m_instance.get(), &SingleInstance::messageReceived, this,
+    QVERIFY(m_instance.listen());
+    m_model = std::make_unique<AppModel>(systemParts());
+    connect(&m_instance, &SingleInstance::messageReceived, this,
             [this](const QString &message) { m_signIn->acceptCallback(QUrl(message)); });
     m_desktop = std::make_unique<DesktopActions>(m_service.baseUrl());
     m_window = std::make_unique<WindowLoader>(*m_model, *m_desktop,
@@ -181,21 +161,9 @@ void FirstSetup::cleanupTestCase()
     }
 }
 
-// A copy of the bundle's resources whose runtime is the recording script.
-void FirstSetup::setUpRunnerBundle()
-{
-    QVERIFY(m_runnerBundle.isValid());
-    const QDir resources(m_runnerBundle.filePath(QStringLiteral("Contents/Resources")));
-    QVERIFY(resources.mkpath(QStringLiteral("runtime")) && resources.mkpath(QStringLiteral("runner")));
-    QVERIFY(QFile::copy(scripts + QStringLiteral("/recording-runner.sh"),
-                        resources.filePath(QStringLiteral("runtime/node"))));
-    QVERIFY(QFile::copy(QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/runner/runner.js"),
-                        resources.filePath(QStringLiteral("runner/runner.js"))));
-}
-
 // What the program itself puts together, but for the folder chooser and for where the helper and the
 // service are: those of this build.
-AppModelParts FirstSetup::systemPartsWithChosenFolder()
+AppModelParts FirstSetup::systemParts()
 {
     AppModelParts parts;
     parts.configStore = std::make_unique<FileConfigStore>(AppPaths::config());
@@ -203,18 +171,16 @@ AppModelParts FirstSetup::systemPartsWithChosenFolder()
                                                                     SystemCredentialStore::UnlockPrompt::allowed);
     parts.api = std::make_unique<DeviceAPIClient>(m_service.baseUrl());
     parts.loginItem = [] {
-        const SystemLoginItemManager::Locations locations{QStringLiteral(TARNWICK_HELPER_PATH),
-                                                          AutostartEntry::path(loginItemIdentifier)};
-        return std::make_shared<SystemLoginItemManager>(locations, []() -> std::optional<pid_t> {
-            const std::optional<qint64> pid = HelperInstanceLock::runningHelperPid();
-            return pid ? std::optional<pid_t>(pid_t(*pid)) : std::nullopt;
-        });
+        return std::make_shared<SystemLoginItemManager>(
+            SystemLoginItemManager::Locations{QStringLiteral(TARNWICK_HELPER_PATH), autostartEntry},
+            []() -> std::optional<pid_t> {
+                const std::optional<qint64> pid = HelperInstanceLock::runningHelperPid();
+                return pid ? std::optional<pid_t>(pid_t(*pid)) : std::nullopt;
+            });
     };
-    auto signIn = std::make_unique<SystemBrowserSignIn>();
-    m_signIn = signIn.get();
-    parts.signIn = std::move(signIn);
+    parts.signIn = std::unique_ptr<SystemBrowserSignIn>(m_signIn = new SystemBrowserSignIn);
     parts.discoverProviders = [] { return ProviderDiscovery().discover(); };
-    parts.folderChooser = std::make_unique<ChosenFolders>(QList<QUrl>{QUrl::fromLocalFile(m_chosenFolder)});
+    parts.folderChooser = std::make_unique<ChosenFolder>();
     parts.networkMonitor = std::make_unique<SystemNetworkMonitor>();
     parts.clock = std::make_unique<SystemClock>();
     parts.deviceName = HostName::localizedName;
@@ -225,29 +191,20 @@ AppModelParts FirstSetup::systemPartsWithChosenFolder()
     return parts;
 }
 
-QString FirstSetup::windowText(const char *objectName, const char *property) const
-{
-    const auto *item = m_window->window()->findChild<QQuickItem *>(QString::fromLatin1(objectName));
-    return item ? item->property(property).toString() : QString();
-}
-
 // Showing the window opens the connection page; the browser approves and starts Tarnwick with the link,
 // which reaches this instance; the model exchanges the code and keeps the credential in the keyring.
 void FirstSetup::signsInThroughTheBrowser()
 {
-    QCOMPARE(step(), QStringLiteral("connect"));
+    QCOMPARE(step(), u"connect"_s);
     m_window->window()->show();
-    QTRY_COMPARE_WITH_TIMEOUT(step(), QStringLiteral("providers"), stepTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(step(), u"providers"_s, stepTimeoutMs);
     QCOMPARE(m_model->errorMessage(), std::nullopt);
     QVERIFY(m_model->deviceId());
-
-    const KeyringLookup stored = lookUpCredentialInKeyring();
-    QCOMPARE(stored.exitCode, 0);
-    m_credential = QString::fromUtf8(stored.secret);
-    const QRegularExpression token(QStringLiteral("^twk_device_%1\\.[A-Za-z0-9_-]{43}$")
+    m_credential = credentialInKeyring();
+    const QRegularExpression token(u"^twk_device_%1\\.[A-Za-z0-9_-]{43}$"_s
                                        .arg(m_model->deviceId()->toString(QUuid::WithoutBraces)),
                                    QRegularExpression::CaseInsensitiveOption);
-    QVERIFY2(token.match(m_credential).hasMatch(), qPrintable(m_credential));
+    QVERIFY2(token.match(QString::fromUtf8(m_credential)).hasMatch(), m_credential.constData());
 }
 
 // The login shell's search path leads to the scripted agents, which answer as installed and signed in.
@@ -255,13 +212,11 @@ void FirstSetup::findsTheCodingAgents()
 {
     QTRY_VERIFY_WITH_TIMEOUT(m_model->providerReadiness() && !m_model->busy(), stepTimeoutMs);
     const ProviderReadiness &readiness = *m_model->providerReadiness();
-    QVERIFY(readiness.codexReady);
-    QVERIFY(readiness.claudeCodeReady);
-    QCOMPARE(readiness.paths.codex, scripts + QStringLiteral("/codex"));
-    QCOMPARE(readiness.paths.claudeCode, scripts + QStringLiteral("/claude"));
-
+    QVERIFY(readiness.codexReady && readiness.claudeCodeReady);
+    QCOMPARE(readiness.paths.codex, scripts + u"/codex"_s);
+    QCOMPARE(readiness.paths.claudeCode, scripts + u"/claude"_s);
     m_model->continueFromProviders();
-    QCOMPARE(step(), QStringLiteral("folders"));
+    QCOMPARE(step(), u"folders"_s);
 }
 
 // Finishing writes the configuration file and the autostart entry, and starts the helper.
@@ -269,11 +224,12 @@ void FirstSetup::finishesSetupWithTheChosenFolder()
 {
     m_model->chooseFolders();
     QTRY_COMPARE(m_model->selectedFolders(), QList<QUrl>{QUrl::fromLocalFile(m_chosenFolder)});
-
     m_model->finishSetup();
     QTRY_VERIFY_WITH_TIMEOUT(!m_model->busy(), stepTimeoutMs);
     QCOMPARE(m_model->errorMessage(), std::nullopt);
 
+    // "/" is written "\/" in the configuration file.
+    const auto json = [](QString path) { return path.replace(u'/', u"\\/"_s); };
     const QString expectedConfig = QStringLiteral(R"({
   "allowedRoots" : [
     "%1"
@@ -286,64 +242,54 @@ void FirstSetup::finishesSetupWithTheChosenFolder()
     "claudeCode" : "%4",
     "codex" : "%5"
   }
-})")
-                                       .arg(jsonPath(m_chosenFolder), jsonPath(m_service.baseUrl().toString()),
-                                            m_model->deviceId()->toString(QUuid::WithoutBraces).toUpper(),
-                                            jsonPath(scripts + QStringLiteral("/claude")),
-                                            jsonPath(scripts + QStringLiteral("/codex")));
+})").arg(json(m_chosenFolder), json(m_service.baseUrl().toString()),
+         m_model->deviceId()->toString(QUuid::WithoutBraces).toUpper(), json(scripts + u"/claude"_s),
+         json(scripts + u"/codex"_s));
     QCOMPARE(QString::fromUtf8(readFile(AppPaths::config())), expectedConfig);
     QCOMPARE(QFileInfo(AppPaths::config()).permissions(),
              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
 
-    const QString expectedEntry = QStringLiteral("[Desktop Entry]\n"
-                                                 "Type=Application\n"
-                                                 "Name=Tarnwick\n"
-                                                 "Comment=Keeps this computer ready to take calls\n"
-                                                 "Exec=%1\n"
-                                                 "Icon=tarnwick\n"
-                                                 "Terminal=false\n"
-                                                 "NoDisplay=true\n"
-                                                 "X-GNOME-Autostart-enabled=true\n")
-                                      .arg(QStringLiteral(TARNWICK_HELPER_PATH));
-    QCOMPARE(QString::fromUtf8(readFile(AutostartEntry::path(loginItemIdentifier))), expectedEntry);
+    QCOMPARE(QString::fromUtf8(readFile(autostartEntry)), QStringLiteral("[Desktop Entry]\n"
+                                                                         "Type=Application\n"
+                                                                         "Name=Tarnwick\n"
+                                                                         "Comment=Keeps this computer ready to take calls\n"
+                                                                         "Exec=" TARNWICK_HELPER_PATH "\n"
+                                                                         "Icon=tarnwick\n"
+                                                                         "Terminal=false\n"
+                                                                         "NoDisplay=true\n"
+                                                                         "X-GNOME-Autostart-enabled=true\n"));
+    QCOMPARE(QFileInfo(autostartEntry).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
 }
 
 // The helper reads the keyring and the configuration, and starts the runtime with the runner script, four
 // variables and the credential on its standard input.
 void FirstSetup::helperHandsTheRunnerItsCredential()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(runnerRecord(QStringLiteral("stdin"))), stepTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!runnerRecord(u"stdin"_s).isEmpty(), stepTimeoutMs);
     QVERIFY(!helperIsGone());
-
-    QCOMPARE(readFile(runnerRecord(QStringLiteral("stdin"))), m_credential.toUtf8() + '\n');
-    QStringList environment = QString::fromUtf8(readFile(runnerRecord(QStringLiteral("environment"))))
-                                  .split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(runnerRecord(u"stdin"_s), m_credential + '\n');
+    QStringList environment = QString::fromUtf8(runnerRecord(u"environment"_s)).split(u'\n', Qt::SkipEmptyParts);
     environment.sort();
-    QCOMPARE(environment, (QStringList{QStringLiteral("HOME=") + QDir::homePath(),
-                                       QStringLiteral("NODE_ENV=production"),
-                                       QStringLiteral("PATH=/usr/bin:/bin:/usr/sbin:/sbin"),
-                                       QStringLiteral("TMPDIR=") + QDir::tempPath()}));
-    QCOMPARE(readFile(runnerRecord(QStringLiteral("arguments"))),
-             QFile::encodeName(m_runnerBundle.filePath(QStringLiteral("Contents/Resources/runner/runner.js"))) + '\n');
-    QCOMPARE(readFile(runnerRecord(QStringLiteral("folder"))).trimmed(),
-             QFile::encodeName(AppPaths::applicationSupportDirectory()));
+    QCOMPARE(environment, (QStringList{u"HOME="_s + QDir::homePath(), u"NODE_ENV=production"_s,
+                                       u"PATH=/usr/bin:/bin:/usr/sbin:/sbin"_s,
+                                       u"TMPDIR="_s + QDir::tempPath()}));
+    QCOMPARE(runnerRecord(u"arguments"_s), QFile::encodeName(bundleFile(u"runner/runner.js"_s)) + '\n');
+    QCOMPARE(runnerRecord(u"folder"_s).trimmed(), QFile::encodeName(AppPaths::applicationSupportDirectory()));
 }
 
 // The helper's heartbeat makes the status connected; the window's next reading shows it.
 void FirstSetup::windowShowsReadyForCalls()
 {
-    QTRY_COMPARE_WITH_TIMEOUT(helperStatusFile().value(QStringLiteral("state")).toString(), QStringLiteral("connected"),
-                              stepTimeoutMs);
-    QTRY_COMPARE_WITH_TIMEOUT(m_model->property("readyStatus").toString(), QStringLiteral("readyForCalls"),
-                              stepTimeoutMs);
-    QCOMPARE(step(), QStringLiteral("connected"));
-    QTRY_COMPARE(windowText("statusTitle", "text"), QStringLiteral("Ready for calls"));
-    QCOMPARE(windowText("phoneNumber", "text"), QStringLiteral("+1 (555) 010-0199"));
-    QCOMPARE(windowText("phoneNumber", "visible"), QStringLiteral("true"));
+    QTRY_COMPARE_WITH_TIMEOUT(helperState(), u"connected"_s, stepTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_model->property("readyStatus").toString(), u"readyForCalls"_s, stepTimeoutMs);
+    QCOMPARE(step(), u"connected"_s);
+    QTRY_COMPARE(windowText("statusTitle"), u"Ready for calls"_s);
+    QCOMPARE(windowText("phoneNumber"), u"+1 (555) 010-0199"_s);
+    QCOMPARE(windowText("phoneNumber", "visible"), u"true"_s);
 }
 
-// Logging out disconnects the device, removes the autostart entry (stopping the helper, which stops the
-// runner first), the credential and the configuration.
+// Logging out disconnects the device and removes the credential, the configuration and the autostart
+// entry, which stops the helper, which stops the runner first.
 void FirstSetup::logOutRemovesTheSetup()
 {
     QVERIFY(!helperIsGone());
@@ -351,16 +297,13 @@ void FirstSetup::logOutRemovesTheSetup()
     m_model->logOut();
     QVERIFY(finished.wait(stepTimeoutMs));
     QCOMPARE(m_model->errorMessage(), std::nullopt);
-    QCOMPARE(step(), QStringLiteral("connect"));
-
-    const KeyringLookup stored = lookUpCredentialInKeyring();
-    QVERIFY(stored.secret.isEmpty());
+    QCOMPARE(step(), u"connect"_s);
+    QVERIFY(credentialInKeyring().isEmpty());
     QVERIFY(!QFile::exists(AppPaths::config()));
-    QVERIFY(!QFile::exists(AutostartEntry::path(loginItemIdentifier)));
-
+    QVERIFY(!QFile::exists(autostartEntry));
     QTRY_VERIFY_WITH_TIMEOUT(helperIsGone(), stepTimeoutMs);
-    QCOMPARE(readFile(runnerRecord(QStringLiteral("stops"))), QByteArray("terminated\n"));
-    QCOMPARE(helperStatusFile().value(QStringLiteral("state")).toString(), QStringLiteral("stopped"));
+    QCOMPARE(runnerRecord(u"stops"_s), QByteArray("terminated\n"));
+    QCOMPARE(helperState(), u"stopped"_s);
 }
 
 // Mesa's software GL driver keeps a few bytes for good and is unloaded before the leak check can name

@@ -1,44 +1,35 @@
-#include "PairedSetup.h"
-#include "RunnerBundle.h"
-#include "TestKeyring.h"
+#include "HelperFixture.h"
 
+#include "common/HelperInstanceLock.h"
 #include "config/AppPaths.h"
 #include "status/StatusStore.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
-#include <memory>
+
+using namespace std::chrono_literals;
+using State = HelperStatus::State;
 
 namespace {
 
 constexpr int patience = 20000;
 
-std::optional<HelperStatus> savedStatus()
+std::optional<State> savedState()
 {
     const Result<std::optional<HelperStatus>> status = StatusStore(AppPaths::status()).load();
-    return status ? *status : std::nullopt;
-}
-
-// Gone, or ended and waiting only to be reaped.
-bool hasEnded(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.readAll();
-    return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
+    return status && *status ? std::optional((*status)->state()) : std::nullopt;
 }
 
 // Polls more finely than QTRY_* so a measured time is not blurred by the polling.
-bool waitUntilEnded(qint64 pid, int timeoutMs)
+bool waitUntilEnded(qint64 pid)
 {
-    const QDeadlineTimer deadline(timeoutMs);
+    const QDeadlineTimer deadline(patience);
     while (!hasEnded(pid)) {
         if (deadline.hasExpired())
             return false;
@@ -47,83 +38,41 @@ bool waitUntilEnded(qint64 pid, int timeoutMs)
     return true;
 }
 
+// Starts the helper and waits for its runner; answers the runner's pid (0 when none came).
+qint64 startHelper(QProcess &helper)
+{
+    helper.setProgram(QStringLiteral(HELPER_PATH));
+    helper.setProcessChannelMode(QProcess::ForwardedChannels);
+    helper.start();
+    if (!helper.waitForStarted() || !QTest::qWaitFor([] { return runnerLaunches().size() == 1; }, patience))
+        return 0;
+    return runnerLaunches().first();
+}
+
 } // namespace
 
+// The whole helper as a program, started the way the session starts it.
 class tst_HelperProcess : public QObject
 {
     Q_OBJECT
 
-private:
-    void startHelper(QProcess &helper)
-    {
-        helper.setProgram(QStringLiteral(HELPER_PATH));
-        helper.setProcessChannelMode(QProcess::ForwardedChannels);
-        helper.start();
-        QVERIFY(helper.waitForStarted());
-    }
-
-    std::unique_ptr<RunnerBundle> m_bundle;
+    std::optional<HelperFixture> m_fixture;
 
 private Q_SLOTS:
-    void init()
-    {
-        QDir(AppPaths::applicationSupportDirectory()).removeRecursively();
-        QVERIFY(TestKeyring::unlockDefault());
-        QVERIFY(PairedSetup::write());
-        m_bundle = std::make_unique<RunnerBundle>();
-    }
+    void init() { m_fixture.emplace(); }
 
-    void cleanup()
+    void aTerminationSignalKillsAStubbornRunnerTwoSecondsIn()
     {
-        m_bundle.reset();
-    }
-
-    void tellsItsVersion()
-    {
+        m_fixture->setRuntime(HelperFixture::stubbornRunner);
         QProcess helper;
-        helper.start(QStringLiteral(HELPER_PATH), {QStringLiteral("--version")});
-        QVERIFY(helper.waitForFinished(patience));
-        QCOMPARE(helper.exitCode(), 0);
-        QCOMPARE(helper.readAllStandardOutput(), QByteArrayLiteral("TarnwickHelper " TARNWICK_VERSION " (" TARNWICK_BUILD_NUMBER ")\n"));
-    }
-
-    void aTerminationSignalStopsTheRunnerFirst_data()
-    {
-        QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
-    }
-
-    void aTerminationSignalStopsTheRunnerFirst()
-    {
-        QFETCH(int, signalNumber);
-        QProcess helper;
-        startHelper(helper);
-        QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 1, patience);
-        const qint64 runner = runnerLaunches().first();
-
-        ::kill(pid_t(helper.processId()), signalNumber);
-        QVERIFY(helper.waitForFinished(patience));
-        QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(helper.exitCode(), 0);
-        QVERIFY(hasEnded(runner));
-        QCOMPARE(savedStatus()->state(), HelperStatus::State::stopped);
-    }
-
-    void killsAStubbornRunnerTwoSecondsIntoTheQuit()
-    {
-        m_bundle->setRuntime(RunnerBundle::stubbornRunner());
-        QProcess helper;
-        startHelper(helper);
-        QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 1, patience);
-        QTRY_VERIFY_WITH_TIMEOUT(savedStatus() && savedStatus()->state() == HelperStatus::State::connected, patience);
-        const qint64 runner = runnerLaunches().first();
+        const qint64 runner = startHelper(helper);
+        QVERIFY(runner > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(savedState() == State::connected, patience);
 
         QElapsedTimer elapsed;
         elapsed.start();
         ::kill(pid_t(helper.processId()), SIGTERM);
-        QVERIFY(waitUntilEnded(runner, patience));
+        QVERIFY(waitUntilEnded(runner));
         const qint64 killedAfter = elapsed.elapsed();
         QVERIFY2(killedAfter >= 1990 && killedAfter <= 2100, qPrintable(QString::number(killedAfter)));
         QCOMPARE(runnerRecord(QStringLiteral("terms")).count("term"), 1);
@@ -131,40 +80,29 @@ private Q_SLOTS:
         QVERIFY(helper.waitForFinished(patience));
         QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
         QCOMPARE(helper.exitCode(), 0);
-        QCOMPARE(savedStatus()->state(), HelperStatus::State::stopped);
+        QVERIFY(savedState() == State::stopped);
     }
 
     void theRunnerDoesNotOutliveAHelperKilledOutright()
     {
         QProcess helper;
-        startHelper(helper);
-        QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 1, patience);
-        const qint64 runner = runnerLaunches().first();
-
+        const qint64 runner = startHelper(helper);
+        QVERIFY(runner > 0);
         helper.kill();
         QVERIFY(helper.waitForFinished(patience));
-        QVERIFY(waitUntilEnded(runner, patience));
+        QVERIFY(waitUntilEnded(runner));
     }
 
-    void aSecondHelperWaitsForTheFirstToQuit()
+    // The session's lock is never taken through a link planted in its place.
+    void aSymlinkAtTheLockIsRefused()
     {
-        QProcess first;
-        startHelper(first);
-        QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 1, patience);
-
-        QProcess second;
-        startHelper(second);
-        QTest::qWait(1500);
-        QCOMPARE(runnerLaunches().size(), 1);
-
-        ::kill(pid_t(first.processId()), SIGTERM);
-        QVERIFY(first.waitForFinished(patience));
-        QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 2, patience);
-        QVERIFY(hasEnded(runnerLaunches().first()));
-
-        ::kill(pid_t(second.processId()), SIGTERM);
-        QVERIFY(second.waitForFinished(patience));
-        QCOMPARE(second.exitCode(), 0);
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(QStringLiteral("target"));
+        QFile::remove(HelperInstanceLock::path()); // a helper before this test may have left it
+        QVERIFY(QFile::link(target, HelperInstanceLock::path()));
+        QVERIFY(!HelperInstanceLock::acquire(0ms));
+        QVERIFY(!QFile::exists(target));
+        QVERIFY(QFile::remove(HelperInstanceLock::path()));
     }
 };
 

@@ -1,17 +1,10 @@
 #!/bin/sh
-# Stands in for the bundle's runtime (Contents/Resources/runtime/node): records the environment it was
-# started with, its argument, its working folder and what arrives on its standard input, next to itself,
-# then runs like the runner until it is asked to stop.
-here=$(dirname "$0")
-record="$here/runner-record"
-tr '\0' '\n' </proc/$$/environ >"$record.environment.part"
-mv "$record.environment.part" "$record.environment"
+# Stands in for the bundle's runtime: records its environment, argument, working folder and standard input
+# next to itself, then runs like the runner until it is asked to stop.
+record="$(dirname "$0")/runner-record"
+tr '\0' '\n' </proc/$$/environ >"$record.environment"
 printf '%s\n' "$@" >"$record.arguments"
 pwd >"$record.folder"
-cat >"$record.stdin.part"
-mv "$record.stdin.part" "$record.stdin"
+cat >"$record.stdin.part" && mv "$record.stdin.part" "$record.stdin"
 trap 'echo terminated >>"$record.stops"; exit 0' TERM
-while :; do
-  sleep 1 &
-  wait $!
-done
+while :; do sleep 1 & wait $!; done

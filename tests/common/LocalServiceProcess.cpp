@@ -3,51 +3,33 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
-using namespace Qt::StringLiterals;
-
-namespace
-{
-constexpr int startTimeoutMs = 20000;
-constexpr int stopTimeoutMs = 5000;
-}
-
 LocalServiceProcess::LocalServiceProcess(const QStringList &arguments)
     : m_arguments(arguments)
 {
 }
 
-LocalServiceProcess::~LocalServiceProcess()
+void LocalServiceProcess::stop()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.terminate();
-    if (!m_process.waitForFinished(stopTimeoutMs))
+    if (!m_process.waitForFinished(5000))
         m_process.kill();
-    m_process.waitForFinished(stopTimeoutMs);
+    m_process.waitForFinished(5000);
 }
 
 bool LocalServiceProcess::start()
 {
-    m_process.start(programPath(), QStringList{u"--port"_s, u"0"_s} + m_arguments);
-    const QDeadlineTimer deadline(startTimeoutMs);
+    m_process.start(programPath(), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + m_arguments);
+    const QDeadlineTimer deadline(20000);
     while (!m_process.canReadLine()) {
         if (deadline.hasExpired() || !m_process.waitForReadyRead(int(deadline.remainingTime())))
             return false;
     }
-    static const QRegularExpression address(u"http://127\\.0\\.0\\.1:\\d+/"_s);
+    static const QRegularExpression address(QStringLiteral("http://127\\.0\\.0\\.1:\\d+/"));
     const auto match = address.match(QString::fromUtf8(m_process.readLine()));
     m_baseUrl = QUrl(match.captured());
     return match.hasMatch();
-}
-
-QUrl LocalServiceProcess::baseUrl() const
-{
-    return m_baseUrl;
-}
-
-QByteArray LocalServiceProcess::errors()
-{
-    return m_process.readAllStandardError();
 }
 
 QString LocalServiceProcess::programPath()

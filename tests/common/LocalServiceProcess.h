@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QProcess>
-#include <QStringList>
 #include <QUrl>
 
 // The real tarnwick-local-service, started on a free loopback port for one test and stopped with it.
@@ -9,16 +8,16 @@ class LocalServiceProcess
 {
 public:
     explicit LocalServiceProcess(const QStringList &arguments = {});
-    ~LocalServiceProcess();
+    ~LocalServiceProcess() { stop(); }
 
     // Starts the program and waits for the line that gives its address; false when it never comes.
     bool start();
-
     // http://127.0.0.1:<port>/
-    QUrl baseUrl() const;
-
-    // Everything the program wrote on standard error so far (for failure messages).
-    QByteArray errors();
+    QUrl baseUrl() const { return m_baseUrl; }
+    // Terminates the program, killing it when it does not end.
+    void stop();
+    // What the program wrote on standard error so far, for failure messages.
+    QByteArray errors() { return m_process.readAllStandardError(); }
 
     static QString programPath();
 

@@ -1,0 +1,139 @@
+#include "TestKeyring.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+
+#include <libsecret/secret.h>
+
+namespace {
+
+const SecretSchema credentialSchema = {
+    "org.freedesktop.Secret.Generic",
+    SECRET_SCHEMA_DONT_MATCH_NAME,
+    {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+     {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+     {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+SecretService *openService()
+{
+    return secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, nullptr, nullptr);
+}
+
+GHashTable *credentialAttributes()
+{
+    return secret_attributes_build(&credentialSchema, "service", "com.tarnwick.mac", "account", "device-credential",
+                                   nullptr);
+}
+
+// Runs `use` on every credential item. A fresh service object each time, so no locked state is cached.
+template<typename Use>
+void forEachCredentialItem(Use use)
+{
+    SecretService *secrets = openService();
+    GHashTable *query = credentialAttributes();
+    GList *items = secret_service_search_sync(secrets, &credentialSchema, query, SECRET_SEARCH_ALL, nullptr, nullptr);
+    for (GList *link = items; link; link = link->next)
+        use(static_cast<SecretItem *>(link->data));
+    g_list_free_full(items, g_object_unref);
+    g_hash_table_unref(query);
+    g_object_unref(secrets);
+}
+
+QDBusMessage callSecrets(const QString &interface, const QString &method, const QVariantList &arguments)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"),
+                                                       QStringLiteral("/org/freedesktop/secrets"), interface, method);
+    call.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(call);
+}
+
+}
+
+QList<QByteArray> TestKeyring::credentialSecrets()
+{
+    QList<QByteArray> found;
+    forEachCredentialItem([&](SecretItem *item) {
+        SecretValue *value = secret_item_get_locked(item) || !secret_item_load_secret_sync(item, nullptr, nullptr)
+                                 ? nullptr
+                                 : secret_item_get_secret(item);
+        gsize length = 0;
+        const gchar *bytes = value ? secret_value_get(value, &length) : "<locked>";
+        found.append(QByteArray(bytes, value ? qsizetype(length) : -1));
+        if (value)
+            secret_value_unref(value);
+    });
+    return found;
+}
+
+bool TestKeyring::storeRaw(const QByteArray &secret)
+{
+    GHashTable *attributes = credentialAttributes();
+    SecretValue *value = secret_value_new(secret.constData(), secret.size(), "application/octet-stream");
+    SecretService *secrets = openService();
+    const bool stored = secret_service_store_sync(secrets, &credentialSchema, attributes, SECRET_COLLECTION_DEFAULT,
+                                                  "raw test item", value, nullptr, nullptr);
+    g_object_unref(secrets);
+    secret_value_unref(value);
+    g_hash_table_unref(attributes);
+    return stored;
+}
+
+bool TestKeyring::deleteCredentialItems()
+{
+    bool deleted = true;
+    forEachCredentialItem([&](SecretItem *item) { deleted = secret_item_delete_sync(item, nullptr, nullptr) && deleted; });
+    return deleted;
+}
+
+bool TestKeyring::lockAll()
+{
+    SecretService *secrets = secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_LOAD_COLLECTIONS,
+                                                      nullptr, nullptr);
+    GList *collections = secrets ? secret_service_get_collections(secrets) : nullptr;
+    const bool locked = collections && secret_service_lock_sync(secrets, collections, nullptr, nullptr, nullptr) > 0;
+    g_list_free_full(collections, g_object_unref);
+    if (secrets)
+        g_object_unref(secrets);
+    return locked && isDefaultLocked();
+}
+
+bool TestKeyring::isDefaultLocked()
+{
+    // A fresh service object, so the locked state is read now rather than cached.
+    SecretService *secrets = openService();
+    SecretCollection *collection = secrets ? secret_collection_for_alias_sync(secrets, SECRET_COLLECTION_DEFAULT,
+                                                                              SECRET_COLLECTION_NONE, nullptr, nullptr)
+                                           : nullptr;
+    const bool locked = collection && secret_collection_get_locked(collection);
+    if (collection)
+        g_object_unref(collection);
+    if (secrets)
+        g_object_unref(secrets);
+    return locked;
+}
+
+// gnome-keyring's own interface for unlocking with a password, since the standard one always prompts.
+bool TestKeyring::unlockDefault()
+{
+    const QString serviceInterface = QStringLiteral("org.freedesktop.Secret.Service");
+    const QDBusMessage opened = callSecrets(serviceInterface, QStringLiteral("OpenSession"),
+                                            {QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString()))});
+    const QDBusMessage alias = callSecrets(serviceInterface, QStringLiteral("ReadAlias"), {QStringLiteral("default")});
+    if (opened.type() != QDBusMessage::ReplyMessage || alias.type() != QDBusMessage::ReplyMessage)
+        return false;
+    QDBusArgument master;
+    master.beginStructure();
+    // The password tests/with-keyring.sh starts gnome-keyring with.
+    master << opened.arguments().at(1).value<QDBusObjectPath>() << QByteArray() << QByteArrayLiteral("tarnwick-test")
+           << QStringLiteral("text/plain");
+    master.endStructure();
+    const QDBusMessage reply = callSecrets(QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
+                                           QStringLiteral("UnlockWithMasterPassword"),
+                                           {alias.arguments().at(0), QVariant::fromValue(master)});
+    return reply.type() == QDBusMessage::ReplyMessage && !isDefaultLocked();
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+// Direct access to the private session's gnome-keyring, bypassing the store under test.
+namespace TestKeyring {
+
+// The secret of every item with the credential's service and account, or "<locked>" for a locked one.
+QList<QByteArray> credentialSecrets();
+// Stores an item with the credential's attributes and exactly these bytes (need not be UTF-8).
+bool storeRaw(const QByteArray &secret);
+// Deletes every credential item; the collections must be unlocked.
+bool deleteCredentialItems();
+
+bool lockAll();
+// Unlocks the default collection with the session's password, without a prompt.
+bool unlockDefault();
+bool isDefaultLocked();
+
+}

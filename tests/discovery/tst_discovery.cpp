@@ -1,0 +1,313 @@
+#include "discovery/ProcessCommandRunner.h"
+#include "discovery/ProviderDiscovery.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <functional>
+
+using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Call = QStringList; // the program, then its arguments
+
+// Answers from a table keyed by the call (status 0 and no output otherwise) and records every call in order.
+class RecordingRunner : public CommandRunning
+{
+public:
+    CommandResult run(const QString &executable, const QStringList &arguments) const override
+    {
+        calls.append(Call{executable} + arguments);
+        if (onRun)
+            onRun(calls.last());
+        return answers.value(calls.last(), CommandResult{0, {}});
+    }
+
+    QHash<Call, CommandResult> answers;
+    mutable QList<Call> calls;
+    std::function<void(const Call &)> onRun;
+};
+
+const QString shell = u"/fake/shell"_s;
+const Call shellQuery{shell, u"-lic"_s, u"printf %s \"$PATH\""_s};
+
+const QString installLine = u"Install Codex or Claude Code, then check again."_s;
+const QString codexReadyLine = u"Codex is installed and signed in."_s;
+const QString codexNotReadyLine = u"Codex needs you to sign in."_s;
+const QString claudeReadyLine = u"Claude Code is installed; setup will verify it with a harmless task."_s;
+const QString claudeNotReadyLine = u"Claude Code could not be started."_s;
+
+QString install(const QString &directory, const QString &name, const QByteArray &body = "exit 0",
+                bool executable = true)
+{
+    QDir().mkpath(directory);
+    QFile file(directory + u'/' + name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    file.write("#!/bin/sh\n" + body + '\n');
+    file.setPermissions(executable ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                   : QFile::ReadOwner | QFile::WriteOwner);
+    return file.fileName();
+}
+
+// The pid a script wrote next to itself.
+qint64 pidIn(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
+}
+
+// A killed process may stay a zombie for a while when nothing reaps orphans (as in some containers).
+bool isAlive(qint64 pid)
+{
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(") ") + 2, 1) != "Z";
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(CommandResult)
+
+// The command runner with real child processes, then discovery over a recording runner and over real programs.
+class TestDiscovery : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    std::shared_ptr<RecordingRunner> m_runner;
+
+    // A folder of the current test row's own.
+    QString folder(const QString &name) const
+    {
+        const QString row = QString::fromUtf8(QTest::currentTestFunction()) + u'/'
+            + QString::fromUtf8(QTest::currentDataTag());
+        return QDir::cleanPath(m_root.filePath(row + u'/' + name));
+    }
+    QString userBin() const { return folder(u"home/.local/bin"_s); }
+    ProviderDiscovery discovery() const { return ProviderDiscovery(m_runner, folder(u"home"_s), shell); }
+
+private Q_SLOTS:
+    void init() { m_runner = std::make_shared<RecordingRunner>(); }
+
+    void completedCommand_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("both streams in one") << QByteArray("echo out; echo err >&2; echo out again")
+                                             << QStringList() << 0 << u"out\nerr\nout again\n"_s;
+        QTest::newRow("exit status 3, output untrimmed")
+            << QByteArray("printf 'ok\\n'; exit 3") << QStringList() << 3 << u"ok\n"_s;
+        QTest::newRow("arguments reach the program as given")
+            << QByteArray("for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done")
+            << QStringList{u"two words"_s, u"\"double\""_s, u"it's"_s, u"$HOME"_s, u"*"_s, QString()} << 0
+            << u"[two words]\n[\"double\"]\n[it's]\n[$HOME]\n[*]\n[]\n"_s;
+        QTest::newRow("UTF-8, invalid byte replaced") << QByteArray("printf 'caf\\303\\251 a\\377b'") << QStringList()
+                                                      << 0 << u"café a\uFFFDb"_s;
+        QTest::newRow("standard input is empty") << QByteArray("cat; echo done") << QStringList() << 0 << u"done\n"_s;
+        QTest::newRow("killed by a signal") << QByteArray("echo before; kill -KILL $$") << QStringList()
+                                            << 128 + SIGKILL << u"before\n"_s;
+    }
+
+    void completedCommand()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        const QString command = install(folder(u"bin"_s), u"command"_s, body);
+
+        QCOMPARE(ProcessCommandRunner().run(command, arguments), (CommandResult{exitCode, output}));
+    }
+
+    void programThatCannotStart_data()
+    {
+        QTest::addColumn<QString>("executable");
+        QTest::newRow("missing path") << folder(u"missing"_s);
+        QTest::newRow("no execute permission") << install(folder(u"bin"_s), u"plain"_s, "exit 0", false);
+        QTest::newRow("bare name is not searched for") << u"sh"_s;
+    }
+
+    void programThatCannotStart()
+    {
+        QFETCH(QString, executable);
+
+        const CommandResult result = ProcessCommandRunner().run(executable, {u"-c"_s, u"exit 0"_s});
+
+        QCOMPARE(result.exitCode, -1);
+        QVERIFY(!result.output.isEmpty());
+    }
+
+    void largeOutputDoesNotStall()
+    {
+        const QString command = install(folder(u"bin"_s), u"large"_s,
+                                        "head -c 2097152 /dev/zero | tr '\\000' x; echo end >&2; exit 4");
+
+        const CommandResult result = ProcessCommandRunner(30s).run(command, {});
+
+        QCOMPARE(result.exitCode, 4);
+        QCOMPARE(result.output.size(), 2 * 1024 * 1024 + 4);
+        QVERIFY(result.output.endsWith(u"xend\n"_s));
+    }
+
+    void timeLimitStopsTheCommandAndWhatItStarted()
+    {
+        const QString command = install(folder(u"bin"_s), u"hang"_s,
+                                        "sleep 60 &\necho $! > \"$0.pid\"\necho waiting\nsleep 60");
+        QElapsedTimer elapsed;
+        elapsed.start();
+
+        const CommandResult result = ProcessCommandRunner(1s).run(command, {});
+
+        QCOMPARE(result, (CommandResult{-1, command + u" did not finish within 1 second and was stopped."_s}));
+        QVERIFY(elapsed.elapsed() < 20'000);
+        const qint64 background = pidIn(command + u".pid"_s);
+        QVERIFY(background > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!isAlive(background), 10'000);
+    }
+
+    // A daemon started by a login script may keep the output pipe open after the command itself ended.
+    void endOfCommandDoesNotWaitForItsBackgroundChildren()
+    {
+        const QString command =
+            install(folder(u"bin"_s), u"daemon"_s, "sleep 60 &\necho $! > \"$0.pid\"\necho started");
+        QElapsedTimer elapsed;
+        elapsed.start();
+
+        const CommandResult result = ProcessCommandRunner().run(command, {});
+
+        if (const qint64 daemon = pidIn(command + u".pid"_s); daemon > 0)
+            ::kill(static_cast<pid_t>(daemon), SIGKILL);
+        QCOMPARE(result, (CommandResult{0, u"started\n"_s}));
+        QVERIFY(elapsed.elapsed() < 30'000);
+    }
+
+    void searchPaths_data()
+    {
+        QTest::addColumn<CommandResult>("shellAnswer");
+        QTest::addColumn<QStringList>("fromShell");
+        QTest::newRow("shell fails") << CommandResult{1, u"/usr/bin"_s} << QStringList();
+        QTest::newRow("empty pieces and repeats dropped")
+            << CommandResult{0, u"/usr/local/bin::/usr/bin:/opt/homebrew/bin:/usr/bin"_s} << QStringList{u"/usr/bin"_s};
+        QTest::newRow("lines printed before the answer, line feed after")
+            << CommandResult{0, u"bash: no job control in this shell\n/home/u/.nvm/bin:/usr/bin\n"_s}
+            << QStringList{u"/home/u/.nvm/bin"_s, u"/usr/bin"_s};
+    }
+
+    void searchPaths()
+    {
+        QFETCH(CommandResult, shellAnswer);
+        QFETCH(QStringList, fromShell);
+        m_runner->answers.insert(shellQuery, shellAnswer);
+
+        QCOMPARE(discovery().searchPaths(),
+                 QStringList({userBin(), u"/opt/homebrew/bin"_s, u"/usr/local/bin"_s}) + fromShell);
+        QCOMPARE(m_runner->calls, QList<Call>{shellQuery});
+    }
+
+    void outcomes_data()
+    {
+        QTest::addColumn<int>("codexVersion"); // -2: not installed
+        QTest::addColumn<int>("codexLogin");
+        QTest::addColumn<int>("claudeVersion"); // -2: not installed
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("neither found") << -2 << 0 << -2 << QStringList{installLine};
+        QTest::newRow("codex ready") << 0 << 0 << -2 << QStringList{codexReadyLine};
+        QTest::newRow("codex signed out") << 0 << 1 << -2 << QStringList{codexNotReadyLine};
+        QTest::newRow("codex version fails") << 2 << 0 << -2 << QStringList{codexNotReadyLine};
+        QTest::newRow("codex cannot start") << -1 << -1 << -2 << QStringList{codexNotReadyLine};
+        QTest::newRow("claude ready") << -2 << 0 << 0 << QStringList{claudeReadyLine};
+        QTest::newRow("claude cannot start") << -2 << 0 << -1 << QStringList{claudeNotReadyLine};
+        QTest::newRow("both ready") << 0 << 0 << 0 << QStringList{codexReadyLine, claudeReadyLine};
+        QTest::newRow("neither ready") << 1 << 1 << 127 << QStringList{codexNotReadyLine, claudeNotReadyLine};
+    }
+
+    void outcomes()
+    {
+        QFETCH(int, codexVersion);
+        QFETCH(int, codexLogin);
+        QFETCH(int, claudeVersion);
+        QFETCH(QStringList, messages);
+        const QString agents = folder(u"agents"_s);
+        const QString codex = agents + u"/codex"_s;
+        const QString claude = agents + u"/claude"_s;
+        if (codexVersion != -2)
+            install(agents, u"codex"_s);
+        if (claudeVersion != -2)
+            install(agents, u"claude"_s);
+        m_runner->answers.insert(shellQuery, CommandResult{0, agents});
+        m_runner->answers.insert({codex, u"--version"_s}, CommandResult{codexVersion, u"codex 1.0\n"_s});
+        m_runner->answers.insert({codex, u"login"_s, u"status"_s}, CommandResult{codexLogin, {}});
+        m_runner->answers.insert({claude, u"--version"_s}, CommandResult{claudeVersion, {}});
+
+        const ProviderReadiness readiness = discovery().discover();
+
+        const bool codexReady = codexVersion == 0 && codexLogin == 0;
+        const bool claudeReady = claudeVersion == 0;
+        const ProviderPaths paths{codexReady ? std::optional(codex) : std::nullopt,
+                                  claudeReady ? std::optional(claude) : std::nullopt};
+        QCOMPARE(readiness, (ProviderReadiness{paths, codexReady, claudeReady, messages}));
+    }
+
+    void commandsRunInOrderAfterBothLookUps()
+    {
+        const QString agents = folder(u"agents"_s);
+        const QString codex = install(agents, u"codex"_s);
+        const QString claude = install(agents, u"claude"_s);
+        m_runner->answers.insert(shellQuery, CommandResult{0, agents});
+        m_runner->answers.insert({codex, u"--version"_s}, CommandResult{1, {}});
+        // Removing claude once the first agent command runs must not matter: it was looked up before.
+        m_runner->onRun = [&](const Call &call) {
+            if (call.first() == codex)
+                QFile::remove(claude);
+        };
+
+        const ProviderReadiness readiness = discovery().discover();
+
+        QCOMPARE(m_runner->calls, (QList<Call>{shellQuery, {codex, u"--version"_s}, {codex, u"login"_s, u"status"_s},
+                                               {claude, u"--version"_s}}));
+        QCOMPARE(readiness.messages, (QStringList{codexNotReadyLine, claudeReadyLine}));
+    }
+
+    // Real programs: the shell sets its own search path; the per-user directory still comes first, a file
+    // that cannot be executed is passed over, and an agent that hangs is stopped at the time limit.
+    void realAgentsFoundThroughTheLoginShell()
+    {
+        const QString first = folder(u"first"_s);
+        const QString second = folder(u"second"_s);
+        const QString fakeShell = install(folder(u"shell"_s), u"sh"_s,
+                                          "[ \"$1\" = -lic ] || exit 9\n"
+                                          "PATH='" + first.toUtf8() + ':' + second.toUtf8() + "'; export PATH\n"
+                                          "exec /bin/sh -c \"$2\"");
+        const QString userCodex = install(userBin(), u"codex"_s,
+                                          "case \"$1 $2\" in '--version ') echo codex 1.0 ;; 'login status') "
+                                          "echo 'Logged in' >&2 ;; *) exit 2 ;; esac");
+        install(first, u"codex"_s, "exit 1");
+        install(first, u"claude"_s, "exit 0", false);
+        install(second, u"claude"_s, "sleep 60");
+        const ProviderDiscovery discovery(std::make_shared<ProcessCommandRunner>(2s), folder(u"home"_s), fakeShell);
+        QElapsedTimer elapsed;
+        elapsed.start();
+
+        const ProviderReadiness readiness = discovery.discover();
+
+        const ProviderReadiness expected{ProviderPaths{userCodex, std::nullopt}, true, false,
+                                         {codexReadyLine, claudeNotReadyLine}};
+        QCOMPARE(readiness, expected);
+        QVERIFY(elapsed.elapsed() < 30'000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDiscovery)
+#include "tst_discovery.moc"

@@ -1,0 +1,119 @@
+#include "HelperFixture.h"
+#include "TestKeyring.h"
+
+#include "config/AppPaths.h"
+#include "config/FileConfigStore.h"
+#include "credentials/SystemCredentialStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+#include <QUuid>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &contents, QFile::Permissions permissions)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    file.remove();
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size()
+        || !file.setPermissions(permissions))
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+} // namespace
+
+const QByteArray HelperFixture::wellBehavedRunner = "printf '%s\\n' \"$@\" > arguments\n"
+                                                    "pwd > directory\n"
+                                                    "cat /proc/$$/environ > environment\n"
+                                                    "cat > input\n"
+                                                    "echo $$ >> launches\n"
+                                                    "exec sleep 600\n";
+const QByteArray HelperFixture::stubbornRunner = "trap 'echo term >> terms' TERM\n"
+                                                 "cat > /dev/null\n"
+                                                 "echo $$ >> launches\n"
+                                                 "while :; do sleep 0.02; done\n";
+const QByteArray HelperFixture::crashingRunner = "cat > /dev/null\n"
+                                                 "echo $$ >> launches\n"
+                                                 "exit 0\n";
+
+HelperFixture::HelperFixture()
+{
+    writeFile(scriptPath(), "// stand-in\n", QFile::ReadOwner | QFile::WriteOwner);
+    setRuntime(wellBehavedRunner);
+    qputenv("TWK_MAIN_APP_BUNDLE", QFile::encodeName(m_bundle.path()));
+    QDir(AppPaths::applicationSupportDirectory()).removeRecursively();
+    QVERIFY(TestKeyring::unlockDefault());
+    QVERIFY(TestKeyring::deleteCredentialItems());
+    QVERIFY(SystemCredentialStore(std::nullopt).save(credential()));
+    QVERIFY(writeConfig());
+}
+
+HelperFixture::~HelperFixture()
+{
+    qunsetenv("TWK_MAIN_APP_BUNDLE");
+}
+
+QString HelperFixture::credential()
+{
+    return QStringLiteral("twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301."
+                          "abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJKLMNOP");
+}
+
+bool HelperFixture::writeConfig(const QString &apiUrl)
+{
+    const AppConfig config{apiUrl,
+                           QUuid(QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301")),
+                           QStringLiteral("0.3.0"),
+                           {QDir::homePath()},
+                           QDir::homePath(),
+                           ProviderPaths{QStringLiteral("/usr/bin/codex"), std::nullopt}};
+    return FileConfigStore(AppPaths::config()).save(config).has_value();
+}
+
+QString HelperFixture::runtimePath() const
+{
+    return m_bundle.filePath(QStringLiteral("Contents/Resources/runtime/node"));
+}
+
+QString HelperFixture::scriptPath() const
+{
+    return m_bundle.filePath(QStringLiteral("Contents/Resources/runner/runner.js"));
+}
+
+void HelperFixture::setRuntime(const QByteArray &scriptBody)
+{
+    writeFile(runtimePath(), "#!/bin/sh\n" + scriptBody, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QByteArray runnerRecord(const QString &name)
+{
+    QFile file(QDir(AppPaths::applicationSupportDirectory()).filePath(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QList<qint64> runnerLaunches()
+{
+    QList<qint64> pids;
+    for (const QByteArray &line : runnerRecord(QStringLiteral("launches")).split('\n')) {
+        if (!line.isEmpty())
+            pids.append(line.toLongLong());
+    }
+    return pids;
+}
+
+QByteArrayList processStat(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    const QByteArray stat = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    // The command name may hold blanks and parentheses, so read after the last ')'.
+    return stat.isEmpty() ? QByteArrayList() : stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+}
+
+bool hasEnded(qint64 pid)
+{
+    const QByteArrayList stat = processStat(pid);
+    return stat.isEmpty() || stat.first() == "Z";
+}

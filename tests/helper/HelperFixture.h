@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+// What every helper test starts from: a finished setup (the device credential in the session's unlocked
+// keyring, a configuration for that device, an otherwise empty Tarnwick data directory) and a stand-in
+// for Tarnwick.app, made the helper's main bundle through TWK_MAIN_APP_BUNDLE. The bundle's runtime is a
+// shell script chosen by the test; it plays the runtime and the runner at once and records what it saw in
+// its working directory, the data directory. Set-up failures fail the running test (build it in init()).
+class HelperFixture
+{
+public:
+    HelperFixture();
+    ~HelperFixture();
+
+    static QString credential();
+    [[nodiscard]] static bool writeConfig(const QString &apiUrl = QStringLiteral("http://127.0.0.1:9/"));
+
+    QString runtimePath() const;
+    QString scriptPath() const;
+    void setRuntime(const QByteArray &scriptBody);
+
+    // Records its pid, arguments, working directory, environment and standard input, then sleeps.
+    static const QByteArray wellBehavedRunner;
+    // Records its pid, takes its input, then ignores SIGTERM (noting each one in "terms").
+    static const QByteArray stubbornRunner;
+    // Records its pid, takes its input and exits by itself.
+    static const QByteArray crashingRunner;
+
+private:
+    QTemporaryDir m_bundle;
+};
+
+// A file the runner scripts wrote into the data directory ("" when it is not there).
+QByteArray runnerRecord(const QString &name);
+// The pids listed in the "launches" record, one per launch.
+QList<qint64> runnerLaunches();
+
+// The fields of /proc/<pid>/stat after the command name (state, parent pid, …); none once it is gone.
+QByteArrayList processStat(qint64 pid);
+// Gone, or ended and waiting only to be reaped.
+bool hasEnded(qint64 pid);
