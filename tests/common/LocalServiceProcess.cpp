@@ -3,15 +3,8 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
-LocalServiceProcess::LocalServiceProcess(const QStringList &arguments)
-    : m_arguments(arguments)
-{
-}
-
 void LocalServiceProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
     m_process.terminate();
     if (!m_process.waitForFinished(5000))
         m_process.kill();
@@ -20,7 +13,8 @@ void LocalServiceProcess::stop()
 
 bool LocalServiceProcess::start()
 {
-    m_process.start(programPath(), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + m_arguments);
+    const QStringList freePort{QStringLiteral("--port"), QStringLiteral("0")};
+    m_process.start(QStringLiteral(LOCAL_SERVICE_PATH), freePort + m_arguments);
     const QDeadlineTimer deadline(20000);
     while (!m_process.canReadLine()) {
         if (deadline.hasExpired() || !m_process.waitForReadyRead(int(deadline.remainingTime())))
@@ -30,9 +24,4 @@ bool LocalServiceProcess::start()
     const auto match = address.match(QString::fromUtf8(m_process.readLine()));
     m_baseUrl = QUrl(match.captured());
     return match.hasMatch();
-}
-
-QString LocalServiceProcess::programPath()
-{
-    return QStringLiteral(LOCAL_SERVICE_PATH);
 }

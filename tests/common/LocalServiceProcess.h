@@ -7,7 +7,7 @@
 class LocalServiceProcess
 {
 public:
-    explicit LocalServiceProcess(const QStringList &arguments = {});
+    explicit LocalServiceProcess(const QStringList &arguments = {}) : m_arguments(arguments) {}
     ~LocalServiceProcess() { stop(); }
 
     // Starts the program and waits for the line that gives its address; false when it never comes.
@@ -18,8 +18,6 @@ public:
     void stop();
     // What the program wrote on standard error so far, for failure messages.
     QByteArray errors() { return m_process.readAllStandardError(); }
-
-    static QString programPath();
 
 private:
     QStringList m_arguments;

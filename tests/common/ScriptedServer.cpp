@@ -9,18 +9,11 @@
 
 namespace {
 
-void write(QTcpSocket *socket, int status, const ScriptedServer::Headers &headers, const QByteArray &body)
+// `headers` are whole lines, each ended by CR LF.
+void write(QTcpSocket *socket, int status, const QByteArray &headers, const QByteArray &body)
 {
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Scripted\r\n";
-    for (const auto &[key, value] : headers)
-        head += key + ": " + value + "\r\n";
-    socket->write(head + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    socket->write("HTTP/1.1 " + QByteArray::number(status) + " Scripted\r\n" + headers
+                  + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
 }
 
 }
@@ -40,12 +33,13 @@ ScriptedServer::ScriptedServer(QObject *parent)
 {
 }
 
-ScriptedServer::ScriptedServer(const Tls &tls, QObject *parent)
+ScriptedServer::ScriptedServer(const QString &certificatePath, const QString &keyPath, QObject *parent)
     : QAbstractHttpServer(parent)
     , m_tls(true)
 {
-    const QSslCertificate certificate(readAll(tls.certificatePath), QSsl::Pem);
-    const QSslKey key(readAll(tls.keyPath), QSsl::Rsa, QSsl::Pem);
+    const QSslCertificate certificate = QSslCertificate::fromPath(certificatePath).value(0);
+    QFile keyFile(keyPath);
+    const QSslKey key(keyFile.open(QIODevice::ReadOnly) ? keyFile.readAll() : QByteArray(), QSsl::Rsa);
     // The listening socket takes its TLS setting when it is made.
     if (!certificate.isNull() && !key.isNull()) {
         sslSetup(certificate, key);
@@ -60,15 +54,13 @@ QUrl ScriptedServer::url(const QString &path) const
 
 void ScriptedServer::answer(const QString &path, int status, const QByteArray &body, const QByteArray &contentType)
 {
-    Headers headers;
-    if (!contentType.isEmpty())
-        headers.append({QByteArrayLiteral("Content-Type"), contentType});
+    const QByteArray headers = contentType.isEmpty() ? QByteArray() : "Content-Type: " + contentType + "\r\n";
     m_scripts.insert(path, [=](QTcpSocket *socket) { write(socket, status, headers, body); });
 }
 
 void ScriptedServer::redirect(const QString &path, const QUrl &target)
 {
-    const Headers headers{{QByteArrayLiteral("Location"), target.toEncoded()}};
+    const QByteArray headers = "Location: " + target.toEncoded() + "\r\n";
     m_scripts.insert(path, [=](QTcpSocket *socket) { write(socket, 302, headers, {}); });
 }
 
@@ -91,14 +83,6 @@ void ScriptedServer::stream(const QString &path, qint64 size, bool announceLengt
     });
 }
 
-QList<ScriptedServer::Request> ScriptedServer::requests(const QString &path) const
-{
-    QList<Request> matching;
-    std::copy_if(m_requests.begin(), m_requests.end(), std::back_inserter(matching),
-                 [&](const Request &request) { return request.path == path; });
-    return matching;
-}
-
 bool ScriptedServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {
     const QString path = request.url().path();
@@ -113,6 +97,5 @@ bool ScriptedServer::handleRequest(const QHttpServerRequest &request, QTcpSocket
 
 void ScriptedServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
 {
-    write(socket, 404, {{QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/json")}},
-          QByteArrayLiteral(R"({"error":"No such page."})"));
+    write(socket, 404, "Content-Type: application/json\r\n", R"({"error":"No such page."})");
 }

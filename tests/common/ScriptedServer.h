@@ -26,15 +26,9 @@ public:
         QByteArray header(const QByteArray &name) const;
     };
 
-    // PEM files of the certificate and key an HTTPS server presents.
-    struct Tls
-    {
-        QString certificatePath;
-        QString keyPath;
-    };
-
     explicit ScriptedServer(QObject *parent = nullptr);
-    explicit ScriptedServer(const Tls &tls, QObject *parent = nullptr);
+    // An HTTPS server presenting the certificate and RSA key of these PEM files.
+    ScriptedServer(const QString &certificatePath, const QString &keyPath, QObject *parent = nullptr);
 
     // 0 when the server could not start.
     quint16 port() const { return m_port; }
@@ -48,7 +42,6 @@ public:
     void stream(const QString &path, qint64 size, bool announceLength);
 
     QList<Request> requests() const { return m_requests; }
-    QList<Request> requests(const QString &path) const;
 
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;

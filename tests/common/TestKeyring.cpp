@@ -34,14 +34,12 @@ GHashTable *credentialAttributes()
 template<typename Use>
 void forEachCredentialItem(Use use)
 {
-    SecretService *secrets = openService();
-    GHashTable *query = credentialAttributes();
-    GList *items = secret_service_search_sync(secrets, &credentialSchema, query, SECRET_SEARCH_ALL, nullptr, nullptr);
+    g_autoptr(SecretService) secrets = openService();
+    g_autoptr(GHashTable) query = credentialAttributes();
+    g_autolist(SecretItem) items =
+        secret_service_search_sync(secrets, &credentialSchema, query, SECRET_SEARCH_ALL, nullptr, nullptr);
     for (GList *link = items; link; link = link->next)
         use(static_cast<SecretItem *>(link->data));
-    g_list_free_full(items, g_object_unref);
-    g_hash_table_unref(query);
-    g_object_unref(secrets);
 }
 
 QDBusMessage callSecrets(const QString &interface, const QString &method, const QVariantList &arguments)
@@ -58,29 +56,24 @@ QList<QByteArray> TestKeyring::credentialSecrets()
 {
     QList<QByteArray> found;
     forEachCredentialItem([&](SecretItem *item) {
-        SecretValue *value = secret_item_get_locked(item) || !secret_item_load_secret_sync(item, nullptr, nullptr)
-                                 ? nullptr
-                                 : secret_item_get_secret(item);
+        g_autoptr(SecretValue) value =
+            secret_item_get_locked(item) || !secret_item_load_secret_sync(item, nullptr, nullptr)
+                ? nullptr
+                : secret_item_get_secret(item);
         gsize length = 0;
         const gchar *bytes = value ? secret_value_get(value, &length) : "<locked>";
         found.append(QByteArray(bytes, value ? qsizetype(length) : -1));
-        if (value)
-            secret_value_unref(value);
     });
     return found;
 }
 
 bool TestKeyring::storeRaw(const QByteArray &secret)
 {
-    GHashTable *attributes = credentialAttributes();
-    SecretValue *value = secret_value_new(secret.constData(), secret.size(), "application/octet-stream");
-    SecretService *secrets = openService();
-    const bool stored = secret_service_store_sync(secrets, &credentialSchema, attributes, SECRET_COLLECTION_DEFAULT,
-                                                  "raw test item", value, nullptr, nullptr);
-    g_object_unref(secrets);
-    secret_value_unref(value);
-    g_hash_table_unref(attributes);
-    return stored;
+    g_autoptr(GHashTable) attributes = credentialAttributes();
+    g_autoptr(SecretValue) value = secret_value_new(secret.constData(), secret.size(), "application/octet-stream");
+    g_autoptr(SecretService) secrets = openService();
+    return secret_service_store_sync(secrets, &credentialSchema, attributes, SECRET_COLLECTION_DEFAULT,
+                                     "raw test item", value, nullptr, nullptr);
 }
 
 bool TestKeyring::deleteCredentialItems()
@@ -92,29 +85,22 @@ bool TestKeyring::deleteCredentialItems()
 
 bool TestKeyring::lockAll()
 {
-    SecretService *secrets = secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_LOAD_COLLECTIONS,
-                                                      nullptr, nullptr);
-    GList *collections = secrets ? secret_service_get_collections(secrets) : nullptr;
-    const bool locked = collections && secret_service_lock_sync(secrets, collections, nullptr, nullptr, nullptr) > 0;
-    g_list_free_full(collections, g_object_unref);
-    if (secrets)
-        g_object_unref(secrets);
-    return locked && isDefaultLocked();
+    g_autoptr(SecretService) secrets =
+        secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, nullptr);
+    g_autolist(SecretCollection) collections = secrets ? secret_service_get_collections(secrets) : nullptr;
+    return collections && secret_service_lock_sync(secrets, collections, nullptr, nullptr, nullptr) > 0
+           && isDefaultLocked();
 }
 
 bool TestKeyring::isDefaultLocked()
 {
     // A fresh service object, so the locked state is read now rather than cached.
-    SecretService *secrets = openService();
-    SecretCollection *collection = secrets ? secret_collection_for_alias_sync(secrets, SECRET_COLLECTION_DEFAULT,
-                                                                              SECRET_COLLECTION_NONE, nullptr, nullptr)
-                                           : nullptr;
-    const bool locked = collection && secret_collection_get_locked(collection);
-    if (collection)
-        g_object_unref(collection);
-    if (secrets)
-        g_object_unref(secrets);
-    return locked;
+    g_autoptr(SecretService) secrets = openService();
+    g_autoptr(SecretCollection) collection =
+        secrets ? secret_collection_for_alias_sync(secrets, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr,
+                                                   nullptr)
+                : nullptr;
+    return collection && secret_collection_get_locked(collection);
 }
 
 // gnome-keyring's own interface for unlocking with a password, since the standard one always prompts.

@@ -1,3 +1,4 @@
+#include "common/AtomicFile.h"
 #include "common/JsonObjectReader.h"
 #include "config/AppPaths.h"
 #include "config/FileConfigStore.h"
@@ -8,6 +9,10 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -46,16 +51,40 @@ QByteArray fullWith(const QString &key, const QJsonValue &value)
     return QJsonDocument(object).toJson();
 }
 
+mode_t permissionsOf(const QString &path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writePlainFile(const QString &path, const QByteArray &bytes, QFile::Permissions permissions)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+    QVERIFY(file.setPermissions(permissions));
+}
+
 } // namespace
 
-// The configuration file: its bytes, its rules, and the store at $XDG_DATA_HOME/Tarnwick/config.json of a
-// temporary folder.
+// The configuration file: its bytes, its rules, the store at $XDG_DATA_HOME/Tarnwick/config.json of a temporary
+// folder, and the atomic, owner-only writes every stored file goes through.
 class AppConfigTest : public QObject
 {
     Q_OBJECT
 
 private:
     std::unique_ptr<QTemporaryDir> m_dataHome;
+    QStringList entries() const
+    {
+        return QDir(m_dataHome->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
 
 private Q_SLOTS:
     void init()
@@ -94,16 +123,6 @@ private Q_SLOTS:
         QCOMPARE(*loaded, std::optional(config));
     }
 
-    // Lower-case identifier, null provider, unknown members: accepted, and the unknown ones not kept.
-    void decodesLenientForms()
-    {
-        const auto decoded = AppConfig::decode(dataFile(u"lenient.json"_s));
-        QVERIFY2(decoded, decoded ? "" : qPrintable(decoded.error().description));
-        AppConfig expected = noProviderConfig();
-        expected.providerPaths.codex = u"/usr/bin/codex"_s;
-        QCOMPARE(*decoded, expected);
-    }
-
     void rejects_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -124,7 +143,6 @@ private Q_SLOTS:
             QTest::addRow("%s null", key) << fullWith(name, QJsonValue::Null) << int(JsonObjectReader::valueNotFound)
                                           << name;
         }
-        QTest::newRow("apiUrl a number") << fullWith(u"apiUrl"_s, 1) << mismatch << u"apiUrl"_s;
         QTest::newRow("allowedRoots holding a number") << fullWith(u"allowedRoots"_s, QJsonArray{u"/srv"_s, 3})
                                                        << mismatch << u"allowedRoots[1]"_s;
         QTest::newRow("claudeCode a bool") << fullWith(u"providerPaths"_s, QJsonObject{{u"claudeCode"_s, true}})
@@ -163,7 +181,6 @@ private Q_SLOTS:
         QTest::newRow("same device, folders and a provider") << fullConfig() << deviceA << true;
         QTest::newRow("only claude code") << onlyClaude << deviceA << true;
         QTest::newRow("other device") << fullConfig() << QUuid::createUuid() << false;
-        QTest::newRow("null device") << fullConfig() << QUuid() << false;
         QTest::newRow("no folders") << noFolders << deviceA << false;
         QTest::newRow("no provider") << noProviderConfig() << deviceA << false;
     }
@@ -176,58 +193,89 @@ private Q_SLOTS:
         QCOMPARE(config.isReadyForReconnect(device), ready);
     }
 
-    void pathsFollowTheDataHome_data()
-    {
-        QTest::addColumn<QByteArray>("dataHome");
-        QTest::addColumn<QString>("directory");
-        const QString fallback = QDir::homePath() + u"/.local/share/Tarnwick"_s;
-        QTest::newRow("absolute, trailing slash") << QByteArray("/var/tmp/data/") << u"/var/tmp/data/Tarnwick"_s;
-        QTest::newRow("unset") << QByteArray() << fallback;
-        QTest::newRow("relative is ignored") << QByteArray("data") << fallback;
-    }
-
-    void pathsFollowTheDataHome()
-    {
-        QFETCH(QByteArray, dataHome);
-        QFETCH(QString, directory);
-        if (dataHome.isEmpty())
-            qunsetenv("XDG_DATA_HOME");
-        else
-            qputenv("XDG_DATA_HOME", dataHome);
-
-        QCOMPARE(AppPaths::applicationSupportDirectory(), directory);
-        QCOMPARE(AppPaths::config(), directory + u"/config.json"_s);
-        QCOMPARE(AppPaths::status(), directory + u"/status.json"_s);
-    }
-
-    // Nothing is created by loading; removing leaves the folder and may be repeated.
-    void absentUntilSavedAndAfterRemoval()
+    // Nothing is created by loading; a corrupt file is reported and left alone; removing may be repeated.
+    void storeLifecycle()
     {
         FileConfigStore store(AppPaths::config());
         QCOMPARE(store.load().value(), std::nullopt);
         QVERIFY(!QFileInfo::exists(AppPaths::applicationSupportDirectory()));
-        QVERIFY(store.save(fullConfig()));
-        QVERIFY(store.remove());
-        QVERIFY(store.remove());
-        QCOMPARE(store.load().value(), std::nullopt);
-        QVERIFY(QFileInfo(AppPaths::applicationSupportDirectory()).isDir());
-    }
+        QVERIFY(AtomicFile::replace(AppPaths::config(), "{\"apiUrl\":"));
 
-    // A corrupt file is reported and left for the user to look at, never rewritten.
-    void failedLoadLeavesTheFileAlone()
-    {
-        QVERIFY(QDir().mkpath(AppPaths::applicationSupportDirectory()));
-        QFile file(AppPaths::config());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("{\"apiUrl\":");
-        file.close();
-
-        const auto loaded = FileConfigStore(AppPaths::config()).load();
+        const auto loaded = store.load();
 
         QVERIFY(!loaded);
         QCOMPARE(loaded.error().domain, u"JSONDecoding"_s);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("{\"apiUrl\":"));
+        QCOMPARE(contentsOf(AppPaths::config()), QByteArray("{\"apiUrl\":"));
+        QVERIFY(store.remove());
+        QVERIFY(store.remove());
+        QCOMPARE(store.load().value(), std::nullopt);
+    }
+
+    void ownerOnlyWhateverTheUmask_data()
+    {
+        QTest::addColumn<int>("umask");
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("umask 000, new file") << 0000 << false;
+        QTest::newRow("umask 000, over a 0666 file") << 0000 << true;
+        QTest::newRow("umask 277, new file") << 0277 << false;
+    }
+
+    void ownerOnlyWhateverTheUmask()
+    {
+        QFETCH(int, umask);
+        QFETCH(bool, existing);
+        const QString target = m_dataHome->filePath(u"status.json"_s);
+        if (existing)
+            writePlainFile(target, "old", QFile::Permissions(0x6666));
+
+        const mode_t previous = ::umask(static_cast<mode_t>(umask));
+        const auto written = AtomicFile::replace(target, "new");
+        ::umask(previous);
+
+        QVERIFY2(written, written ? "" : qPrintable(written.error().description));
+        QCOMPARE(permissionsOf(target), mode_t(0600));
+        QCOMPARE(contentsOf(target), QByteArray("new"));
+        QCOMPARE(entries(), QStringList{u"status.json"_s});
+    }
+
+    // A planted link is replaced, never followed: what it points at stays as it was, or absent.
+    void replacesSymlinksWithoutFollowingThem()
+    {
+        const QString victim = m_dataHome->filePath(u"victim"_s);
+        const QString missing = m_dataHome->filePath(u"missing"_s);
+        writePlainFile(victim, "keep me", QFile::Permissions(0x6444));
+        for (const QString &pointee : {victim, missing}) {
+            const QString target = pointee + u".json"_s;
+            QVERIFY(QFile::link(pointee, target));
+            QVERIFY(AtomicFile::replace(target, "written"));
+            QVERIFY(!QFileInfo(target).isSymLink());
+            QCOMPARE(contentsOf(target), QByteArray("written"));
+        }
+        QCOMPARE(contentsOf(victim), QByteArray("keep me"));
+        QCOMPARE(permissionsOf(victim), mode_t(0644));
+        QVERIFY(!QFile::exists(missing));
+    }
+
+    // A file size limit makes the write fail half-way, with EFBIG.
+    void failedWriteKeepsOldFile()
+    {
+        const QString target = m_dataHome->filePath(u"status.json"_s);
+        QVERIFY(AtomicFile::replace(target, "old content"));
+        rlimit previous{};
+        ::getrlimit(RLIMIT_FSIZE, &previous);
+        const rlimit limit{4096, previous.rlim_max};
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+
+        const auto written = AtomicFile::replace(target, QByteArray(64 * 1024, 'x'));
+
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
+        QVERIFY(!written);
+        QCOMPARE(written.error().code, EFBIG);
+        QVERIFY(written.error().description.startsWith(target));
+        QCOMPARE(contentsOf(target), QByteArray("old content"));
+        QCOMPARE(entries(), QStringList{u"status.json"_s});
     }
 };
 

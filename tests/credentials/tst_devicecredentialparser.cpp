@@ -33,25 +33,20 @@ private Q_SLOTS:
         const std::optional<QUuid> id = QUuid(uuid);
         const std::optional<QUuid> none;
         QTest::newRow("upper-case uuid") << token(uuid) << id;
-        QTest::newRow("all hyphens") << token(uuid, QString(43, u'-')) << id;
         QTest::newRow("letters of other scripts") << endingWith(QStringLiteral("éжλ漢"), 4) << id;
-        QTest::newRow("other digits") << endingWith(QStringLiteral("٣１"), 2) << id;
         QTest::newRow("letter outside the BMP") << endingWith(QStringLiteral("𝒜"), 1) << id;
         QTest::newRow("combining mark counts once") << endingWith(QStringLiteral("e\u0301"), 1) << id;
 
         QTest::newRow("empty") << QString() << none;
         QTest::newRow("upper-case prefix") << token(uuid).replace(0, 11, QStringLiteral("TWK_DEVICE_")) << none;
-        QTest::newRow("no prefix") << uuid + u'.' + secret << none;
         QTest::newRow("42 characters") << token(uuid, secret.chopped(1)) << none;
         QTest::newRow("44 characters") << token(uuid, secret + u'a') << none;
         QTest::newRow("plus") << endingWith(QStringLiteral("+"), 1) << none;
-        QTest::newRow("space inside") << endingWith(QStringLiteral(" "), 1) << none;
         QTest::newRow("emoji") << endingWith(QStringLiteral("😀"), 1) << none;
         QTest::newRow("lone combining mark") << token(uuid, QStringLiteral("\u0301") + secret.sliced(1)) << none;
         QTest::newRow("no separator") << QStringLiteral("twk_device_") + uuid + secret << none;
         QTest::newRow("third piece") << token(uuid) + QStringLiteral(".abc") << none;
         QTest::newRow("not a uuid") << token(QStringLiteral("device-1")) << none;
-        QTest::newRow("braced uuid") << token(u'{' + uuid + u'}') << none;
     }
 
     void deviceId()

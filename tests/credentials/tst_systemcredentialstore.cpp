@@ -6,6 +6,10 @@
 #include <QProcess>
 #include <QTest>
 
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QString firstToken = QStringLiteral("twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301."
@@ -27,16 +31,6 @@ Result<void> perform(const SystemCredentialStore &store, const QString &operatio
 
 }
 
-char *toString(const ReadResult &result)
-{
-    if (!result)
-        return QTest::toString(QStringLiteral("Error{%1, %2, %3}")
-                                   .arg(result.error().domain)
-                                   .arg(result.error().code)
-                                   .arg(result.error().description));
-    return QTest::toString(result->value_or(QStringLiteral("<nothing stored>")));
-}
-
 class tst_SystemCredentialStore : public QObject
 {
     Q_OBJECT
@@ -47,7 +41,6 @@ private Q_SLOTS:
         if (TestKeyring::isDefaultLocked())
             QVERIFY(TestKeyring::unlockDefault());
         QVERIFY(TestKeyring::deleteCredentialItems());
-        QVERIFY(TestKeyring::credentialSecrets().isEmpty());
     }
 
     void savesReplacesAndRemoves()
@@ -68,23 +61,15 @@ private Q_SLOTS:
         QVERIFY(m_store.remove());
     }
 
-    void valueThatIsNotUtf8IsInvalid_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("invalid byte") << QByteArrayLiteral("twk_device_\xff");
-        QTest::newRow("overlong slash") << QByteArrayLiteral("\xc0\xaf");
-        QTest::newRow("surrogate half") << QByteArrayLiteral("\xed\xa0\x80");
-        QTest::newRow("cut short") << QByteArrayLiteral("token \xe2\x82");
-    }
-
     // Reported, and the item left as it is.
     void valueThatIsNotUtf8IsInvalid()
     {
-        QFETCH(QByteArray, bytes);
-        QVERIFY(TestKeyring::storeRaw(bytes));
-        QCOMPARE(m_store.read(), ReadResult(failure(Error{QStringLiteral("KeychainError"), KeychainError::invalidDataCode,
-                                                          QStringLiteral("The saved device credential is invalid.")})));
-        QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>{bytes});
+        for (const QByteArray &bytes : {QByteArrayLiteral("twk_device_\xff"), QByteArrayLiteral("\xed\xa0\x80")}) {
+            QVERIFY(TestKeyring::deleteCredentialItems() && TestKeyring::storeRaw(bytes));
+            QCOMPARE(m_store.read(), ReadResult(failure(Error{u"KeychainError"_s, KeychainError::invalidDataCode,
+                                                              u"The saved device credential is invalid."_s})));
+            QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>{bytes});
+        }
     }
 
     void lockedCollectionFailsWithoutPrompting_data()
@@ -122,17 +107,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<QString>("busAddress");
-        const QString probe = QStringLiteral(CREDENTIAL_PROBE);
+        // This program again, running one store operation (see main()).
+        const QStringList probe = {QCoreApplication::applicationFilePath(), QStringLiteral("--probe")};
         const QStringList withoutSecrets = {
             QStringLiteral("dbus-run-session"),
             QStringLiteral("--config-file=" TESTS_DATA_DIR "/credentials/session-bus-without-secrets.conf"),
-            QStringLiteral("--"), probe};
+            QStringLiteral("--")};
         for (const char *operation : {"read", "save", "remove"}) {
-            const QString name = QString::fromLatin1(operation);
+            const QStringList command = probe + QStringList{QString::fromLatin1(operation)};
             QTest::addRow("%s, no session bus", operation)
-                << QStringList{probe, name} << QStringLiteral("unix:path=/nonexistent/tarnwick-test-bus");
-            QTest::addRow("%s, bus without Secret Service", operation) << withoutSecrets + QStringList{name}
-                                                                        << QString();
+                << command << QStringLiteral("unix:path=/nonexistent/tarnwick-test-bus");
+            QTest::addRow("%s, bus without Secret Service", operation) << withoutSecrets + command << QString();
         }
     }
 
@@ -148,12 +133,26 @@ private Q_SLOTS:
         probe.setProcessEnvironment(environment);
         probe.start(command.first(), command.mid(1));
         QVERIFY(probe.waitForFinished(30000));
-        QCOMPARE(probe.readAllStandardOutput().trimmed(), "failed -25291 Keychain access failed (-25291).");
+        QCOMPARE(probe.readAllStandardOutput(), "-25291 Keychain access failed (-25291).\n");
     }
 
 private:
     const SystemCredentialStore m_store{std::nullopt};
 };
 
-QTEST_GUILESS_MAIN(tst_SystemCredentialStore)
+// With "--probe <operation>": runs that operation alone and prints the error it ends with, so a test can
+// choose the session bus the store meets.
+int main(int argc, char **argv)
+{
+    const QCoreApplication application(argc, argv);
+    if (application.arguments().value(1) == u"--probe") {
+        const SystemCredentialStore store(SystemCredentialStore::sharedAccessGroup());
+        const Result<void> result = perform(store, application.arguments().value(2));
+        const QString error = result ? u"ok"_s : u"%1 %2"_s.arg(result.error().code).arg(result.error().description);
+        std::printf("%s\n", qPrintable(error));
+        return 0;
+    }
+    tst_SystemCredentialStore test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_systemcredentialstore.moc"

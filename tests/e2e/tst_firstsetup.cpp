@@ -1,8 +1,6 @@
-// The first setup end to end with real processes: the local service, the setup window over the model and
-// its system adapters, a browser script that approves the connection and hands the tarnwick: link to the
-// Tarnwick program, the login shell and coding agents as scripts, the helper started through its autostart
-// entry, and a runtime that records what the helper hands the runner. Only the folder chooser is the
-// test's. The steps run in order and build on each other.
+// The first setup end to end with real processes: local service, window and system adapters, the Tarnwick
+// program taking the browser script's link, scripted shell, agents and runtime, the helper started from its
+// autostart entry. Only the folder chooser is the test's. The steps run in order and build on each other.
 
 #include "LocalServiceProcess.h"
 
@@ -24,7 +22,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -44,8 +41,7 @@ namespace {
 
 const QString scripts = QStringLiteral(E2E_SCRIPTS_DIR);
 const QString autostartEntry = AutostartEntry::path(u"com.tarnwick.mac.helper"_s);
-// Only matters when something is broken: the service, outside programs, the helper's first heartbeat
-// (one second) and the window's status reading (every three seconds) all answer well within it.
+// Generous: every step answers within seconds unless something is broken.
 constexpr int stepTimeoutMs = 30000;
 
 class ChosenFolder final : public FolderChoosing
@@ -56,34 +52,26 @@ public:
         co_return QList<QUrl>{QUrl::fromLocalFile(QDir::home().filePath(u"My Projects"_s))};
     }
 };
-
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
-
 // Straight from the keyring, as any other program would look it up; empty when there is none.
 QByteArray credentialInKeyring()
 {
     QProcess secretTool;
-    secretTool.start(u"secret-tool"_s, {u"lookup"_s, u"service"_s,
-                                                     u"com.tarnwick.mac"_s, u"account"_s,
-                                                     u"device-credential"_s});
+    secretTool.start(u"secret-tool"_s, {u"lookup"_s, u"service"_s, u"com.tarnwick.mac"_s, u"account"_s,
+                                        u"device-credential"_s});
     secretTool.waitForFinished(10000);
     return secretTool.exitCode() == 0 ? secretTool.readAllStandardOutput().trimmed() : QByteArray();
 }
-
 QString helperState()
 {
     return QJsonDocument::fromJson(readFile(AppPaths::status())).object().value(u"state"_s).toString();
 }
-
 // The helper holds its lock until its process ends.
-bool helperIsGone()
-{
-    return !HelperInstanceLock::runningHelperPid();
-}
+bool helperIsGone() { return !HelperInstanceLock::runningHelperPid(); }
 
 } // namespace
 
@@ -92,18 +80,168 @@ class FirstSetup : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase();
-
-    void signsInThroughTheBrowser();
-    void findsTheCodingAgents();
-    void finishesSetupWithTheChosenFolder();
-    void helperHandsTheRunnerItsCredential();
-    void windowShowsReadyForCalls();
-    void logOutRemovesTheSetup();
+    void initTestCase()
+    {
+        QVERIFY2(m_service.start(), m_service.errors().constData());
+        QVERIFY(QDir().mkpath(m_chosenFolder));
+        // A copy of the bundle's resources whose runtime is the recording script.
+        QVERIFY(QDir().mkpath(bundleFile(u"runtime"_s)) && QDir().mkpath(bundleFile(u"runner"_s)));
+        QVERIFY(QFile::copy(scripts + u"/recording-runner.sh"_s, bundleFile(u"runtime/node"_s)));
+        QVERIFY(QFile::copy(QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/runner/runner.js"),
+                            bundleFile(u"runner/runner.js"_s)));
+        // The desktop's side of things, as the programs look it up.
+        qputenv("BROWSER", QFile::encodeName(scripts + u"/browser.js"_s));
+        qputenv("TARNWICK_E2E_APP", QByteArrayLiteral(TARNWICK_APP_PATH));
+        qputenv("SHELL", QFile::encodeName(scripts + u"/login-shell.sh"_s));
+        qputenv("TARNWICK_E2E_PATH", QFile::encodeName(scripts) + ":/usr/bin:/bin");
+        qputenv("TWK_MAIN_APP_BUNDLE", QFile::encodeName(m_bundle.path()));
+        // The running setup application: tarnwick: links handed to a second start arrive here.
+        QVERIFY(m_instance.listen());
+        m_model = std::make_unique<AppModel>(systemParts());
+        connect(&m_instance, &SingleInstance::messageReceived, this,
+                [this](const QString &message) { m_signIn->acceptCallback(QUrl(message)); });
+        m_desktop = std::make_unique<DesktopActions>(m_service.baseUrl());
+        m_window = std::make_unique<WindowLoader>(*m_model, *m_desktop,
+                                                  QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/LogoMark.png"));
+        QVERIFY(m_window->window());
+    }
+    void cleanupTestCase()
+    {
+        // A helper left running by a failed step would outlive the test's session.
+        if (const std::optional<qint64> helper = HelperInstanceLock::runningHelperPid()) {
+            ::kill(pid_t(*helper), SIGTERM);
+            QTRY_VERIFY_WITH_TIMEOUT(helperIsGone(), 10000);
+        }
+    }
+    // The browser hands the link to a second start of Tarnwick, which passes it to this instance.
+    void signsInThroughTheBrowser()
+    {
+        QCOMPARE(step(), u"connect"_s);
+        m_window->window()->show();
+        QTRY_COMPARE_WITH_TIMEOUT(step(), u"providers"_s, stepTimeoutMs);
+        QCOMPARE(m_model->errorMessage(), std::nullopt);
+        QVERIFY(m_model->deviceId());
+        m_credential = credentialInKeyring();
+        const QRegularExpression token(u"^twk_device_%1\\.[A-Za-z0-9_-]{43}$"_s
+                                           .arg(m_model->deviceId()->toString(QUuid::WithoutBraces)),
+                                       QRegularExpression::CaseInsensitiveOption);
+        QVERIFY2(token.match(QString::fromUtf8(m_credential)).hasMatch(), m_credential.constData());
+    }
+    // The login shell's search path leads to the scripted agents.
+    void findsTheCodingAgents()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(m_model->providerReadiness() && !m_model->busy(), stepTimeoutMs);
+        const ProviderReadiness &readiness = *m_model->providerReadiness();
+        QVERIFY(readiness.codexReady && readiness.claudeCodeReady);
+        QCOMPARE(readiness.paths.codex, scripts + u"/codex"_s);
+        QCOMPARE(readiness.paths.claudeCode, scripts + u"/claude"_s);
+        m_model->continueFromProviders();
+        QCOMPARE(step(), u"folders"_s);
+    }
+    // Finishing writes the configuration file and the autostart entry, and starts the helper.
+    void finishesSetupWithTheChosenFolder()
+    {
+        m_model->chooseFolders();
+        QTRY_COMPARE(m_model->selectedFolders(), QList<QUrl>{QUrl::fromLocalFile(m_chosenFolder)});
+        m_model->finishSetup();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_model->busy(), stepTimeoutMs);
+        QCOMPARE(m_model->errorMessage(), std::nullopt);
+        // "/" is written "\/" in the configuration file.
+        const auto json = [](QString path) { return path.replace(u'/', u"\\/"_s); };
+        const QString expectedConfig = QStringLiteral(R"({
+  "allowedRoots" : [
+    "%1"
+  ],
+  "apiUrl" : "%2",
+  "appVersion" : "0.3.0",
+  "defaultDirectory" : "%1",
+  "deviceId" : "%3",
+  "providerPaths" : {
+    "claudeCode" : "%4",
+    "codex" : "%5"
+  }
+})").arg(json(m_chosenFolder), json(m_service.baseUrl().toString()),
+             m_model->deviceId()->toString(QUuid::WithoutBraces).toUpper(), json(scripts + u"/claude"_s),
+             json(scripts + u"/codex"_s));
+        QCOMPARE(QString::fromUtf8(readFile(AppPaths::config())), expectedConfig);
+        QCOMPARE(QFileInfo(AppPaths::config()).permissions(),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+        QCOMPARE(QString::fromUtf8(readFile(autostartEntry)),
+                 QStringLiteral("[Desktop Entry]\nType=Application\nName=Tarnwick\n"
+                                "Comment=Keeps this computer ready to take calls\nExec=" TARNWICK_HELPER_PATH "\n"
+                                "Icon=tarnwick\nTerminal=false\nNoDisplay=true\nX-GNOME-Autostart-enabled=true\n"));
+        QCOMPARE(QFileInfo(autostartEntry).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
+    }
+    // The runtime gets the runner script, four variables and the credential on its standard input.
+    void helperHandsTheRunnerItsCredential()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!runnerRecord(u"stdin"_s).isEmpty(), stepTimeoutMs);
+        QVERIFY(!helperIsGone());
+        QCOMPARE(runnerRecord(u"stdin"_s), m_credential + '\n');
+        QStringList environment = QString::fromUtf8(runnerRecord(u"environment"_s)).split(u'\n', Qt::SkipEmptyParts);
+        environment.sort();
+        QCOMPARE(environment, (QStringList{u"HOME="_s + QDir::homePath(), u"NODE_ENV=production"_s,
+                                           u"PATH=/usr/bin:/bin:/usr/sbin:/sbin"_s,
+                                           u"TMPDIR="_s + QDir::tempPath()}));
+        QCOMPARE(runnerRecord(u"arguments"_s), QFile::encodeName(bundleFile(u"runner/runner.js"_s)) + '\n');
+        QCOMPARE(runnerRecord(u"folder"_s).trimmed(), QFile::encodeName(AppPaths::applicationSupportDirectory()));
+    }
+    // The helper's heartbeat makes the status connected; the window's next reading shows it.
+    void windowShowsReadyForCalls()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(helperState(), u"connected"_s, stepTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->property("readyStatus").toString(), u"readyForCalls"_s, stepTimeoutMs);
+        QCOMPARE(step(), u"connected"_s);
+        QTRY_COMPARE(windowText("statusTitle"), u"Ready for calls"_s);
+        QCOMPARE(windowText("phoneNumber"), u"+1 (555) 010-0199"_s);
+        QCOMPARE(windowText("phoneNumber", "visible"), u"true"_s);
+    }
+    // Removing the autostart entry stops the helper, which stops the runner first.
+    void logOutRemovesTheSetup()
+    {
+        QVERIFY(!helperIsGone());
+        QSignalSpy finished(m_model.get(), &AppModel::operationFinished);
+        m_model->logOut();
+        QVERIFY(finished.wait(stepTimeoutMs));
+        QCOMPARE(m_model->errorMessage(), std::nullopt);
+        QCOMPARE(step(), u"connect"_s);
+        QVERIFY(credentialInKeyring().isEmpty());
+        QVERIFY(!QFile::exists(AppPaths::config()));
+        QVERIFY(!QFile::exists(autostartEntry));
+        QTRY_VERIFY_WITH_TIMEOUT(helperIsGone(), stepTimeoutMs);
+        QCOMPARE(runnerRecord(u"stops"_s), QByteArray("terminated\n"));
+        QCOMPARE(helperState(), u"stopped"_s);
+    }
 
 private:
-    AppModelParts systemParts();
+    // What the program puts together, but for the folder chooser and this build's helper and service.
+    AppModelParts systemParts()
+    {
+        AppModelParts parts;
+        parts.configStore = std::make_unique<FileConfigStore>(AppPaths::config());
+        parts.credentialStore = std::make_unique<SystemCredentialStore>(SystemCredentialStore::sharedAccessGroup(),
+                                                                        SystemCredentialStore::UnlockPrompt::allowed);
+        parts.api = std::make_unique<DeviceAPIClient>(m_service.baseUrl());
+        parts.loginItem = [] {
+            return std::make_shared<SystemLoginItemManager>(
+                SystemLoginItemManager::Locations{QStringLiteral(TARNWICK_HELPER_PATH), autostartEntry},
+                []() -> std::optional<pid_t> {
+                    const std::optional<qint64> pid = HelperInstanceLock::runningHelperPid();
+                    return pid ? std::optional<pid_t>(pid_t(*pid)) : std::nullopt;
+                });
+        };
+        parts.signIn = std::unique_ptr<SystemBrowserSignIn>(m_signIn = new SystemBrowserSignIn);
+        parts.discoverProviders = [] { return ProviderDiscovery().discover(); };
+        parts.folderChooser = std::make_unique<ChosenFolder>();
+        parts.networkMonitor = std::make_unique<SystemNetworkMonitor>();
+        parts.clock = std::make_unique<SystemClock>();
+        parts.deviceName = HostName::localizedName;
+        parts.statusPath = AppPaths::status();
+        parts.baseURL = m_service.baseUrl();
+        parts.appVersion = QStringLiteral(TARNWICK_VERSION);
+        parts.appBuild = QStringLiteral(TARNWICK_BUILD_NUMBER);
+        return parts;
+    }
     QString step() const { return m_model->property("step").toString(); }
     QString windowText(const char *objectName, const char *property = "text") const
     {
@@ -123,188 +261,6 @@ private:
     std::unique_ptr<WindowLoader> m_window;
     QByteArray m_credential;
 };
-
-void FirstSetup::initTestCase()
-{
-    QVERIFY2(m_service.start(), m_service.errors().constData());
-    QVERIFY(QDir().mkpath(m_chosenFolder));
-    // A copy of the bundle's resources whose runtime is the recording script.
-    QVERIFY(QDir().mkpath(bundleFile(u"runtime"_s)) && QDir().mkpath(bundleFile(u"runner"_s)));
-    QVERIFY(QFile::copy(scripts + u"/recording-runner.sh"_s, bundleFile(u"runtime/node"_s)));
-    QVERIFY(QFile::copy(QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/runner/runner.js"),
-                        bundleFile(u"runner/runner.js"_s)));
-
-    // The desktop's side of things, as the programs look it up.
-    qputenv("BROWSER", QFile::encodeName(scripts + u"/browser.js"_s));
-    qputenv("TARNWICK_E2E_APP", QByteArrayLiteral(TARNWICK_APP_PATH));
-    qputenv("SHELL", QFile::encodeName(scripts + u"/login-shell.sh"_s));
-    qputenv("TARNWICK_E2E_PATH", QFile::encodeName(scripts) + ":/usr/bin:/bin");
-    qputenv("TWK_MAIN_APP_BUNDLE", QFile::encodeName(m_bundle.path()));
-
-    // The running setup application: tarnwick: links handed to a second start arrive here.
-    QVERIFY(m_instance.listen());
-    m_model = std::make_unique<AppModel>(systemParts());
-    connect(&m_instance, &SingleInstance::messageReceived, this,
-            [this](const QString &message) { m_signIn->acceptCallback(QUrl(message)); });
-    m_desktop = std::make_unique<DesktopActions>(m_service.baseUrl());
-    m_window = std::make_unique<WindowLoader>(*m_model, *m_desktop,
-                                              QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/LogoMark.png"));
-    QVERIFY(m_window->window());
-}
-
-void FirstSetup::cleanupTestCase()
-{
-    // A helper left running by a failed step would outlive the test's session.
-    if (const std::optional<qint64> helper = HelperInstanceLock::runningHelperPid()) {
-        ::kill(pid_t(*helper), SIGTERM);
-        QTRY_VERIFY_WITH_TIMEOUT(helperIsGone(), 10000);
-    }
-}
-
-// What the program itself puts together, but for the folder chooser and for where the helper and the
-// service are: those of this build.
-AppModelParts FirstSetup::systemParts()
-{
-    AppModelParts parts;
-    parts.configStore = std::make_unique<FileConfigStore>(AppPaths::config());
-    parts.credentialStore = std::make_unique<SystemCredentialStore>(SystemCredentialStore::sharedAccessGroup(),
-                                                                    SystemCredentialStore::UnlockPrompt::allowed);
-    parts.api = std::make_unique<DeviceAPIClient>(m_service.baseUrl());
-    parts.loginItem = [] {
-        return std::make_shared<SystemLoginItemManager>(
-            SystemLoginItemManager::Locations{QStringLiteral(TARNWICK_HELPER_PATH), autostartEntry},
-            []() -> std::optional<pid_t> {
-                const std::optional<qint64> pid = HelperInstanceLock::runningHelperPid();
-                return pid ? std::optional<pid_t>(pid_t(*pid)) : std::nullopt;
-            });
-    };
-    parts.signIn = std::unique_ptr<SystemBrowserSignIn>(m_signIn = new SystemBrowserSignIn);
-    parts.discoverProviders = [] { return ProviderDiscovery().discover(); };
-    parts.folderChooser = std::make_unique<ChosenFolder>();
-    parts.networkMonitor = std::make_unique<SystemNetworkMonitor>();
-    parts.clock = std::make_unique<SystemClock>();
-    parts.deviceName = HostName::localizedName;
-    parts.statusPath = AppPaths::status();
-    parts.baseURL = m_service.baseUrl();
-    parts.appVersion = QStringLiteral(TARNWICK_VERSION);
-    parts.appBuild = QStringLiteral(TARNWICK_BUILD_NUMBER);
-    return parts;
-}
-
-// Showing the window opens the connection page; the browser approves and starts Tarnwick with the link,
-// which reaches this instance; the model exchanges the code and keeps the credential in the keyring.
-void FirstSetup::signsInThroughTheBrowser()
-{
-    QCOMPARE(step(), u"connect"_s);
-    m_window->window()->show();
-    QTRY_COMPARE_WITH_TIMEOUT(step(), u"providers"_s, stepTimeoutMs);
-    QCOMPARE(m_model->errorMessage(), std::nullopt);
-    QVERIFY(m_model->deviceId());
-    m_credential = credentialInKeyring();
-    const QRegularExpression token(u"^twk_device_%1\\.[A-Za-z0-9_-]{43}$"_s
-                                       .arg(m_model->deviceId()->toString(QUuid::WithoutBraces)),
-                                   QRegularExpression::CaseInsensitiveOption);
-    QVERIFY2(token.match(QString::fromUtf8(m_credential)).hasMatch(), m_credential.constData());
-}
-
-// The login shell's search path leads to the scripted agents, which answer as installed and signed in.
-void FirstSetup::findsTheCodingAgents()
-{
-    QTRY_VERIFY_WITH_TIMEOUT(m_model->providerReadiness() && !m_model->busy(), stepTimeoutMs);
-    const ProviderReadiness &readiness = *m_model->providerReadiness();
-    QVERIFY(readiness.codexReady && readiness.claudeCodeReady);
-    QCOMPARE(readiness.paths.codex, scripts + u"/codex"_s);
-    QCOMPARE(readiness.paths.claudeCode, scripts + u"/claude"_s);
-    m_model->continueFromProviders();
-    QCOMPARE(step(), u"folders"_s);
-}
-
-// Finishing writes the configuration file and the autostart entry, and starts the helper.
-void FirstSetup::finishesSetupWithTheChosenFolder()
-{
-    m_model->chooseFolders();
-    QTRY_COMPARE(m_model->selectedFolders(), QList<QUrl>{QUrl::fromLocalFile(m_chosenFolder)});
-    m_model->finishSetup();
-    QTRY_VERIFY_WITH_TIMEOUT(!m_model->busy(), stepTimeoutMs);
-    QCOMPARE(m_model->errorMessage(), std::nullopt);
-
-    // "/" is written "\/" in the configuration file.
-    const auto json = [](QString path) { return path.replace(u'/', u"\\/"_s); };
-    const QString expectedConfig = QStringLiteral(R"({
-  "allowedRoots" : [
-    "%1"
-  ],
-  "apiUrl" : "%2",
-  "appVersion" : "0.3.0",
-  "defaultDirectory" : "%1",
-  "deviceId" : "%3",
-  "providerPaths" : {
-    "claudeCode" : "%4",
-    "codex" : "%5"
-  }
-})").arg(json(m_chosenFolder), json(m_service.baseUrl().toString()),
-         m_model->deviceId()->toString(QUuid::WithoutBraces).toUpper(), json(scripts + u"/claude"_s),
-         json(scripts + u"/codex"_s));
-    QCOMPARE(QString::fromUtf8(readFile(AppPaths::config())), expectedConfig);
-    QCOMPARE(QFileInfo(AppPaths::config()).permissions(),
-             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
-
-    QCOMPARE(QString::fromUtf8(readFile(autostartEntry)), QStringLiteral("[Desktop Entry]\n"
-                                                                         "Type=Application\n"
-                                                                         "Name=Tarnwick\n"
-                                                                         "Comment=Keeps this computer ready to take calls\n"
-                                                                         "Exec=" TARNWICK_HELPER_PATH "\n"
-                                                                         "Icon=tarnwick\n"
-                                                                         "Terminal=false\n"
-                                                                         "NoDisplay=true\n"
-                                                                         "X-GNOME-Autostart-enabled=true\n"));
-    QCOMPARE(QFileInfo(autostartEntry).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
-}
-
-// The helper reads the keyring and the configuration, and starts the runtime with the runner script, four
-// variables and the credential on its standard input.
-void FirstSetup::helperHandsTheRunnerItsCredential()
-{
-    QTRY_VERIFY_WITH_TIMEOUT(!runnerRecord(u"stdin"_s).isEmpty(), stepTimeoutMs);
-    QVERIFY(!helperIsGone());
-    QCOMPARE(runnerRecord(u"stdin"_s), m_credential + '\n');
-    QStringList environment = QString::fromUtf8(runnerRecord(u"environment"_s)).split(u'\n', Qt::SkipEmptyParts);
-    environment.sort();
-    QCOMPARE(environment, (QStringList{u"HOME="_s + QDir::homePath(), u"NODE_ENV=production"_s,
-                                       u"PATH=/usr/bin:/bin:/usr/sbin:/sbin"_s,
-                                       u"TMPDIR="_s + QDir::tempPath()}));
-    QCOMPARE(runnerRecord(u"arguments"_s), QFile::encodeName(bundleFile(u"runner/runner.js"_s)) + '\n');
-    QCOMPARE(runnerRecord(u"folder"_s).trimmed(), QFile::encodeName(AppPaths::applicationSupportDirectory()));
-}
-
-// The helper's heartbeat makes the status connected; the window's next reading shows it.
-void FirstSetup::windowShowsReadyForCalls()
-{
-    QTRY_COMPARE_WITH_TIMEOUT(helperState(), u"connected"_s, stepTimeoutMs);
-    QTRY_COMPARE_WITH_TIMEOUT(m_model->property("readyStatus").toString(), u"readyForCalls"_s, stepTimeoutMs);
-    QCOMPARE(step(), u"connected"_s);
-    QTRY_COMPARE(windowText("statusTitle"), u"Ready for calls"_s);
-    QCOMPARE(windowText("phoneNumber"), u"+1 (555) 010-0199"_s);
-    QCOMPARE(windowText("phoneNumber", "visible"), u"true"_s);
-}
-
-// Logging out disconnects the device and removes the credential, the configuration and the autostart
-// entry, which stops the helper, which stops the runner first.
-void FirstSetup::logOutRemovesTheSetup()
-{
-    QVERIFY(!helperIsGone());
-    QSignalSpy finished(m_model.get(), &AppModel::operationFinished);
-    m_model->logOut();
-    QVERIFY(finished.wait(stepTimeoutMs));
-    QCOMPARE(m_model->errorMessage(), std::nullopt);
-    QCOMPARE(step(), u"connect"_s);
-    QVERIFY(credentialInKeyring().isEmpty());
-    QVERIFY(!QFile::exists(AppPaths::config()));
-    QVERIFY(!QFile::exists(autostartEntry));
-    QTRY_VERIFY_WITH_TIMEOUT(helperIsGone(), stepTimeoutMs);
-    QCOMPARE(runnerRecord(u"stops"_s), QByteArray("terminated\n"));
-    QCOMPARE(helperState(), u"stopped"_s);
-}
 
 // Mesa's software GL driver keeps a few bytes for good and is unloaded before the leak check can name
 // them; kept loaded, its allocations carry its name and this suppression applies to them alone.

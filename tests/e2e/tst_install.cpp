@@ -1,6 +1,5 @@
 // tools/install.sh and tools/uninstall.sh against this build's bundle, in the test's own home, under a
-// prefix that needs quoting. The steps run in order: install, replace, keep a running helper going,
-// refuse a broken bundle, uninstall, and uninstall with --purge.
+// prefix that needs quoting. The steps run in order and build on each other.
 
 #include "common/HelperInstanceLock.h"
 #include "platform/SingleInstance.h"
@@ -20,10 +19,8 @@ namespace {
 
 const QString tools = QStringLiteral(TOOLS_DIR);
 const QString appInBundle = u"Contents/MacOS/Tarnwick"_s;
-const QString helperInBundle =
-    u"Contents/Library/LoginItems/TarnwickHelper.app/Contents/MacOS/TarnwickHelper"_s;
-const QStringList keyringItem{u"service"_s, u"com.tarnwick.mac"_s, u"account"_s,
-                              u"device-credential"_s};
+const QString helperInBundle = u"Contents/Library/LoginItems/TarnwickHelper.app/Contents/MacOS/TarnwickHelper"_s;
+const QStringList keyringItem{u"service"_s, u"com.tarnwick.mac"_s, u"account"_s, u"device-credential"_s};
 
 // The exit code (-1 for a crash or a hang: copying a debug bundle takes a moment) and everything written.
 std::pair<int, QString> run(const QString &program, const QStringList &arguments, const QByteArray &input = {})
@@ -39,40 +36,29 @@ std::pair<int, QString> run(const QString &program, const QStringList &arguments
     const int exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return {exitCode, QString::fromUtf8(process.readAll())};
 }
-
-#define RUNS(call)                                                                                                     \
-    do {                                                                                                               \
-        const auto [code, output] = call;                                                                              \
-        QVERIFY2(code == 0, qPrintable(output));                                                                       \
-    } while (false)
+// Fails the test with the program's output unless it exits with 0.
+#define RUNS(call) do { const auto ran = call; QVERIFY2(ran.first == 0, qPrintable(ran.second)); } while (false)
 
 QString dataHome(const QString &path)
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u'/' + path;
 }
-
 QString configHome(const QString &path)
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' + path;
 }
-
 QString readText(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
-
 bool writeText(const QString &path, const QByteArray &text)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
-
-qint64 runningHelper()
-{
-    return HelperInstanceLock::runningHelperPid().value_or(0);
-}
+qint64 runningHelper() { return HelperInstanceLock::runningHelperPid().value_or(0); }
 
 } // namespace
 
@@ -81,16 +67,96 @@ class Install : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase();
-
-    void installsForTheUser();
-    void desktopHandsTarnwickLinksToTheInstalledProgram();
-    void replacesAnOlderCopy();
-    void restartsARunningHelperFromTheNewCopy();
-    void refusesAnIncompleteBundleAndKeepsTheInstallation();
-    void uninstallRemovesAllButTheUserData();
-    void purgeAlsoRemovesTheDataAndTheCredential();
+    void cleanupTestCase()
+    {
+        if (const qint64 helper = runningHelper()) {
+            ::kill(pid_t(helper), SIGTERM);
+            QTRY_VERIFY_WITH_TIMEOUT(!runningHelper(), 10000);
+        }
+    }
+    void installsForTheUser()
+    {
+        RUNS(install());
+        QVERIFY(QFileInfo(installed(appInBundle)).isExecutable());
+        QVERIFY(QFileInfo(installed(helperInBundle)).isExecutable());
+        QVERIFY(QFileInfo(installed(u"Contents/Resources/runner/runner.js"_s)).isFile());
+        QVERIFY(QFileInfo(installed(u"Contents/Resources/LogoMark.png"_s)).isFile());
+        // The runtime stays a link to the system's Node.js.
+        QCOMPARE(QFileInfo(installed(u"Contents/Resources/runtime/node"_s)).symLinkTarget(),
+                 QFileInfo(QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/runtime/node")).symLinkTarget());
+        const QString version = QStringLiteral(" " TARNWICK_VERSION " (" TARNWICK_BUILD_NUMBER ")\n");
+        QCOMPARE(run(m_prefix + u"/bin/tarnwick"_s, {u"--version"_s}), std::pair(0, u"Tarnwick"_s + version));
+        QCOMPARE(run(installed(helperInBundle), {u"--version"_s}), std::pair(0, u"TarnwickHelper"_s + version));
+        const QStringList entry = readText(m_desktopEntry).split(u'\n');
+        const QString quotedApp = installed(appInBundle).replace(u'$', u"\\\\$"_s);
+        QVERIFY2(entry.contains(u"Exec=\"%1\" %u"_s.arg(quotedApp)), qPrintable(entry.join(u'\n')));
+        QVERIFY(entry.contains(u"TryExec="_s + installed(appInBundle)));
+        QVERIFY(entry.contains(u"MimeType=x-scheme-handler/tarnwick;"_s));
+        QCOMPARE(run(u"xdg-mime"_s, {u"query"_s, u"default"_s, u"x-scheme-handler/tarnwick"_s}),
+                 std::pair(0, u"tarnwick.desktop\n"_s));
+        QVERIFY(QFileInfo(m_icon).size() > 0);
+    }
+    // GIO opens a link the way GNOME does: the default handler from mimeapps.list, its Exec line parsed with
+    // the quoting rules. The installed program, started with the link, hands it to the running instance.
+    void desktopHandsTarnwickLinksToTheInstalledProgram()
+    {
+        SingleInstance running(SingleInstance::defaultSocketPath());
+        QVERIFY(running.listen());
+        QSignalSpy received(&running, &SingleInstance::messageReceived);
+        const QString link = u"tarnwick://auth/callback?state=s1&code=c1"_s;
+        RUNS(run(u"gio"_s, {u"open"_s, link}));
+        QVERIFY(received.wait(20000));
+        QCOMPARE(received.first().first().toString(), link);
+    }
+    void restartsARunningHelperFromTheNewCopy()
+    {
+        QVERIFY(QProcess::startDetached(installed(helperInBundle), {}));
+        QTRY_VERIFY_WITH_TIMEOUT(runningHelper(), 20000);
+        const qint64 before = runningHelper();
+        RUNS(install());
+        QTRY_VERIFY_WITH_TIMEOUT(runningHelper() && runningHelper() != before, 20000);
+        QCOMPARE(QFileInfo(u"/proc/%1/exe"_s.arg(runningHelper())).symLinkTarget(), installed(helperInBundle));
+    }
+    void refusesAnIncompleteBundleAndKeepsTheInstallation()
+    {
+        QTemporaryDir broken;
+        QVERIFY(writeText(broken.filePath(appInBundle), "#!/bin/sh\n"));
+        QVERIFY(QFile::setPermissions(broken.filePath(appInBundle), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        const auto [code, output] = install(broken.path());
+        QCOMPARE(code, 1);
+        QVERIFY2(output.contains(u"is incomplete"_s), qPrintable(output));
+        QCOMPARE(run(m_prefix + u"/bin/tarnwick"_s, {u"--version"_s}).first, 0);
+        QVERIFY(QFileInfo(installed(helperInBundle)).isExecutable());
+    }
+    void uninstallRemovesAllButTheUserData()
+    {
+        QVERIFY(runningHelper());
+        QVERIFY(writeText(dataHome(u"Tarnwick/config.json"_s), "{}"));
+        const QString autostartEntry = configHome(u"autostart/com.tarnwick.mac.helper.desktop"_s);
+        QVERIFY(writeText(autostartEntry, "[Desktop Entry]\nType=Application\n"));
+        // Another program's association in the same list stays.
+        RUNS(run(u"xdg-mime"_s, {u"default"_s, u"other.desktop"_s, u"x-scheme-handler/other"_s}));
+        RUNS(uninstall());
+        QVERIFY(!runningHelper());
+        for (const QString &gone : {m_prefix + u"/lib/tarnwick"_s, m_prefix + u"/bin/tarnwick"_s,
+                                    m_desktopEntry, autostartEntry, m_icon, m_pngIcon})
+            QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
+        const QString mimeapps = readText(configHome(u"mimeapps.list"_s));
+        QVERIFY(!mimeapps.contains(u"tarnwick"_s));
+        QVERIFY(mimeapps.contains(u"x-scheme-handler/other=other.desktop"_s));
+        QCOMPARE(readText(dataHome(u"Tarnwick/config.json"_s)), u"{}"_s);
+    }
+    void purgeAlsoRemovesTheDataAndTheCredential()
+    {
+        RUNS(install());
+        RUNS(run(u"secret-tool"_s, QStringList{u"store"_s, u"--label=Tarnwick"_s} + keyringItem,
+                 "twk_device_credential-for-the-test"));
+        QVERIFY(!run(u"secret-tool"_s, QStringList{u"lookup"_s} + keyringItem).second.isEmpty());
+        RUNS(uninstall({u"--purge"_s}));
+        QVERIFY(!QFileInfo::exists(dataHome(u"Tarnwick"_s)));
+        QVERIFY(run(u"secret-tool"_s, QStringList{u"lookup"_s} + keyringItem).second.isEmpty());
+        QVERIFY(!QFileInfo::exists(installed(appInBundle)));
+    }
 
 private:
     std::pair<int, QString> install(const QString &bundle = QStringLiteral(TARNWICK_BUNDLE_DIR)) const
@@ -109,125 +175,6 @@ private:
     const QString m_icon = dataHome(u"icons/hicolor/scalable/apps/tarnwick.svg"_s);
     const QString m_pngIcon = dataHome(u"icons/hicolor/256x256/apps/tarnwick.png"_s);
 };
-
-void Install::initTestCase()
-{
-    QVERIFY2(QFileInfo(QStringLiteral(TARNWICK_BUNDLE_DIR "/") + helperInBundle).isExecutable(), "build the bundle first");
-}
-
-void Install::cleanupTestCase()
-{
-    if (const qint64 helper = runningHelper()) {
-        ::kill(pid_t(helper), SIGTERM);
-        QTRY_VERIFY_WITH_TIMEOUT(!runningHelper(), 10000);
-    }
-}
-
-void Install::installsForTheUser()
-{
-    RUNS(install());
-    QVERIFY(QFileInfo(installed(appInBundle)).isExecutable());
-    QVERIFY(QFileInfo(installed(helperInBundle)).isExecutable());
-    QVERIFY(QFileInfo(installed(u"Contents/Resources/runner/runner.js"_s)).isFile());
-    QVERIFY(QFileInfo(installed(u"Contents/Resources/LogoMark.png"_s)).isFile());
-    // The runtime stays a link to the system's Node.js.
-    QCOMPARE(QFileInfo(installed(u"Contents/Resources/runtime/node"_s)).symLinkTarget(),
-             QFileInfo(QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/runtime/node")).symLinkTarget());
-    const QString version = QStringLiteral(" " TARNWICK_VERSION " (" TARNWICK_BUILD_NUMBER ")\n");
-    QCOMPARE(run(m_prefix + u"/bin/tarnwick"_s, {u"--version"_s}),
-             std::pair(0, u"Tarnwick"_s + version));
-    QCOMPARE(run(installed(helperInBundle), {u"--version"_s}), std::pair(0, u"TarnwickHelper"_s + version));
-
-    const QStringList entry = readText(m_desktopEntry).split(u'\n');
-    const QString quotedApp = installed(appInBundle).replace(u'$', u"\\\\$"_s);
-    QVERIFY2(entry.contains(u"Exec=\"%1\" %u"_s.arg(quotedApp)), qPrintable(entry.join(u'\n')));
-    QVERIFY(entry.contains(u"TryExec="_s + installed(appInBundle)));
-    QVERIFY(entry.contains(u"MimeType=x-scheme-handler/tarnwick;"_s));
-    QCOMPARE(run(u"xdg-mime"_s, {u"query"_s, u"default"_s,
-                                              u"x-scheme-handler/tarnwick"_s}),
-             std::pair(0, u"tarnwick.desktop\n"_s));
-    QVERIFY(QFileInfo(m_icon).size() > 0);
-}
-
-// GIO opens a link the way GNOME does: the default handler from mimeapps.list, its Exec line parsed with
-// the quoting rules. The installed program, started with the link, hands it to the running instance.
-void Install::desktopHandsTarnwickLinksToTheInstalledProgram()
-{
-    SingleInstance running(SingleInstance::defaultSocketPath());
-    QVERIFY(running.listen());
-    QSignalSpy received(&running, &SingleInstance::messageReceived);
-    const QString link = u"tarnwick://auth/callback?state=s1&code=c1"_s;
-    RUNS(run(u"gio"_s, {u"open"_s, link}));
-    QVERIFY(received.wait(20000));
-    QCOMPARE(received.first().first().toString(), link);
-}
-
-void Install::replacesAnOlderCopy()
-{
-    const QString leftOver = installed(u"Contents/Resources/from-an-older-version"_s);
-    QVERIFY(writeText(leftOver, "old"));
-    RUNS(install());
-    QVERIFY(!QFile::exists(leftOver));
-    QVERIFY(QFileInfo(installed(appInBundle)).isExecutable());
-    QCOMPARE(QDir(m_prefix + u"/lib/tarnwick"_s).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList{u"Tarnwick.app"_s});
-}
-
-void Install::restartsARunningHelperFromTheNewCopy()
-{
-    QVERIFY(QProcess::startDetached(installed(helperInBundle), {}));
-    QTRY_VERIFY_WITH_TIMEOUT(runningHelper(), 20000);
-    const qint64 before = runningHelper();
-    RUNS(install());
-    QTRY_VERIFY_WITH_TIMEOUT(runningHelper() && runningHelper() != before, 20000);
-    QCOMPARE(QFileInfo(u"/proc/%1/exe"_s.arg(runningHelper())).symLinkTarget(), installed(helperInBundle));
-}
-
-void Install::refusesAnIncompleteBundleAndKeepsTheInstallation()
-{
-    QTemporaryDir broken;
-    QVERIFY(writeText(broken.filePath(appInBundle), "#!/bin/sh\n"));
-    QVERIFY(QFile::setPermissions(broken.filePath(appInBundle), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    const auto [code, output] = install(broken.path());
-    QCOMPARE(code, 1);
-    QVERIFY2(output.contains(u"is incomplete"_s), qPrintable(output));
-    QCOMPARE(run(m_prefix + u"/bin/tarnwick"_s, {u"--version"_s}).first, 0);
-    QVERIFY(QFileInfo(installed(helperInBundle)).isExecutable());
-}
-
-void Install::uninstallRemovesAllButTheUserData()
-{
-    QVERIFY(runningHelper());
-    QVERIFY(writeText(dataHome(u"Tarnwick/config.json"_s), "{}"));
-    const QString autostartEntry = configHome(u"autostart/com.tarnwick.mac.helper.desktop"_s);
-    QVERIFY(writeText(autostartEntry, "[Desktop Entry]\nType=Application\n"));
-    // Another program's association in the same list stays.
-    RUNS(run(u"xdg-mime"_s, {u"default"_s, u"other.desktop"_s,
-                                          u"x-scheme-handler/other"_s}));
-
-    RUNS(uninstall());
-    QVERIFY(!runningHelper());
-    for (const QString &gone : {m_prefix + u"/lib/tarnwick"_s, m_prefix + u"/bin/tarnwick"_s,
-                                m_desktopEntry, autostartEntry, m_icon, m_pngIcon})
-        QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
-    const QString mimeapps = readText(configHome(u"mimeapps.list"_s));
-    QVERIFY(!mimeapps.contains(u"tarnwick"_s));
-    QVERIFY(mimeapps.contains(u"x-scheme-handler/other=other.desktop"_s));
-    QCOMPARE(readText(dataHome(u"Tarnwick/config.json"_s)), u"{}"_s);
-}
-
-void Install::purgeAlsoRemovesTheDataAndTheCredential()
-{
-    RUNS(install());
-    RUNS(run(u"secret-tool"_s, QStringList{u"store"_s, u"--label=Tarnwick"_s} + keyringItem,
-             "twk_device_credential-for-the-test"));
-    QVERIFY(!run(u"secret-tool"_s, QStringList{u"lookup"_s} + keyringItem).second.isEmpty());
-
-    RUNS(uninstall({u"--purge"_s}));
-    QVERIFY(!QFileInfo::exists(dataHome(u"Tarnwick"_s)));
-    QVERIFY(run(u"secret-tool"_s, QStringList{u"lookup"_s} + keyringItem).second.isEmpty());
-    QVERIFY(!QFileInfo::exists(installed(appInBundle)));
-}
 
 QTEST_GUILESS_MAIN(Install)
 #include "tst_install.moc"

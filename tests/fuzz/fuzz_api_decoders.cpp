@@ -5,13 +5,8 @@
 
 #include <QJsonDocument>
 
-#include <cstddef>
-#include <cstdint>
-
-namespace {
-
 template<typename T>
-void checkRoundTrip(const QByteArray &body)
+static void checkRoundTrip(const QByteArray &body)
 {
     const Result<T> decoded = JsonFields::decode<T>(body);
     if (!decoded)
@@ -19,8 +14,6 @@ void checkRoundTrip(const QByteArray &body)
     const Result<T> again = JsonFields::decode<T>(QJsonDocument(decoded->toJson()).toJson(QJsonDocument::Compact));
     if (!again || *again != *decoded)
         __builtin_trap();
-}
-
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -2,9 +2,6 @@
 // an accepted one always yields a well-formed code.
 #include "pairing/PairingSecurity.h"
 
-#include <cstddef>
-#include <cstdint>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const QString expectedState = QStringLiteral("Zm9vYmFyYmF6cXV4cXV1eHF1dXhxdXV4cXV1eHF1dXg");

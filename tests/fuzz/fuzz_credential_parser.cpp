@@ -1,9 +1,6 @@
 // The stored credential is read back from the keyring, where any program of the user can change it.
 #include "credentials/DeviceCredentialParser.h"
 
-#include <cstddef>
-#include <cstdint>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString token = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));

@@ -25,20 +25,6 @@ void writeFile(const QString &path, const QByteArray &contents, QFile::Permissio
 
 } // namespace
 
-const QByteArray HelperFixture::wellBehavedRunner = "printf '%s\\n' \"$@\" > arguments\n"
-                                                    "pwd > directory\n"
-                                                    "cat /proc/$$/environ > environment\n"
-                                                    "cat > input\n"
-                                                    "echo $$ >> launches\n"
-                                                    "exec sleep 600\n";
-const QByteArray HelperFixture::stubbornRunner = "trap 'echo term >> terms' TERM\n"
-                                                 "cat > /dev/null\n"
-                                                 "echo $$ >> launches\n"
-                                                 "while :; do sleep 0.02; done\n";
-const QByteArray HelperFixture::crashingRunner = "cat > /dev/null\n"
-                                                 "echo $$ >> launches\n"
-                                                 "exit 0\n";
-
 HelperFixture::HelperFixture()
 {
     writeFile(scriptPath(), "// stand-in\n", QFile::ReadOwner | QFile::WriteOwner);
@@ -51,17 +37,6 @@ HelperFixture::HelperFixture()
     QVERIFY(writeConfig());
 }
 
-HelperFixture::~HelperFixture()
-{
-    qunsetenv("TWK_MAIN_APP_BUNDLE");
-}
-
-QString HelperFixture::credential()
-{
-    return QStringLiteral("twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301."
-                          "abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJKLMNOP");
-}
-
 bool HelperFixture::writeConfig(const QString &apiUrl)
 {
     const AppConfig config{apiUrl,
@@ -71,16 +46,6 @@ bool HelperFixture::writeConfig(const QString &apiUrl)
                            QDir::homePath(),
                            ProviderPaths{QStringLiteral("/usr/bin/codex"), std::nullopt}};
     return FileConfigStore(AppPaths::config()).save(config).has_value();
-}
-
-QString HelperFixture::runtimePath() const
-{
-    return m_bundle.filePath(QStringLiteral("Contents/Resources/runtime/node"));
-}
-
-QString HelperFixture::scriptPath() const
-{
-    return m_bundle.filePath(QStringLiteral("Contents/Resources/runner/runner.js"));
 }
 
 void HelperFixture::setRuntime(const QByteArray &scriptBody)

@@ -14,21 +14,27 @@ class HelperFixture
 {
 public:
     HelperFixture();
-    ~HelperFixture();
 
-    static QString credential();
+    static QString credential()
+    {
+        return QStringLiteral("twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301."
+                              "abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJKLMNOP");
+    }
     [[nodiscard]] static bool writeConfig(const QString &apiUrl = QStringLiteral("http://127.0.0.1:9/"));
 
-    QString runtimePath() const;
-    QString scriptPath() const;
+    QString runtimePath() const { return m_bundle.filePath(QStringLiteral("Contents/Resources/runtime/node")); }
+    QString scriptPath() const { return m_bundle.filePath(QStringLiteral("Contents/Resources/runner/runner.js")); }
     void setRuntime(const QByteArray &scriptBody);
 
     // Records its pid, arguments, working directory, environment and standard input, then sleeps.
-    static const QByteArray wellBehavedRunner;
+    static constexpr const char *wellBehavedRunner = "printf '%s\\n' \"$@\" > arguments\npwd > directory\n"
+                                                     "cat /proc/$$/environ > environment\ncat > input\n"
+                                                     "echo $$ >> launches\nexec sleep 600\n";
     // Records its pid, takes its input, then ignores SIGTERM (noting each one in "terms").
-    static const QByteArray stubbornRunner;
+    static constexpr const char *stubbornRunner =
+        "trap 'echo term >> terms' TERM\ncat > /dev/null\necho $$ >> launches\nwhile :; do sleep 0.02; done\n";
     // Records its pid, takes its input and exits by itself.
-    static const QByteArray crashingRunner;
+    static constexpr const char *crashingRunner = "cat > /dev/null\necho $$ >> launches\nexit 0\n";
 
 private:
     QTemporaryDir m_bundle;

@@ -1,5 +1,6 @@
 #include "common/JsonObjectReader.h"
 #include "config/AppPaths.h"
+#include "status/StatusRedactor.h"
 #include "status/StatusStore.h"
 
 #include <QDir>
@@ -25,10 +26,24 @@ QByteArray dataFile(const char *name)
 
 const QDateTime heartbeat(QDate(2026, 1, 31), QTime(9, 15), Qt::UTC);
 
+const QString uuid = u"3F2504E0-4F89-41D3-9A0C-0305E82C3301"_s;
+const QString redacted = u"[REDACTED]"_s;
+
+QString deviceToken(const QString &identifier, qsizetype secretLength, QChar secretCharacter = u'k')
+{
+    return u"twk_device_"_s + identifier + u'.' + QString(secretLength, secretCharacter);
+}
+
+// A row whose text comes back unchanged.
+void stays(const char *name, const QString &text)
+{
+    QTest::newRow(name) << text << text;
+}
+
 } // namespace
 
-// The status file: its bytes, its rules, and the store at $XDG_DATA_HOME/Tarnwick/status.json of a temporary
-// folder.
+// The status file: its bytes, its rules, the redaction of its error text, and the store at
+// $XDG_DATA_HOME/Tarnwick/status.json of a temporary folder.
 class HelperStatusTest : public QObject
 {
     Q_OBJECT
@@ -88,14 +103,6 @@ private Q_SLOTS:
             QCOMPARE(**loaded, status);
     }
 
-    void decodesLenientForms()
-    {
-        const auto decoded = HelperStatus::decode(
-            R"({"version":3,"state":"stopped","lastHeartbeat":null,"error":null,"extra":{"a":[1]}})");
-        QVERIFY2(decoded, decoded ? "" : qPrintable(decoded.error().description));
-        QCOMPARE(*decoded, HelperStatus(HelperStatus::State::stopped));
-    }
-
     void rejects_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -130,28 +137,49 @@ private Q_SLOTS:
         QCOMPARE(decoded.error().code, code);
     }
 
-    void freshness_data()
+    void redacts_data()
     {
-        QTest::addColumn<HelperStatus::State>("state");
-        QTest::addColumn<std::optional<QDateTime>>("lastHeartbeat");
-        QTest::addColumn<bool>("fresh");
-        using State = HelperStatus::State;
-        QTest::newRow("45 s old") << State::connected << std::optional(heartbeat.addSecs(-45)) << true;
-        QTest::newRow("45.001 s old") << State::connected << std::optional(heartbeat.addMSecs(-45001)) << false;
-        QTest::newRow("46 s old") << State::connected << std::optional(heartbeat.addSecs(-46)) << false;
-        QTest::newRow("from the future") << State::connected << std::optional(heartbeat.addSecs(3600)) << true;
-        QTest::newRow("no heartbeat") << State::connected << std::optional<QDateTime>() << false;
-        QTest::newRow("starting") << State::starting << std::optional(heartbeat) << false;
-        QTest::newRow("needs attention") << State::needsAttention << std::optional(heartbeat) << false;
-        QTest::newRow("stopped") << State::stopped << std::optional(heartbeat) << false;
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("token inside a sentence") << u"rejected "_s + deviceToken(uuid.toLower(), 43) + u", retrying"_s
+                                                 << u"rejected [REDACTED], retrying"_s;
+        QTest::newRow("token, 20-character secret") << deviceToken(uuid, 20) << redacted;
+        stays("token, 19-character secret", deviceToken(uuid, 19));
+        stays("token, 37-character identifier", deviceToken(uuid + u'A', 43));
+        QTest::newRow("token secret ends at a non-token character")
+            << deviceToken(uuid, 30) + u"+/=tail"_s << u"[REDACTED]+/=tail"_s;
+        QTest::newRow("token, secret in another script") << deviceToken(uuid, 43, u'ж') << redacted;
+        QTest::newRow("Bearer keeps the text before it") << u"HTTP 401 for Authorization: Bearer abc.DEF-1_x now"_s
+                                                         << u"HTTP 401 for Authorization: [REDACTED] now"_s;
+        QTest::newRow("Bearer, no-break space") << u"Bearer\u00A0abc"_s << redacted;
+        stays("Bearer glued to its value", u"Bearerabc"_s);
+        QTest::newRow("api-key keeps what follows") << u"config api-key=v1_abc and more words"_s
+                                                    << u"config [REDACTED] and more words"_s;
+        QTest::newRow("secret takes the punctuation") << u"secret = hunter2, next"_s << u"[REDACTED] next"_s;
+        QTest::newRow("inside a longer word") << u"access_token=abc"_s << u"access_[REDACTED]"_s;
+        stays("key word then other letters", u"tokens=abc"_s);
+        QTest::newRow("value on the next line") << u"secret:\n\nabc rest"_s << u"[REDACTED] rest"_s;
+        QTest::newRow("unpaired surrogates are still searched")
+            << QChar(0xDC00) + u"Bearer abc "_s + QChar(0xD800) + u" token=xyz"_s
+            << u"\uFFFD[REDACTED] \uFFFD [REDACTED]"_s;
+        QTest::newRow("patterns run on each other's results") << u"Credential: "_s + deviceToken(uuid, 43)
+                                                              << redacted;
+        QTest::newRow("redacted before the cut") << QString(495, u'a') + u" token="_s + QString(100, u'v')
+                                                 << QString(495, u'a') + u" [RED"_s;
+        // Cut to 500 characters as a reader sees them, never inside one.
+        const QString a499(499, u'a');
+        QTest::newRow("600 letters") << QString(600, u'x') << QString(500, u'x');
+        stays("exactly 500", QString(500, u'x'));
+        QTest::newRow("family emoji") << a499 + u"👨‍👩‍👧‍👦👨‍👩‍👧‍👦"_s << a499 + u"👨‍👩‍👧‍👦"_s;
+        QTest::newRow("CR LF") << a499 + u"\r\nx"_s << a499 + u"\r\n"_s;
+        QTest::newRow("500 emoji, not 500 code units") << u"😀"_s.repeated(600) << u"😀"_s.repeated(500);
     }
 
-    void freshness()
+    void redacts()
     {
-        QFETCH(HelperStatus::State, state);
-        QFETCH(std::optional<QDateTime>, lastHeartbeat);
-        QFETCH(bool, fresh);
-        QCOMPARE(HelperStatus(state, lastHeartbeat).isFresh(heartbeat, HelperStatus::freshnessWindow), fresh);
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(StatusRedactor::redact(text), expected);
     }
 
     // One thread rewrites the file with statuses of very different sizes while this one keeps reading it:
@@ -163,27 +191,22 @@ private Q_SLOTS:
         const HelperStatus longStatus(HelperStatus::State::needsAttention, heartbeat,
                                       u"Überprüfung fehlgeschlagen – "_s.repeated(20));
         QVERIFY(store.save(shortStatus));
-
         std::atomic<bool> writing = true;
-        std::atomic<int> failedWrites = 0;
+        bool allWritten = true; // read only after the join
         std::thread writer([&] {
-            for (int i = 0; i < 60; ++i) {
-                if (!store.save(i % 2 ? longStatus : shortStatus))
-                    ++failedWrites;
-            }
+            for (int i = 0; i < 60; ++i)
+                allWritten = store.save(i % 2 ? longStatus : shortStatus) && allWritten;
             writing = false;
         });
         int reads = 0;
         int badReads = 0;
-        while (writing) {
+        for (; writing; ++reads) {
             const auto loaded = store.load();
-            if (!loaded || !loaded->has_value() || (**loaded != shortStatus && **loaded != longStatus))
-                ++badReads;
-            ++reads;
+            badReads += !loaded || !loaded->has_value() || (**loaded != shortStatus && **loaded != longStatus);
         }
         writer.join();
 
-        QCOMPARE(failedWrites.load(), 0);
+        QVERIFY(allWritten);
         QCOMPARE(badReads, 0);
         QVERIFY(reads > 0);
         QCOMPARE(QDir(AppPaths::applicationSupportDirectory()).entryList(QDir::Files | QDir::Hidden),

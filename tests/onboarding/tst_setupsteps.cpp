@@ -1,3 +1,4 @@
+#include "loginitem/HelperRegistrationService.h"
 #include "onboarding/OnboardingStateMachine.h"
 
 #include <QTest>
@@ -6,6 +7,27 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// Records the calls in order and fails those named in `failing`, each with an error naming the call.
+class RecordingManager : public LoginItemManaging
+{
+public:
+    LoginItemState state() const override { return LoginItemState::enabled; }
+    Result<void> registerItem() override { return record(u"register"_s); }
+    Result<void> unregisterItem() override { return record(u"unregister"_s); }
+    Result<void> record(const QString &call)
+    {
+        calls.append(call);
+        return failing.contains(call) ? Result<void>(failure(Error{u"POSIX"_s, 13, call})) : Result<void>();
+    }
+
+    QStringList failing;
+    QStringList calls;
+};
+
+} // namespace
+
 using Machine = OnboardingStateMachine;
 using Event = std::function<Result<void>(Machine &)>;
 
@@ -13,7 +35,8 @@ Q_DECLARE_METATYPE(Event)
 Q_DECLARE_METATYPE(OnboardingStep)
 Q_DECLARE_METATYPE(std::optional<Error>)
 
-class TestOnboardingStateMachine : public QObject
+// The setup window's steps, and registering the helper at login.
+class TestSetupSteps : public QObject
 {
     Q_OBJECT
 
@@ -27,10 +50,8 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<Error>>("error");
         const Event paired = [](Machine &m) { return m.paired(); };
         const Event provider = [](Machine &m) { return m.providersVerified({u"/usr/bin/codex"_s, std::nullopt}); };
-        const Event emptyPath = [](Machine &m) { return m.providersVerified({std::nullopt, QString()}); };
         const Event noProvider = [](Machine &m) { return m.providersVerified({}); };
         const Event folder = [](Machine &m) { return m.foldersSelected({u"/home/u/work"_s}); };
-        const Event repeatedRelative = [](Machine &m) { return m.foldersSelected({u"work"_s, u"work"_s}); };
         const Event noFolder = [](Machine &m) { return m.foldersSelected({}); };
         const Event attention = [](Machine &m) { m.needsAttention(); return Result<void>(); };
         const Event reset = [](Machine &m) { m.reset(); return Result<void>(); };
@@ -45,10 +66,8 @@ private Q_SLOTS:
         row(S::connect, "paired", paired, S::providers, ok);
         row(S::needsAttention, "paired", paired, S::providers, ok);
         row(S::providers, "a provider", provider, S::folders, ok);
-        row(S::providers, "an empty provider path", emptyPath, S::folders, ok);
         row(S::providers, "no provider", noProvider, S::providers, providerRequired);
         row(S::folders, "a folder", folder, S::connected, ok);
-        row(S::folders, "a repeated relative folder", repeatedRelative, S::connected, ok);
         row(S::folders, "no folder", noFolder, S::folders, folderRequired);
         // The step is checked before the argument.
         for (const S from : {S::providers, S::folders, S::connected})
@@ -80,7 +99,44 @@ private Q_SLOTS:
         QCOMPARE(machine.step, to);
         QCOMPARE(result, error ? Result<void>(failure(*error)) : Result<void>());
     }
+    void loginItemOperations_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QStringList>("failing");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QString>("failedCall"); // whose error comes back; empty for success
+        const QStringList reg{u"register"_s};
+        const QStringList unreg{u"unregister"_s};
+        const QStringList both{u"unregister"_s, u"register"_s};
+        QTest::newRow("enable") << u"enable"_s << QStringList() << reg << QString();
+        QTest::newRow("enable fails") << u"enable"_s << reg << reg << u"register"_s;
+        QTest::newRow("disable") << u"disable"_s << QStringList() << unreg << QString();
+        QTest::newRow("disable fails") << u"disable"_s << unreg << unreg << u"unregister"_s;
+        QTest::newRow("restart") << u"restart"_s << QStringList() << both << QString();
+        QTest::newRow("restart stops after a failed unregistration")
+            << u"restart"_s << both << unreg << u"unregister"_s;
+        QTest::newRow("restart fails to register again") << u"restart"_s << reg << both << u"register"_s;
+    }
+
+    void loginItemOperations()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QStringList, failing);
+        QFETCH(QStringList, calls);
+        QFETCH(QString, failedCall);
+        const auto manager = std::make_shared<RecordingManager>();
+        manager->failing = failing;
+        HelperRegistrationService service(manager);
+
+        const Result<void> result = operation == u"enable"_s ? service.enable()
+            : operation == u"disable"_s                     ? service.disable()
+                                                            : service.restart();
+
+        QCOMPARE(manager->calls, calls);
+        const Error denied{u"POSIX"_s, 13, failedCall};
+        QCOMPARE(result, failedCall.isEmpty() ? Result<void>() : Result<void>(failure(denied)));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestOnboardingStateMachine)
-#include "tst_onboardingstatemachine.moc"
+QTEST_GUILESS_MAIN(TestSetupSteps)
+#include "tst_setupsteps.moc"

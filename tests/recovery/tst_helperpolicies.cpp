@@ -1,0 +1,131 @@
+#include "menu/MenuActivityCache.h"
+#include "menu/MenuStatusPresentation.h"
+#include "recovery/HelperRecoveryPolicy.h"
+#include "supervision/RunnerSupervisionPolicy.h"
+
+#include <QTest>
+#include <QUuid>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QDateTime now(QDate(2026, 1, 31), QTime(9, 15), Qt::UTC);
+
+std::optional<HelperStatus> status(HelperStatus::State state, std::optional<qint64> heartbeatAgeMs)
+{
+    return HelperStatus(state, heartbeatAgeMs ? std::optional(now.addMSecs(-*heartbeatAgeMs)) : std::nullopt);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(std::optional<HelperStatus>)
+
+// What the helper and its menu make of the login item and the status file, and when the runner is relaunched.
+class TestHelperPolicies : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The login item decides first; after the grace period only a fresh connected status needs nothing.
+    void recovery_data()
+    {
+        QTest::addColumn<LoginItemState>("loginItem");
+        QTest::addColumn<bool>("gracePeriodElapsed");
+        QTest::addColumn<std::optional<HelperStatus>>("helperStatus");
+        QTest::addColumn<HelperRecoveryAction>("action");
+        using L = LoginItemState;
+        using S = HelperStatus::State;
+        using A = HelperRecoveryAction;
+        const std::optional<HelperStatus> absent;
+        const auto fresh = status(S::connected, 10'000);
+        QTest::newRow("not registered, starting up") << L::notRegistered << false << absent << A::registerHelper;
+        QTest::newRow("not registered, fresh status") << L::notRegistered << true << fresh << A::registerHelper;
+        QTest::newRow("not found, fresh status") << L::notFound << true << fresh << A::reinstall;
+        QTest::newRow("switched off, fresh status") << L::requiresApproval << true << fresh
+                                                    << A::enableInSystemSettings;
+        QTest::newRow("grace period, no status") << L::enabled << false << absent << A::none;
+        QTest::newRow("no status") << L::enabled << true << absent << A::restart;
+        QTest::newRow("starting, fresh heartbeat") << L::enabled << true << status(S::starting, 0) << A::restart;
+        QTest::newRow("needs attention") << L::enabled << true << status(S::needsAttention, 0) << A::restart;
+        QTest::newRow("stopped") << L::enabled << true << status(S::stopped, 0) << A::restart;
+        QTest::newRow("connected, no heartbeat") << L::enabled << true << status(S::connected, std::nullopt)
+                                                 << A::restart;
+        QTest::newRow("connected, 45 s old") << L::enabled << true << status(S::connected, 45'000) << A::none;
+        QTest::newRow("connected, 45.001 s old") << L::enabled << true << status(S::connected, 45'001) << A::restart;
+        QTest::newRow("connected, heartbeat from the future") << L::enabled << true << status(S::connected, -3'600'000)
+                                                              << A::none;
+    }
+
+    void recovery()
+    {
+        QFETCH(LoginItemState, loginItem);
+        QFETCH(bool, gracePeriodElapsed);
+        QFETCH(std::optional<HelperStatus>, helperStatus);
+        QFETCH(HelperRecoveryAction, action);
+        QCOMPARE(HelperRecoveryPolicy::action(loginItem, helperStatus, gracePeriodElapsed, now), action);
+    }
+
+    void statusPresentation_data()
+    {
+        QTest::addColumn<std::optional<HelperStatus>>("helperStatus");
+        QTest::addColumn<LoginItemState>("loginItem");
+        QTest::addColumn<bool>("credentialInvalid");
+        QTest::addColumn<MenuStatusPresentation>("presentation");
+        using L = LoginItemState;
+        using S = HelperStatus::State;
+        const MenuStatusPresentation ready{u"Ready for tasks"_s, u"laptopcomputer"_s};
+        const MenuStatusPresentation starting{u"Starting runner…"_s, u"laptopcomputer"_s};
+        const MenuStatusPresentation attention{u"Needs attention"_s, u"exclamationmark.triangle.fill"_s};
+        const auto fresh = status(S::connected, 5'000);
+        const std::optional<HelperStatus> absent;
+        QTest::newRow("credential rejected, fresh status") << fresh << L::enabled << true << attention;
+        QTest::newRow("switched off") << fresh << L::requiresApproval << false << attention;
+        QTest::newRow("not registered, no status") << absent << L::notRegistered << false << attention;
+        QTest::newRow("not found") << fresh << L::notFound << false << attention;
+        QTest::newRow("no status") << absent << L::enabled << false << starting;
+        QTest::newRow("stopped") << status(S::stopped, 0) << L::enabled << false << attention;
+        QTest::newRow("needs attention") << status(S::needsAttention, 0) << L::enabled << false << attention;
+        QTest::newRow("starting") << status(S::starting, 0) << L::enabled << false << starting;
+        QTest::newRow("connected, 45 s") << status(S::connected, 45'000) << L::enabled << false << ready;
+        QTest::newRow("connected, 46 s") << status(S::connected, 46'000) << L::enabled << false << starting;
+        QTest::newRow("connected, no heartbeat") << status(S::connected, std::nullopt) << L::enabled << false
+                                                 << starting;
+    }
+
+    void statusPresentation()
+    {
+        QFETCH(std::optional<HelperStatus>, helperStatus);
+        QFETCH(LoginItemState, loginItem);
+        QFETCH(bool, credentialInvalid);
+        QFETCH(MenuStatusPresentation, presentation);
+        QCOMPARE(MenuStatusPresentation::make(helperStatus, loginItem, credentialInvalid, now), presentation);
+    }
+
+    // A failed fetch keeps the last activity until the next success replaces it, even by an empty one.
+    void activityCacheKeepsTheLastSuccess()
+    {
+        const DeviceTaskActivity first{
+            RunningDeviceTask{QUuid::createUuid(), u"Fix the build"_s, u"codex"_s, u"2026-01-31T09:00:00Z"_s}, {}};
+        MenuActivityCache cache;
+        cache.recordFailure();
+        QCOMPARE(cache, (MenuActivityCache{std::nullopt, true}));
+        cache.recordSuccess(first);
+        cache.recordFailure();
+        QCOMPARE(cache, (MenuActivityCache{first, true}));
+        cache.recordSuccess(DeviceTaskActivity{});
+        QCOMPARE(cache, (MenuActivityCache{DeviceTaskActivity{}, false}));
+    }
+
+    // Relaunched after a fixed 3 s, with no backoff and no cap, unless the user quit.
+    void relaunchUnlessQuit()
+    {
+        QVERIFY(RunnerSupervisionPolicy::shouldRelaunch(RunnerExitReason::crash));
+        QVERIFY(RunnerSupervisionPolicy::shouldRelaunch(RunnerExitReason::configurationChanged));
+        QVERIFY(!RunnerSupervisionPolicy::shouldRelaunch(RunnerExitReason::quit));
+        QCOMPARE(RunnerSupervisionPolicy::relaunchDelay, 3.0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHelperPolicies)
+#include "tst_helperpolicies.moc"
