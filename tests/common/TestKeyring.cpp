@@ -4,7 +4,11 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QProcess>
+#include <QSignalSpy>
 
 #include <libsecret/secret.h>
 
@@ -122,4 +126,30 @@ bool TestKeyring::unlockDefault()
                                            QStringLiteral("UnlockWithMasterPassword"),
                                            {alias.arguments().at(0), QVariant::fromValue(master)});
     return reply.type() == QDBusMessage::ReplyMessage && !isDefaultLocked();
+}
+
+bool TestKeyring::restartDaemon()
+{
+    const QString secrets = QStringLiteral("org.freedesktop.secrets");
+    QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+    const QString oldOwner = bus->serviceOwner(secrets);
+    QDBusServiceWatcher watcher(secrets, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForOwnerChange);
+    QSignalSpy ownerChanged(&watcher, &QDBusServiceWatcher::serviceOwnerChanged);
+
+    QProcess daemon;
+    daemon.start(QStringLiteral("gnome-keyring-daemon"),
+                 {QStringLiteral("--replace"), QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
+    daemon.write(QByteArrayLiteral("tarnwick-test"));
+    daemon.closeWriteChannel();
+    if (!daemon.waitForFinished() || daemon.exitCode() != 0)
+        return false;
+    const auto replaced = [&] {
+        const QString owner = bus->serviceOwner(secrets);
+        return !owner.isEmpty() && owner != oldOwner;
+    };
+    while (!replaced()) {
+        if (!ownerChanged.wait(10000))
+            return false;
+    }
+    return true;
 }

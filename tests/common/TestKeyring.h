@@ -17,5 +17,7 @@ bool lockAll();
 // Unlocks the default collection with the session's password, without a prompt.
 bool unlockDefault();
 bool isDefaultLocked();
+// Replaces the running gnome-keyring with a new one, unlocked with the session's password.
+bool restartDaemon();
 
 }

@@ -136,6 +136,16 @@ private Q_SLOTS:
         QCOMPARE(probe.readAllStandardOutput(), "-25291 Keychain access failed (-25291).\n");
     }
 
+    // The helper runs for the whole session; a Secret Service that restarts meanwhile must not cut it off.
+    void restartedSecretServiceIsFoundAgain()
+    {
+        QVERIFY(m_store.save(firstToken));
+        QVERIFY(TestKeyring::restartDaemon());
+        QCOMPARE(m_store.read(), ReadResult(firstToken));
+        QVERIFY(m_store.save(secondToken));
+        QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>{secondToken.toUtf8()});
+    }
+
 private:
     const SystemCredentialStore m_store{std::nullopt};
 };
