@@ -48,23 +48,6 @@ QString lastPathComponent(const QString &path)
     return name.isEmpty() ? path : name;
 }
 
-QString recoveryActionRawName(HelperRecoveryAction action)
-{
-    switch (action) {
-    case HelperRecoveryAction::none:
-        return QStringLiteral("none");
-    case HelperRecoveryAction::registerHelper:
-        return QStringLiteral("register");
-    case HelperRecoveryAction::restart:
-        return QStringLiteral("restart");
-    case HelperRecoveryAction::enableInSystemSettings:
-        return QStringLiteral("enableInSystemSettings");
-    case HelperRecoveryAction::reinstall:
-        return QStringLiteral("reinstall");
-    }
-    return {};
-}
-
 } // namespace
 
 AppModel::AppModel(AppModelParts parts, QObject *parent)
@@ -653,7 +636,7 @@ QVariant AppModel::errorMessageValue() const
 
 QString AppModel::recoveryActionName() const
 {
-    return recoveryActionRawName(m_recoveryAction);
+    return rawValue(m_recoveryAction);
 }
 
 QVariant AppModel::networkAvailableValue() const

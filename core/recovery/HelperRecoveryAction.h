@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // What the setup application should do for the background helper.
 enum class HelperRecoveryAction {
     none,
@@ -8,3 +10,6 @@ enum class HelperRecoveryAction {
     enableInSystemSettings, // ask the user to switch it on in the desktop's startup settings
     reinstall,              // tell the user the helper is missing and Tarnwick must be reinstalled
 };
+
+// The case name the window sees; the action that registers the helper is "register".
+QString rawValue(HelperRecoveryAction action);

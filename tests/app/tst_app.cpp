@@ -1,6 +1,7 @@
 // The setup application's model and window against the local service and the real keyring.
 
 #include "LocalServiceProcess.h"
+#include "SoftwareGl.h"
 
 #include "config/AppPaths.h"
 #include "config/FileConfigStore.h"
@@ -27,7 +28,6 @@
 #include <QThread>
 #include <QUrlQuery>
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -609,16 +609,9 @@ private:
     std::unique_ptr<WindowLoader> m_window;
 };
 
-// Mesa's software GL driver keeps a few bytes for good and is unloaded before the leak check can name
-// it; kept loaded, its allocations carry its name and the suppression below applies to them alone.
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:swrast_dri.so\n";
-}
-
 int main(int argc, char *argv[])
 {
-    dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
+    keepSoftwareGlDriverLoaded();
     QApplication application(argc, argv);
     AppTest test;
     QTEST_SET_MAIN_SOURCE_PATH

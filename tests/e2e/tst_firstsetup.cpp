@@ -3,6 +3,7 @@
 // autostart entry. Only the folder chooser is the test's. The steps run in order and build on each other.
 
 #include "LocalServiceProcess.h"
+#include "SoftwareGl.h"
 
 #include "api/DeviceAPIClient.h"
 #include "common/HelperInstanceLock.h"
@@ -33,7 +34,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <dlfcn.h>
 
 using namespace Qt::StringLiterals;
 
@@ -262,16 +262,9 @@ private:
     QByteArray m_credential;
 };
 
-// Mesa's software GL driver keeps a few bytes for good and is unloaded before the leak check can name
-// them; kept loaded, its allocations carry its name and this suppression applies to them alone.
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:swrast_dri.so\n";
-}
-
 int main(int argc, char *argv[])
 {
-    dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
+    keepSoftwareGlDriverLoaded();
     QApplication application(argc, argv);
     FirstSetup test;
     return QTest::qExec(&test, argc, argv);
