@@ -1,7 +1,6 @@
 #include "TarnwickApp.h"
 
 #include "api/DeviceAPIClient.h"
-#include "common/HelperInstanceLock.h"
 #include "common/ProductionBaseURL.h"
 #include "config/AppPaths.h"
 #include "config/FileConfigStore.h"
@@ -21,14 +20,6 @@
 
 namespace {
 
-const QString helperIdentifier = QStringLiteral("com.tarnwick.mac.helper");
-
-std::optional<pid_t> runningHelper()
-{
-    const std::optional<qint64> pid = HelperInstanceLock::runningHelperPid();
-    return pid ? std::optional<pid_t>(pid_t(*pid)) : std::nullopt;
-}
-
 AppModelParts systemParts(std::unique_ptr<SystemBrowserSignIn> signIn)
 {
     AppModelParts parts;
@@ -36,10 +27,7 @@ AppModelParts systemParts(std::unique_ptr<SystemBrowserSignIn> signIn)
     parts.credentialStore = std::make_unique<SystemCredentialStore>(SystemCredentialStore::sharedAccessGroup(),
                                                                     SystemCredentialStore::UnlockPrompt::allowed);
     parts.api = std::make_unique<DeviceAPIClient>(productionBaseURL());
-    parts.loginItem = [] {
-        return std::make_shared<SystemLoginItemManager>(SystemLoginItemManager::installedLocations(helperIdentifier),
-                                                        runningHelper);
-    };
+    parts.loginItem = [] { return SystemLoginItemManager::installed(); };
     parts.signIn = std::move(signIn);
     parts.discoverProviders = [] { return ProviderDiscovery().discover(); };
     parts.folderChooser = std::make_unique<SystemFolderChooser>();

@@ -1,4 +1,5 @@
 #include "TarnwickApp.h"
+#include "cli/CommandDispatcher.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
@@ -31,20 +32,27 @@ QStringList argumentList(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
-    // The options are read before the application object exists, so --help and --version work
+    // The commands and the options are read before the window's application object exists, so they work
     // without a display.
+    const QStringList arguments = argumentList(argc, argv);
+    if (CommandDispatcher::isCommand(arguments))
+        return CommandDispatcher::run(argc, argv);
+
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Sets up this computer to take calls with Tarnwick."));
+    parser.setApplicationDescription(QStringLiteral("Sets up this computer to take calls with Tarnwick.\n\n")
+                                     + CommandDispatcher::summary());
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("A tarnwick: link from the browser sign-in."),
                                  QStringLiteral("[url]"));
-    if (!parser.parse(argumentList(argc, argv))) {
+    if (!parser.parse(arguments)) {
         std::fprintf(stderr, "Tarnwick: %s\n", qUtf8Printable(parser.errorText()));
         return 2;
     }
     if (parser.isSet(help)) {
-        std::fputs(qUtf8Printable(parser.helpText()), stdout);
+        // Without an application object the parser cannot name the program.
+        std::fputs(qUtf8Printable(parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarnwick"))),
+                   stdout);
         return 0;
     }
     if (parser.isSet(version)) {

@@ -2,6 +2,7 @@
 
 #include "AutostartEntry.h"
 #include "common/AtomicFile.h"
+#include "common/HelperInstanceLock.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -53,6 +54,16 @@ SystemLoginItemManager::Locations SystemLoginItemManager::installedLocations(con
     // This program is <bundle>/Contents/MacOS/Tarnwick.
     const QDir bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/../.."));
     return Locations{QDir::cleanPath(bundle.absoluteFilePath(helperInBundle)), AutostartEntry::path(identifier)};
+}
+
+std::shared_ptr<SystemLoginItemManager> SystemLoginItemManager::installed()
+{
+    const RunningHelper runningHelper = []() -> std::optional<pid_t> {
+        const std::optional<qint64> pid = HelperInstanceLock::runningHelperPid();
+        return pid ? std::optional<pid_t>(pid_t(*pid)) : std::nullopt;
+    };
+    return std::make_shared<SystemLoginItemManager>(installedLocations(QStringLiteral("com.tarnwick.mac.helper")),
+                                                    runningHelper);
 }
 
 bool SystemLoginItemManager::helperIsInstalled() const

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include <sys/types.h>
@@ -27,6 +28,11 @@ public:
 
     // The helper of the installation this program belongs to, under the entry for `identifier`.
     static Locations installedLocations(const QString &identifier);
+    // The manager of this installation's helper, "com.tarnwick.mac.helper", which it finds running through
+    // the helper's single-instance lock.
+    static std::shared_ptr<SystemLoginItemManager> installed();
+
+    const Locations &locations() const { return m_locations; }
 
     LoginItemState state() const override;
     // Writes the entry and starts the helper now, so the user need not log in again.

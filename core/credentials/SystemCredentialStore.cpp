@@ -76,6 +76,14 @@ Result<std::optional<QString>> SystemCredentialStore::read() const
     return text;
 }
 
+Result<bool> SystemCredentialStore::hasCredential() const
+{
+    const Result<FoundItems> found = findItems(m_accessGroup, m_unlockPrompt);
+    if (!found)
+        return failure(found.error());
+    return !found->items.empty();
+}
+
 Result<void> SystemCredentialStore::remove() const
 {
     const Result<FoundItems> found = findItems(m_accessGroup, m_unlockPrompt);

@@ -35,6 +35,9 @@ public:
     Result<std::optional<QString>> read() const override;
     Result<void> remove() const override;
 
+    // Whether a credential is stored, without fetching its secret.
+    Result<bool> hasCredential() const;
+
 private:
     std::optional<QString> m_accessGroup;
     UnlockPrompt m_unlockPrompt;
