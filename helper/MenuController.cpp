@@ -1,7 +1,9 @@
 #include "MenuController.h"
 
+#include "DesktopNotifier.h"
 #include "HelperLocations.h"
 #include "RunnerSupervisor.h"
+#include "TrayHostWatcher.h"
 #include "api/APIError.h"
 #include "api/DashboardLinks.h"
 #include "api/DeviceAPIClient.h"
@@ -68,11 +70,12 @@ std::optional<QUrl> absoluteURL(const QString &text)
 
 MenuController::MenuController(RunnerSupervisor *supervisor, MenuControllerOptions options, QObject *parent)
     : QObject(parent)
-    , m_statusItem(new QSystemTrayIcon(this))
     , m_menu(std::make_unique<QMenu>())
     , m_supervisor(supervisor)
     , m_credentialStore(SystemCredentialStore::sharedAccessGroup(), SystemCredentialStore::UnlockPrompt::never)
     , m_configStore(AppPaths::config())
+    , m_trayHostWatcher(new TrayHostWatcher(this))
+    , m_notifier(std::make_unique<DesktopNotifier>([this](const QString &token) { openMainApp(token); }))
     , m_options(std::move(options))
 {
     if (m_options.logoMarkPath.isEmpty())
@@ -83,17 +86,8 @@ MenuController::MenuController(RunnerSupervisor *supervisor, MenuControllerOptio
         m_helperStatus = *previous;
 
     connect(m_menu.get(), &QMenu::aboutToShow, this, &MenuController::menuWillOpen);
-    m_statusItem->setContextMenu(m_menu.get());
-    // A plain click opens the menu too, as it does on other desktops' status items.
-    connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
-            m_menu->popup(QCursor::pos());
-    });
     rebuildMenu();
-    // Without a tray nothing shows yet; Qt puts the item in place when a tray appears. The offscreen
-    // platform never has one.
-    if (QGuiApplication::platformName() != u"offscreen")
-        m_statusItem->show();
+    connect(m_trayHostWatcher, &TrayHostWatcher::hostAvailable, this, &MenuController::showStatusItem);
 }
 
 // The tray item refers to the menu, so it goes first.
@@ -102,12 +96,41 @@ MenuController::~MenuController()
     delete m_statusItem;
 }
 
+void MenuController::showStatusItem()
+{
+    if (m_statusItem)
+        return;
+    m_statusItem = new QSystemTrayIcon(m_icon, this);
+    m_statusItem->setToolTip(m_toolTip);
+    m_statusItem->setContextMenu(m_menu.get());
+    // A plain click opens the menu too, as it does on other desktops' status items.
+    connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            m_menu->popup(QCursor::pos());
+    });
+    m_statusItem->show();
+}
+
 void MenuController::update(const HelperStatus &status)
 {
     m_helperStatus = status;
     updateIcon();
     if (!m_menu->actions().isEmpty())
         rebuildMenu();
+    noticeAttention();
+}
+
+void MenuController::noticeAttention()
+{
+    switch (m_attentionNotice.update(m_helperStatus, m_credentialInvalid, QDateTime::currentDateTimeUtc())) {
+    case AttentionNotice::Action::show:
+        return m_notifier->show(MenuStatusPresentation::attention().title,
+                                AttentionNotice::body(m_helperStatus, m_credentialInvalid));
+    case AttentionNotice::Action::withdraw:
+        return m_notifier->withdraw();
+    case AttentionNotice::Action::none:
+        return;
+    }
 }
 
 void MenuController::setOnQuit(std::function<void()> onQuit)
@@ -165,8 +188,12 @@ void MenuController::updateIcon()
         icon.setIsMask(true);
         m_iconName = presentation.systemImageName;
     }
-    m_statusItem->setIcon(icon);
-    m_statusItem->setToolTip(QStringLiteral("Tarnwick — ") + presentation.title);
+    m_icon = icon;
+    m_toolTip = QStringLiteral("Tarnwick — ") + presentation.title;
+    if (m_statusItem) {
+        m_statusItem->setIcon(m_icon);
+        m_statusItem->setToolTip(m_toolTip);
+    }
 }
 
 std::optional<QIcon> MenuController::brandedMenuImage(const QString &logoMarkPath)
@@ -224,6 +251,7 @@ QCoro::Task<> MenuController::fetchActivity(QUrl baseURL, QString credential, qu
         self->m_activityCache.recordFailure();
     }
     self->rebuildMenu();
+    self->noticeAttention();
     Q_EMIT self->activityRefreshed();
 }
 
@@ -251,11 +279,23 @@ void MenuController::openDashboard()
     UrlLauncher::open(dashboardURL());
 }
 
-void MenuController::openMainApp()
+void MenuController::openMainApp(const QString &activationToken)
 {
-    // The setup application is single-instance: a second start brings the running window to the front.
-    const QString application = QDir(HelperLocations::mainAppBundle()).filePath(QStringLiteral("Contents/MacOS/Tarnwick"));
-    QProcess::startDetached(application, {}, QDir::homePath());
+    // The setup application is single-instance: a second start brings the running window to the front,
+    // and the token it passes on lets the desktop raise that window.
+    QProcess application;
+    application.setProgram(QDir(HelperLocations::mainAppBundle()).filePath(QStringLiteral("Contents/MacOS/Tarnwick")));
+    application.setWorkingDirectory(QDir::homePath());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
+    environment.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
+    if (!activationToken.isEmpty()) {
+        const bool wayland = QGuiApplication::platformName().startsWith(u"wayland");
+        environment.insert(wayland ? QStringLiteral("XDG_ACTIVATION_TOKEN") : QStringLiteral("DESKTOP_STARTUP_ID"),
+                           activationToken);
+    }
+    application.setProcessEnvironment(environment);
+    application.startDetached();
 }
 
 void MenuController::quit()

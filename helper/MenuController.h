@@ -1,8 +1,10 @@
 #pragma once
 
+#include "DesktopNotifying.h"
 #include "MenuItem.h"
 #include "config/FileConfigStore.h"
 #include "credentials/SystemCredentialStore.h"
+#include "menu/AttentionNotice.h"
 #include "menu/MenuActivityCache.h"
 #include "status/HelperStatus.h"
 
@@ -18,6 +20,7 @@
 class QMenu;
 class QSystemTrayIcon;
 class RunnerSupervisor;
+class TrayHostWatcher;
 
 struct MenuControllerOptions
 {
@@ -30,7 +33,8 @@ struct MenuControllerOptions
 // The helper's only interface: a tray item whose menu shows the runner's state, the running task and
 // the latest tasks, and offers to open a task's page, the setup window, the dashboard, or to quit.
 // Everything here runs on the main thread. Without a tray (stock GNOME) the controller works all the
-// same and its item appears when a tray shows up.
+// same: its item appears when a tray shows up, and a desktop notification says when Tarnwick needs
+// attention.
 class MenuController : public QObject
 {
     Q_OBJECT
@@ -49,7 +53,9 @@ public:
     // The menu as it was last built.
     const QList<MenuItem> &items() const { return m_items; }
     QMenu *menu() const { return m_menu.get(); }
+    // The tray item, absent until the session has a tray.
     QSystemTrayIcon *statusItem() const { return m_statusItem; }
+    const QString &toolTip() const { return m_toolTip; }
     // The image the tray item shows: "LogoMark", else the name of the symbol that stands for the state
     // (drawn from the desktop's icon theme, which may lack it).
     const QString &iconName() const { return m_iconName; }
@@ -58,7 +64,8 @@ public:
     void menuWillOpen();
 
     void openTask(const QString &representedObject);
-    void openMainApp();
+    // Starts the setup application (or brings it forward); `activationToken` lets the desktop raise it.
+    void openMainApp(const QString &activationToken = {});
     void openDashboard();
     void quit();
 
@@ -73,7 +80,9 @@ Q_SIGNALS:
     void activityRefreshed();
 
 private:
+    void showStatusItem();
     void rebuildMenu();
+    void noticeAttention();
     void updateIcon();
     void refreshActivity();
     QCoro::Task<> fetchActivity(QUrl baseURL, QString credential, quint64 generation);
@@ -91,8 +100,13 @@ private:
     // Each fetch gets the next number; a fetch whose number is no longer current was cancelled.
     quint64 m_refreshGeneration = 0;
     std::function<void()> m_onQuit;
+    TrayHostWatcher *m_trayHostWatcher = nullptr;
+    std::unique_ptr<DesktopNotifying> m_notifier;
+    AttentionNotice m_attentionNotice;
 
     MenuControllerOptions m_options;
     QList<MenuItem> m_items;
     QString m_iconName;
+    QIcon m_icon;
+    QString m_toolTip;
 };

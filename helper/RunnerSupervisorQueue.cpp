@@ -1,6 +1,7 @@
 #include "RunnerSupervisorQueue.h"
 
 #include "HelperLocations.h"
+#include "RunnerRecord.h"
 #include "config/AppPaths.h"
 #include "supervision/RunnerSupervisionPolicy.h"
 
@@ -85,6 +86,8 @@ void RunnerSupervisorQueue::prepareThread()
 
 void RunnerSupervisorQueue::start()
 {
+    // A runner left behind by a helper that was killed outright goes before this helper launches its own.
+    [[maybe_unused]] const Result<bool> stopped = RunnerRecord::stopRecordedRunner(m_timing.killDelay);
     m_stopping = false;
     scheduleLaunch(std::chrono::milliseconds(0));
 }
@@ -131,19 +134,30 @@ void RunnerSupervisorQueue::launch()
     const std::optional<QDateTime> launchDate = HelperLocations::modificationDate(AppPaths::config());
     m_exitReason = RunnerExitReason::crash;
     m_process = process;
+    publish(HelperStatus::State::starting);
+
+    process->start();
+    if (!process->waitForStarted())
+        return failLaunch();
+    watchExit(process);
+    if (!handOverCredential(process, **credential))
+        return failLaunch();
+    startHeartbeat(process, launchDate);
+}
+
+void RunnerSupervisorQueue::watchExit(QProcess *process)
+{
+    const qint64 pid = process->processId();
+    // A helper killed outright cannot stop its runner; the record lets the next helper do it.
+    [[maybe_unused]] const Result<void> recorded = RunnerRecord::save(pid);
     // Queued, so an exit noticed while this launch is still writing the credential is handled after it.
     connect(process, &QProcess::finished, this,
-            [this, ended = QPointer(process)] {
+            [this, ended = QPointer(process), pid] {
+                [[maybe_unused]] const Result<void> removed = RunnerRecord::removeIfNaming(pid);
                 if (ended)
                     handleExit(ended);
             },
             Qt::QueuedConnection);
-    publish(HelperStatus::State::starting);
-
-    process->start();
-    if (!process->waitForStarted() || !handOverCredential(process, **credential))
-        return failLaunch();
-    startHeartbeat(process, launchDate);
 }
 
 QProcess *RunnerSupervisorQueue::prepareProcess(const QString &executable, const QString &script)

@@ -43,6 +43,7 @@ private:
     void launch();
     void failLaunch();
     QProcess *prepareProcess(const QString &executable, const QString &script);
+    void watchExit(QProcess *process);
     bool handOverCredential(QProcess *process, const QString &credential);
     void startHeartbeat(QProcess *process, const std::optional<QDateTime> &configDate);
     void heartbeat();

@@ -1,7 +1,7 @@
 #include "HelperInstanceLock.h"
+#include "RuntimeFile.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
 
 #include <cerrno>
 #include <thread>
@@ -50,11 +50,7 @@ bool writePid(int fd)
 
 QString HelperInstanceLock::path()
 {
-    const QString runtimeDirectory = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtimeDirectory.isEmpty() && QFileInfo(runtimeDirectory).isDir())
-        return QDir(runtimeDirectory).filePath(QStringLiteral("tarnwick-helper.lock"));
-    return QDir(QDir::tempPath())
-        .filePath(QStringLiteral("tarnwick-helper-%1.lock").arg(qulonglong(::getuid())));
+    return RuntimeFile::path(QStringLiteral("tarnwick-helper"), QStringLiteral("lock"));
 }
 
 std::optional<qint64> HelperInstanceLock::runningHelperPid()

@@ -53,6 +53,29 @@ void HelperFixture::setRuntime(const QByteArray &scriptBody)
     writeFile(runtimePath(), "#!/bin/sh\n" + scriptBody, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+void HelperFixture::recordSetupAppStarts()
+{
+    writeFile(m_bundle.filePath(QStringLiteral("Contents/MacOS/Tarnwick")),
+              "#!/bin/sh\nprintf '%s\\n' \"$XDG_ACTIVATION_TOKEN$DESKTOP_STARTUP_ID\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.opened\"\n",
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QByteArray HelperFixture::setupAppStart() const
+{
+    QFile file(m_bundle.filePath(QStringLiteral("Contents/MacOS/Tarnwick.opened")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+qint64 startHelper(QProcess &helper, qsizetype launch)
+{
+    helper.setProgram(QStringLiteral(HELPER_PATH));
+    helper.setProcessChannelMode(QProcess::ForwardedChannels);
+    helper.start();
+    if (!helper.waitForStarted() || !QTest::qWaitFor([=] { return runnerLaunches().size() == launch; }, 20000))
+        return 0;
+    return runnerLaunches().last();
+}
+
 QByteArray runnerRecord(const QString &name)
 {
     QFile file(QDir(AppPaths::applicationSupportDirectory()).filePath(name));

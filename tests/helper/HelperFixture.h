@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -25,6 +26,10 @@ public:
     QString runtimePath() const { return m_bundle.filePath(QStringLiteral("Contents/Resources/runtime/node")); }
     QString scriptPath() const { return m_bundle.filePath(QStringLiteral("Contents/Resources/runner/runner.js")); }
     void setRuntime(const QByteArray &scriptBody);
+    // The setup application as a script that records the activation token it was started with in
+    // "opened" beside it.
+    void recordSetupAppStarts();
+    QByteArray setupAppStart() const;
 
     // Records its pid, arguments, working directory, environment and standard input, then sleeps.
     static constexpr const char *wellBehavedRunner = "printf '%s\\n' \"$@\" > arguments\npwd > directory\n"
@@ -39,6 +44,10 @@ public:
 private:
     QTemporaryDir m_bundle;
 };
+
+// Starts the helper program and waits for its runner, the `launch`th of the test; answers the runner's pid
+// (0 when none came).
+qint64 startHelper(QProcess &helper, qsizetype launch = 1);
 
 // A file the runner scripts wrote into the data directory ("" when it is not there).
 QByteArray runnerRecord(const QString &name);

@@ -1,5 +1,6 @@
 #include "HelperFixture.h"
 #include "ScriptedServer.h"
+#include "StandInNotificationServer.h"
 
 #include "MenuController.h"
 #include "config/AppPaths.h"
@@ -9,7 +10,6 @@
 #include <QFile>
 #include <QMenu>
 #include <QSignalSpy>
-#include <QSystemTrayIcon>
 #include <QTest>
 
 #include <memory>
@@ -148,7 +148,7 @@ private Q_SLOTS:
             QCOMPARE(actions[i]->text(), QString(items[i].text).replace(u'&', QStringLiteral("&&")));
             QCOMPARE(actions[i]->isEnabled(), items[i].separator || items[i].enabled);
         }
-        QCOMPARE(controller->statusItem()->toolTip(), QStringLiteral("Tarnwick — ") + expected.first());
+        QCOMPARE(controller->toolTip(), QStringLiteral("Tarnwick — ") + expected.first());
         const bool attention = expected.first() == u"Needs attention";
         QCOMPARE(controller->iconName(), attention ? u"exclamationmark.triangle.fill"_s : u"laptopcomputer"_s);
         if (activity.isNull())
@@ -163,8 +163,44 @@ private Q_SLOTS:
         QTRY_COMPARE(openedUrl(), server.url().toString() + QStringLiteral("?task=") + taskA.toUpper());
     }
 
+    // Told once per change into needing attention (not at every retry or heartbeat), taken back once ready;
+    // choosing the notice opens the setup window with the token that lets it come to the front.
+    void aNoticeTellsWhenItNeedsAttention()
+    {
+        StandInNotificationServer notifications;
+        m_fixture->recordSetupAppStarts();
+        const auto controller = makeController();
+        const QString crashed = QStringLiteral("The runner stopped unexpectedly. Restarting shortly.");
+        const auto status = [](State state, const std::optional<QString> &error = std::nullopt) {
+            return HelperStatus(state, QDateTime::currentDateTimeUtc(), error);
+        };
+        for (const HelperStatus &crashing : {status(State::starting), status(State::needsAttention, crashed),
+                                             status(State::starting), status(State::needsAttention, crashed)})
+            controller->update(crashing);
+        QTRY_COMPARE(notifications.notices().size(), 1);
+        const StandInNotificationServer::Notice notice = notifications.notices().first();
+        QCOMPARE(notice.appName, QStringLiteral("Tarnwick"));
+        QCOMPARE(notice.summary, QStringLiteral("Needs attention"));
+        QCOMPARE(notice.body, crashed);
+        QCOMPARE(notice.actions, QStringList({QStringLiteral("default"), QStringLiteral("Open Tarnwick…")}));
+        QCOMPARE(notice.hints.value(QStringLiteral("desktop-entry")), QStringLiteral("tarnwick"));
+
+        controller->update(status(State::connected));
+        controller->update(status(State::connected));
+        QTRY_COMPARE(notifications.closed(), QList<uint>{1});
+
+        controller->update(status(State::needsAttention));
+        QTRY_COMPARE(notifications.notices().size(), 2);
+        notifications.choose(2, QStringLiteral("token-2"));
+        QTRY_COMPARE(m_fixture->setupAppStart(), QByteArray("token-2\n"));
+        QTest::qWait(200);
+        QCOMPARE(notifications.notices().size(), 2);
+        QCOMPARE(notifications.closed().size(), 1);
+    }
+
     void aRejectedCredentialNeedsAttentionAndKeepsTheTasks()
     {
+        StandInNotificationServer notifications;
         ScriptedServer server;
         const QByteArray activity = activityJson(QStringLiteral("Running task"), 1);
         server.answer(activityPath, 200, activity);
@@ -181,11 +217,17 @@ private Q_SLOTS:
         QStringList refused = fetched;
         refused[0] = QStringLiteral("Needs attention");
         QCOMPARE(texts(controller->items()).mid(0, fetched.size() + 1), refused << refreshFailed);
-        QCOMPARE(controller->statusItem()->toolTip(), QStringLiteral("Tarnwick — Needs attention"));
+        QCOMPARE(controller->toolTip(), QStringLiteral("Tarnwick — Needs attention"));
+        openMenu(*controller);
+        QTRY_COMPARE(notifications.notices().size(), 1);
+        QCOMPARE(notifications.notices().first().body,
+                 QStringLiteral("This Mac is disconnected. Open Tarnwick to reconnect."));
 
         // A later success clears it.
         server.answer(activityPath, 200, activity);
         openMenu(*controller);
+        QTRY_COMPARE(notifications.closed().size(), 1);
+        QCOMPARE(notifications.notices().size(), 1);
         QCOMPARE(texts(controller->items()).mid(0, fetched.size() + 1), QStringList(fetched) << QStringLiteral("---"));
     }
 

@@ -1,7 +1,9 @@
 #include "HelperFixture.h"
 #include "TestKeyring.h"
 
+#include "RunnerRecord.h"
 #include "RunnerSupervisor.h"
+#include "common/AtomicFile.h"
 #include "common/HelperInstanceLock.h"
 #include "config/AppPaths.h"
 #include "status/StatusStore.h"
@@ -11,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -73,15 +76,17 @@ bool waitUntilEnded(qint64 pid)
     return true;
 }
 
-// Starts the helper and waits for its runner; answers the runner's pid (0 when none came).
-qint64 startHelper(QProcess &helper)
+QByteArray recordedRunner()
 {
-    helper.setProgram(QStringLiteral(HELPER_PATH));
-    helper.setProcessChannelMode(QProcess::ForwardedChannels);
-    helper.start();
-    if (!helper.waitForStarted() || !QTest::qWaitFor([] { return runnerLaunches().size() == 1; }, patience))
-        return 0;
-    return runnerLaunches().first();
+    QFile file(RunnerRecord::path());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray runnerRecordOf(qint64 pid, qint64 startTimeOffset = 0)
+{
+    const std::optional<quint64> startTime = RunnerRecord::startTimeOf(pid);
+    return startTime ? QByteArray::number(pid) + ' ' + QByteArray::number(*startTime + startTimeOffset) + '\n'
+                     : QByteArray();
 }
 
 } // namespace
@@ -252,6 +257,43 @@ private Q_SLOTS:
         QCOMPARE(m_statuses.last().state(), State::stopped);
     }
 
+    void stopsALeftRunnerOnlyWhenTheRecordNamesThatVeryProcess_data()
+    {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<bool>("stopped");
+        // "%" stands for the stray process's own record.
+        QTest::newRow("that process") << QByteArray("%") << true;
+        QTest::newRow("its pid, another start time") << QByteArray("%+1") << false;
+        QTest::newRow("pid 0 (the own group to kill())") << QByteArray("0 1\n") << false;
+        QTest::newRow("malformed") << QByteArray("% trailing\n") << false;
+    }
+
+    // A runner that ignores SIGTERM, left by a helper that was killed outright: it is stopped before the
+    // first launch, and nothing else ever is.
+    void stopsALeftRunnerOnlyWhenTheRecordNamesThatVeryProcess()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(bool, stopped);
+        QProcess stray;
+        stray.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("trap '' TERM; exec sleep 600")});
+        QVERIFY(stray.waitForStarted());
+        const qint64 strayPid = stray.processId();
+        QTRY_VERIFY(processStat(strayPid).value(0) == "S"); // past the trap, sleeping
+        const QByteArray own = runnerRecordOf(strayPid);
+        record.replace("%+1", runnerRecordOf(strayPid, 1).trimmed()).replace("%", own.trimmed());
+        QVERIFY(AtomicFile::replace(RunnerRecord::path(), record));
+
+        startSupervisor();
+        QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 1, patience);
+        QCOMPARE(hasEnded(strayPid), stopped);
+        QTRY_COMPARE(recordedRunner(), runnerRecordOf(runnerLaunches().first()));
+        if (!stopped)
+            stray.kill();
+        stray.waitForFinished();
+        stopAndWait();
+        QVERIFY(!QFile::exists(RunnerRecord::path()));
+    }
+
     void survivesHundredsOfCrashesWithoutLeaks()
     {
         // /bin/true ends before or while its input is written, so both the crash and the failed
@@ -304,6 +346,36 @@ private Q_SLOTS:
         helper.kill();
         QVERIFY(helper.waitForFinished(patience));
         QVERIFY(waitUntilEnded(runner));
+    }
+
+    void aNewHelperStopsTheRunnerOfOneKilledOutright()
+    {
+        // The stubborn runner shrugs off the SIGTERM its parent's death sends it.
+        m_fixture->setRuntime(HelperFixture::stubbornRunner);
+        QProcess killed;
+        const qint64 orphan = startHelper(killed);
+        QVERIFY(orphan > 0);
+        QProcess helper;
+        // Should the rule fail, neither stubborn runner outlives the test.
+        const auto cleanUp = qScopeGuard([&] {
+            for (const qint64 runner : runnerLaunches()) {
+                if (!hasEnded(runner))
+                    ::kill(pid_t(runner), SIGKILL);
+            }
+        });
+        killed.kill();
+        QVERIFY(killed.waitForFinished(patience));
+        QTRY_VERIFY(runnerRecord(QStringLiteral("terms")).contains("term"));
+        QVERIFY(!hasEnded(orphan));
+
+        const qint64 runner = startHelper(helper, 2);
+        QVERIFY(runner > 0);
+        // Gone before the new one was launched: never two at once.
+        QVERIFY(hasEnded(orphan));
+        QVERIFY(!hasEnded(runner));
+        ::kill(pid_t(helper.processId()), SIGTERM);
+        QVERIFY(helper.waitForFinished(patience));
+        QVERIFY(hasEnded(runner));
     }
 
     // The session's lock is never taken through a link planted in its place.

@@ -1,3 +1,4 @@
+#include "menu/AttentionNotice.h"
 #include "menu/MenuActivityCache.h"
 #include "menu/MenuStatusPresentation.h"
 #include "recovery/HelperRecoveryPolicy.h"
@@ -20,6 +21,7 @@ std::optional<HelperStatus> status(HelperStatus::State state, std::optional<qint
 } // namespace
 
 Q_DECLARE_METATYPE(std::optional<HelperStatus>)
+Q_DECLARE_METATYPE(AttentionNotice::Action)
 
 // What the helper and its menu make of the login item and the status file, and when the runner is relaunched.
 class TestHelperPolicies : public QObject
@@ -100,6 +102,52 @@ private Q_SLOTS:
         QFETCH(bool, credentialInvalid);
         QFETCH(MenuStatusPresentation, presentation);
         QCOMPARE(MenuStatusPresentation::make(helperStatus, loginItem, credentialInvalid, now), presentation);
+    }
+
+    // One notice per change into needing attention, withdrawn once ready; nothing at every heartbeat.
+    void attentionNotice_data()
+    {
+        QTest::addColumn<bool>("shownBefore");
+        QTest::addColumn<std::optional<HelperStatus>>("helperStatus");
+        QTest::addColumn<bool>("credentialInvalid");
+        QTest::addColumn<AttentionNotice::Action>("action");
+        using S = HelperStatus::State;
+        using A = AttentionNotice::Action;
+        const auto fresh = status(S::connected, 5'000);
+        const auto attention = status(S::needsAttention, 0);
+        QTest::newRow("needs attention") << false << attention << false << A::show;
+        QTest::newRow("needs attention again, every retry") << true << attention << false << A::none;
+        QTest::newRow("credential rejected while connected") << false << fresh << true << A::show;
+        QTest::newRow("credential still rejected") << true << fresh << true << A::none;
+        QTest::newRow("ready again") << true << fresh << false << A::withdraw;
+        QTest::newRow("ready, every heartbeat") << false << fresh << false << A::none;
+        QTest::newRow("starting between crashes") << true << status(S::starting, 0) << false << A::none;
+        QTest::newRow("stale heartbeat") << true << status(S::connected, 60'000) << false << A::none;
+        QTest::newRow("starting") << false << status(S::starting, 0) << false << A::none;
+        QTest::newRow("stopped, the helper quits") << false << status(S::stopped, 0) << false << A::none;
+        QTest::newRow("no status yet") << false << std::optional<HelperStatus>() << false << A::none;
+    }
+
+    void attentionNotice()
+    {
+        QFETCH(bool, shownBefore);
+        QFETCH(std::optional<HelperStatus>, helperStatus);
+        QFETCH(bool, credentialInvalid);
+        QFETCH(AttentionNotice::Action, action);
+        AttentionNotice notice{shownBefore};
+        QCOMPARE(notice.update(helperStatus, credentialInvalid, now), action);
+        const bool shownAfter = action == AttentionNotice::Action::none ? shownBefore
+                                                                         : action == AttentionNotice::Action::show;
+        QCOMPARE(notice.shown, shownAfter);
+    }
+
+    void attentionNoticeBody()
+    {
+        const QString crashed = u"The runner stopped unexpectedly. Restarting shortly."_s;
+        const HelperStatus failed(HelperStatus::State::needsAttention, now, crashed);
+        QCOMPARE(AttentionNotice::body(failed, false), crashed);
+        QCOMPARE(AttentionNotice::body(failed, true), u"This Mac is disconnected. Open Tarnwick to reconnect."_s);
+        QCOMPARE(AttentionNotice::body(HelperStatus(HelperStatus::State::needsAttention, now), false), QString());
     }
 
     // A failed fetch keeps the last activity until the next success replaces it, even by an empty one.
