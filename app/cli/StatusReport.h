@@ -32,6 +32,6 @@ private:
     QString helperLine() const;
     QString credentialLine() const;
 
-    const LocalState &m_state;
+    LocalState m_state;
     QDateTime m_now;
 };

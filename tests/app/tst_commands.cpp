@@ -66,9 +66,11 @@ QByteArray statusBytes(HelperStatus::State state, std::optional<qint64> heartbea
     return HelperStatus(state, heartbeat, error.isEmpty() ? std::nullopt : std::optional(error)).encoded();
 }
 
-// The real program, as a person runs it in a terminal.
-Run tarnwick(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+// The real program, as a person runs it in a terminal over SSH: no display of any kind.
+Run tarnwick(const QStringList &arguments, QProcessEnvironment environment = QProcessEnvironment::systemEnvironment())
 {
+    for (const QString &display : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
+        environment.remove(display);
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(TARNWICK_APP_PATH), arguments);
