@@ -50,7 +50,13 @@ void StandInTrayWatcher::RegisterStatusNotifierItem(const QString &itemService)
     Q_EMIT StatusNotifierItemRegistered(itemService);
 }
 
+void StandInTrayWatcher::registerHost()
+{
+    m_hostRegistered = true;
+    Q_EMIT StatusNotifierHostRegistered();
+}
+
 void StandInTrayWatcher::RegisterStatusNotifierHost(const QString &)
 {
-    Q_EMIT StatusNotifierHostRegistered();
+    registerHost();
 }

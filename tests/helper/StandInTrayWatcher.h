@@ -5,8 +5,9 @@
 #include <QObject>
 #include <QStringList>
 
-// org.kde.StatusNotifierWatcher on the test's private session bus, as a panel runs it, on a connection of
-// its own: a host is registered, and every item that registers is kept with the pid of its sender.
+// org.kde.StatusNotifierWatcher on the test's private session bus, as a desktop runs it, on a connection
+// of its own: it may appear before a host (the panel) registers with it, and it keeps every item that
+// registers with the pid of its sender.
 class StandInTrayWatcher : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -25,13 +26,15 @@ public:
     StandInTrayWatcher();
     ~StandInTrayWatcher() override;
 
-    // Takes the watcher's bus name and object, or gives them up, as a panel that starts or ends.
+    // Takes the watcher's bus name and object, or gives them up, as a desktop service that starts or ends.
     void appear();
     void disappear();
+    // A panel registers as the host that shows the items.
+    void registerHost();
 
     const QList<Item> &items() const { return m_items; }
 
-    bool isStatusNotifierHostRegistered() const { return true; }
+    bool isStatusNotifierHostRegistered() const { return m_hostRegistered; }
     int protocolVersion() const { return 0; }
     QStringList registeredStatusNotifierItems() const;
 
@@ -46,4 +49,5 @@ Q_SIGNALS:
 private:
     QDBusConnection m_bus;
     QList<Item> m_items;
+    bool m_hostRegistered = false;
 };
