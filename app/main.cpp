@@ -1,5 +1,7 @@
 #include "TarnwickApp.h"
 #include "cli/CommandDispatcher.h"
+#include "logging/LogOutput.h"
+#include "model/SetupLog.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
@@ -35,14 +37,19 @@ int main(int argc, char *argv[])
     // The commands and the options are read before the window's application object exists, so they work
     // without a display.
     const QStringList arguments = argumentList(argc, argv);
-    if (CommandDispatcher::isCommand(arguments))
+    if (CommandDispatcher::isCommand(arguments)) {
+        LogOutput::install(false);
         return CommandDispatcher::run(argc, argv);
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Sets up this computer to take calls with Tarnwick.\n\n")
                                      + CommandDispatcher::summary());
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Also log each step, not only problems (to standard error)."));
+    parser.addOption(verbose);
     parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("A tarnwick: link from the browser sign-in."),
                                  QStringLiteral("[url]"));
     if (!parser.parse(arguments)) {
@@ -59,6 +66,7 @@ int main(int argc, char *argv[])
         std::puts("Tarnwick " TARNWICK_VERSION " (" TARNWICK_BUILD_NUMBER ")");
         return 0;
     }
+    LogOutput::install(parser.isSet(verbose));
     const QString message = callbackArgument(parser.positionalArguments());
 
     QApplication application(argc, argv);
@@ -68,14 +76,16 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     SingleInstance instance(SingleInstance::defaultSocketPath());
-    if (instance.forward(message))
+    if (instance.forward(message)) {
+        qCInfo(lcSetup) << "Handed over to the running Tarnwick";
         return 0;
+    }
     // Without the socket the program still works; it only cannot be reached by a second start.
     instance.listen();
 
     TarnwickApp app;
     if (!app.showWindow()) {
-        std::fputs("Tarnwick: the window could not be loaded.\n", stderr);
+        qCCritical(lcSetup) << "The window could not be loaded";
         return 1;
     }
     QObject::connect(&instance, &SingleInstance::messageReceived, &app, &TarnwickApp::handleMessage);

@@ -2,6 +2,7 @@
 
 #include "DesktopNotifier.h"
 #include "HelperLocations.h"
+#include "MenuLog.h"
 #include "RunnerSupervisor.h"
 #include "TrayHostWatcher.h"
 #include "api/APIError.h"
@@ -84,6 +85,8 @@ MenuController::MenuController(RunnerSupervisor *supervisor, MenuControllerOptio
     const Result<std::optional<HelperStatus>> previous = StatusStore(AppPaths::status()).load();
     if (previous)
         m_helperStatus = *previous;
+    else
+        qCWarning(lcMenu).noquote() << "The last status could not be read:" << previous.error().description;
 
     connect(m_menu.get(), &QMenu::aboutToShow, this, &MenuController::menuWillOpen);
     rebuildMenu();
@@ -220,10 +223,16 @@ void MenuController::refreshActivity()
 
     const Result<std::optional<QString>> credential = m_credentialStore.read();
     std::optional<QUrl> baseURL;
-    if (credential && *credential) {
+    if (!credential) {
+        qCWarning(lcMenu).noquote() << "Task activity not fetched: the device credential could not be read:"
+                                    << credential.error().description;
+    } else if (*credential) {
         const Result<std::optional<AppConfig>> config = m_configStore.load();
-        if (config && *config)
-            baseURL = absoluteURL((*config)->apiUrl);
+        if (!config)
+            qCWarning(lcMenu).noquote() << "Task activity not fetched: the configuration could not be read:"
+                                        << config.error().description;
+        else if (*config && !(baseURL = absoluteURL((*config)->apiUrl)))
+            qCWarning(lcMenu) << "Task activity not fetched: the configured service address is not an absolute URL";
     }
     if (!baseURL) {
         m_activityCache.recordFailure();
@@ -246,6 +255,7 @@ QCoro::Task<> MenuController::fetchActivity(QUrl baseURL, QString credential, qu
         self->m_credentialInvalid = false;
         self->m_activityCache.recordSuccess(*activity);
     } else {
+        qCWarning(lcMenu).noquote() << "Task activity could not be fetched:" << activity.error().description;
         if (APIError::isUnauthorized(activity.error()))
             self->m_credentialInvalid = true;
         self->m_activityCache.recordFailure();
@@ -260,8 +270,9 @@ void MenuController::openTask(const QString &representedObject)
     const QUuid taskId = QUuid::fromString(representedObject);
     if (taskId.isNull())
         return;
-    if (const std::optional<QUrl> page = DashboardLinks::task(dashboardURL(), taskId))
-        UrlLauncher::open(*page);
+    const std::optional<QUrl> page = DashboardLinks::task(dashboardURL(), taskId);
+    if (page && !UrlLauncher::open(*page))
+        qCWarning(lcMenu) << "No browser could be started for the task's page";
 }
 
 QUrl MenuController::dashboardURL()
@@ -276,7 +287,8 @@ QUrl MenuController::dashboardURL()
 
 void MenuController::openDashboard()
 {
-    UrlLauncher::open(dashboardURL());
+    if (!UrlLauncher::open(dashboardURL()))
+        qCWarning(lcMenu) << "No browser could be started for the dashboard";
 }
 
 void MenuController::openMainApp(const QString &activationToken)
@@ -295,7 +307,8 @@ void MenuController::openMainApp(const QString &activationToken)
                            activationToken);
     }
     application.setProcessEnvironment(environment);
-    application.startDetached();
+    if (!application.startDetached())
+        qCWarning(lcMenu).noquote() << "The setup application could not be started:" << application.errorString();
 }
 
 void MenuController::quit()

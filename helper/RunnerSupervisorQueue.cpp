@@ -2,6 +2,7 @@
 
 #include "HelperLocations.h"
 #include "RunnerRecord.h"
+#include "SupervisorLog.h"
 #include "config/AppPaths.h"
 #include "supervision/RunnerSupervisionPolicy.h"
 
@@ -37,6 +38,26 @@ QProcessEnvironment runnerEnvironment()
     environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin:/usr/sbin:/sbin"));
     environment.insert(QStringLiteral("TMPDIR"), QDir::tempPath());
     return environment;
+}
+
+QString exitReasonText(RunnerExitReason reason)
+{
+    switch (reason) {
+    case RunnerExitReason::crash:
+        return QStringLiteral("unexpectedly");
+    case RunnerExitReason::configurationChanged:
+        return QStringLiteral("after a configuration change");
+    case RunnerExitReason::quit:
+        return QStringLiteral("because the helper is quitting");
+    }
+    return {};
+}
+
+QString exitText(const QProcess &process)
+{
+    return process.exitStatus() == QProcess::CrashExit
+               ? QStringLiteral("killed by signal %1").arg(process.exitCode())
+               : QStringLiteral("exit code %1").arg(process.exitCode());
 }
 
 // Runs in the child between fork and exec, so only async-signal-safe calls. The runner gets SIGTERM
@@ -87,7 +108,12 @@ void RunnerSupervisorQueue::prepareThread()
 void RunnerSupervisorQueue::start()
 {
     // A runner left behind by a helper that was killed outright goes before this helper launches its own.
-    [[maybe_unused]] const Result<bool> stopped = RunnerRecord::stopRecordedRunner(m_timing.killDelay);
+    const Result<bool> stopped = RunnerRecord::stopRecordedRunner(m_timing.killDelay);
+    if (!stopped)
+        qCWarning(lcSupervisor).noquote() << "A runner left by an earlier helper could not be looked for:"
+                                          << stopped.error().description;
+    else if (*stopped)
+        qCInfo(lcSupervisor) << "Stopped a runner left by an earlier helper";
     m_stopping = false;
     scheduleLaunch(std::chrono::milliseconds(0));
 }
@@ -107,16 +133,18 @@ void RunnerSupervisorQueue::launch()
 
     const Result<std::optional<QString>> credential = m_credentialStore.read();
     if (!credential)
-        return failLaunch();
+        return failLaunch(QStringLiteral("the device credential could not be read: ") + credential.error().description);
     if (!*credential) {
+        reportLaunchFailure(QStringLiteral("no device credential is stored"));
         publish(HelperStatus::State::needsAttention, disconnectedMessage);
         return scheduleLaunch(m_timing.relaunchDelay);
     }
 
     const Result<std::optional<AppConfig>> config = m_configStore.load();
     if (!config)
-        return failLaunch();
+        return failLaunch(QStringLiteral("the configuration could not be read: ") + config.error().description);
     if (!*config) {
+        reportLaunchFailure(QStringLiteral("there is no configuration file yet"));
         publish(HelperStatus::State::needsAttention, setupIncompleteMessage);
         return scheduleLaunch(m_timing.relaunchDelay);
     }
@@ -126,6 +154,8 @@ void RunnerSupervisorQueue::launch()
     const QString script = bundle.absoluteFilePath(QStringLiteral("Contents/Resources/runner/runner.js"));
     const QFileInfo executableInfo(executable);
     if (!executableInfo.isFile() || !executableInfo.isExecutable() || !QFileInfo::exists(script)) {
+        reportLaunchFailure(QStringLiteral("the runtime is incomplete: %1 must be an executable file and %2 must exist")
+                                .arg(executable, script));
         publish(HelperStatus::State::needsAttention, runtimeIncompleteMessage);
         return scheduleLaunch(m_timing.relaunchDelay);
     }
@@ -138,10 +168,12 @@ void RunnerSupervisorQueue::launch()
 
     process->start();
     if (!process->waitForStarted())
-        return failLaunch();
+        return failLaunch(QStringLiteral("the runtime could not be started: ") + process->errorString());
     watchExit(process);
     if (!handOverCredential(process, **credential))
-        return failLaunch();
+        return failLaunch(QStringLiteral("the runner did not take its credential: ") + process->errorString());
+    m_lastLaunchFailure.clear();
+    qCInfo(lcSupervisor) << "Launched the runner, process" << process->processId();
     startHeartbeat(process, launchDate);
 }
 
@@ -149,11 +181,14 @@ void RunnerSupervisorQueue::watchExit(QProcess *process)
 {
     const qint64 pid = process->processId();
     // A helper killed outright cannot stop its runner; the record lets the next helper do it.
-    [[maybe_unused]] const Result<void> recorded = RunnerRecord::save(pid);
+    if (const Result<void> recorded = RunnerRecord::save(pid); !recorded)
+        qCWarning(lcSupervisor).noquote() << "The runner's record could not be written:" << recorded.error().description;
     // Queued, so an exit noticed while this launch is still writing the credential is handled after it.
     connect(process, &QProcess::finished, this,
             [this, ended = QPointer(process), pid] {
-                [[maybe_unused]] const Result<void> removed = RunnerRecord::removeIfNaming(pid);
+                if (const Result<void> removed = RunnerRecord::removeIfNaming(pid); !removed)
+                    qCWarning(lcSupervisor).noquote() << "The runner's record could not be removed:"
+                                                      << removed.error().description;
                 if (ended)
                     handleExit(ended);
             },
@@ -183,8 +218,21 @@ bool RunnerSupervisorQueue::handOverCredential(QProcess *process, const QString 
     return process->waitForBytesWritten(handOverTimeoutMs) && process->bytesToWrite() == 0;
 }
 
-void RunnerSupervisorQueue::failLaunch()
+// A launch that keeps failing for the same reason is retried every few seconds; its warning is given once,
+// and again only when the reason changes or after a launch has succeeded.
+void RunnerSupervisorQueue::reportLaunchFailure(const QString &cause)
 {
+    if (cause == m_lastLaunchFailure) {
+        qCDebug(lcSupervisor).noquote() << "The runner was again not launched:" << cause;
+        return;
+    }
+    m_lastLaunchFailure = cause;
+    qCWarning(lcSupervisor).noquote() << "The runner was not launched:" << cause;
+}
+
+void RunnerSupervisorQueue::failLaunch(const QString &cause)
+{
+    reportLaunchFailure(cause);
     QProcess *process = m_process;
     m_process = nullptr;
     if (process) {
@@ -226,6 +274,7 @@ void RunnerSupervisorQueue::heartbeat()
     }
     // A changed, new or removed configuration: ask the runner to end and go on ticking. A runner that
     // ignores the request is asked again at every tick, never killed.
+    qCInfo(lcSupervisor) << "The configuration changed; asking the runner to end so that it starts again";
     m_exitReason = RunnerExitReason::configurationChanged;
     publish(HelperStatus::State::starting);
     process->terminate();
@@ -239,6 +288,12 @@ void RunnerSupervisorQueue::handleExit(QProcess *process)
     m_heartbeatTimer->stop();
     m_heartbeatProcess = nullptr;
     m_process = nullptr;
+    // A crash is a failure; every other exit is one the helper asked for.
+    const QString ending = QStringLiteral("The runner ended %1, %2").arg(exitReasonText(m_exitReason), exitText(*process));
+    if (m_exitReason == RunnerExitReason::crash)
+        qCWarning(lcSupervisor).noquote() << ending;
+    else
+        qCInfo(lcSupervisor).noquote() << ending;
 
     if (m_stopping || !RunnerSupervisionPolicy::shouldRelaunch(m_exitReason))
         return finishStopping();
@@ -246,6 +301,7 @@ void RunnerSupervisorQueue::handleExit(QProcess *process)
         publish(HelperStatus::State::needsAttention, crashMessage);
     else
         publish(HelperStatus::State::starting);
+    qCInfo(lcSupervisor) << "Relaunching the runner in" << m_timing.relaunchDelay.count() << "ms";
     scheduleLaunch(m_timing.relaunchDelay);
 }
 
@@ -259,6 +315,7 @@ void RunnerSupervisorQueue::stop(Completion completion)
     m_heartbeatProcess = nullptr;
 
     if (m_process && m_process->state() == QProcess::Running) {
+        qCInfo(lcSupervisor) << "Stopping the runner";
         m_process->terminate();
         QTimer::singleShot(m_timing.killDelay, Qt::PreciseTimer, this,
                            [this, process = QPointer(m_process)] { killIfStillRunning(process); });
@@ -269,13 +326,16 @@ void RunnerSupervisorQueue::stop(Completion completion)
 
 void RunnerSupervisorQueue::killIfStillRunning(const QPointer<QProcess> &process)
 {
-    if (process && m_process == process && process->state() == QProcess::Running)
+    if (process && m_process == process && process->state() == QProcess::Running) {
+        qCWarning(lcSupervisor) << "The runner did not end when asked; killing it";
         process->kill();
+    }
 }
 
 void RunnerSupervisorQueue::finishStopping()
 {
     m_process = nullptr;
+    qCInfo(lcSupervisor) << "Stopped";
     publish(HelperStatus::State::stopped);
     const QList<Completion> completions = std::exchange(m_stopCompletions, {});
     for (const Completion &completion : completions)
@@ -286,6 +346,12 @@ void RunnerSupervisorQueue::publish(HelperStatus::State state, const std::option
 {
     const HelperStatus status(state, QDateTime::currentDateTimeUtc(), error);
     // A status that cannot be written is not retried: the next state change or heartbeat writes again.
-    [[maybe_unused]] const Result<void> saved = m_statusStore.save(status);
+    // The warning is given once per run of failures, not at every heartbeat.
+    const Result<void> saved = m_statusStore.save(status);
+    if (!saved && !m_statusWriteFailing)
+        qCWarning(lcSupervisor).noquote() << "The status file could not be written:" << saved.error().description;
+    else if (saved && m_statusWriteFailing)
+        qCInfo(lcSupervisor) << "The status file is written again";
+    m_statusWriteFailing = !saved;
     m_onStatus(status);
 }

@@ -41,7 +41,8 @@ public:
 private:
     void scheduleLaunch(std::chrono::milliseconds delay);
     void launch();
-    void failLaunch();
+    void reportLaunchFailure(const QString &cause);
+    void failLaunch(const QString &cause);
     QProcess *prepareProcess(const QString &executable, const QString &script);
     void watchExit(QProcess *process);
     bool handOverCredential(QProcess *process, const QString &credential);
@@ -64,6 +65,8 @@ private:
     bool m_stopping = true;
     RunnerExitReason m_exitReason = RunnerExitReason::crash;
     QList<Completion> m_stopCompletions;
+    QString m_lastLaunchFailure;
+    bool m_statusWriteFailing = false;
 
     // What the running heartbeat watches: the process it was started for and the configuration file's
     // modification date at that launch.

@@ -1,12 +1,15 @@
 #include "HelperAppDelegate.h"
+#include "HelperLog.h"
 #include "TerminationSignals.h"
 #include "common/HelperInstanceLock.h"
+#include "logging/LogOutput.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QTimer>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 
@@ -17,7 +20,7 @@ namespace {
 // A helper that is still quitting gets this long to let go of the session's lock.
 constexpr auto lockPatience = 10s;
 
-enum class Start { run, done, usage };
+enum class Start { run, verbose, done, usage };
 
 // Answers --help and --version before anything needs a display (so before the application object
 // exists, which is why the program's name is put into the help text here).
@@ -29,12 +32,15 @@ Start handleCommandLine(const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Tarnwick's background helper: keeps the runner going while you are logged in and "
-                       "shows its state in the tray. It is started at login; it takes no options."));
+                       "shows its state in the tray. It is started at login. Its messages go to standard "
+                       "error (the session's journal when started at login)."));
     // Not addHelpOption(): its --help-all lists Qt's own options, which the helper does not take.
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and build."));
-    parser.addOptions({help, version});
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Also log launches, exits and other events, not only problems."));
+    parser.addOptions({help, version, verbose});
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n%s", qPrintable(parser.errorText()), qPrintable(helpText(parser)));
         return Start::usage;
@@ -51,7 +57,7 @@ Start handleCommandLine(const QStringList &arguments)
         std::fprintf(stderr, "TarnwickHelper takes no arguments.\n%s", qPrintable(helpText(parser)));
         return Start::usage;
     }
-    return Start::run;
+    return parser.isSet(verbose) ? Start::verbose : Start::run;
 }
 
 QStringList argumentList(int argc, char **argv)
@@ -89,19 +95,30 @@ int main(int argc, char **argv)
 {
     QCoreApplication::setApplicationName(QStringLiteral("TarnwickHelper"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
-    switch (handleCommandLine(argumentList(argc, argv))) {
+    const Start start = handleCommandLine(argumentList(argc, argv));
+    switch (start) {
     case Start::done:
         return 0;
     case Start::usage:
         return 2;
     case Start::run:
+    case Start::verbose:
         break;
     }
+    LogOutput::install(start == Start::verbose);
 
     // One helper per session; a second one leaves quietly, without touching the runner.
     const Result<HelperInstanceLock> lock = HelperInstanceLock::acquire(lockPatience);
-    if (!lock)
+    if (!lock) {
+        // Another helper holding the lock is the usual case and no fault; a lock file that cannot be used is.
+        if (lock.error().code == EWOULDBLOCK)
+            qCInfo(lcHelper).noquote() << "Not starting:" << lock.error().description;
+        else
+            qCWarning(lcHelper).noquote() << "Not starting: the helper's lock could not be taken:"
+                                          << lock.error().description;
         return 0;
+    }
+    qCInfo(lcHelper) << "Started, version" << TARNWICK_VERSION << "build" << TARNWICK_BUILD_NUMBER;
 
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
@@ -120,5 +137,6 @@ int main(int argc, char **argv)
 
     QTimer::singleShot(0, &delegate, &HelperAppDelegate::applicationDidFinishLaunching);
     application.exec();
+    qCInfo(lcHelper) << "Quitting";
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "api/PairingCredentialPersister.h"
 #include "credentials/DeviceCredentialParser.h"
 #include "credentials/KeychainError.h"
+#include "model/SetupLog.h"
 #include "model/SignInError.h"
 #include "onboarding/OnboardingError.h"
 #include "pairing/PairingSecurity.h"
@@ -84,8 +85,10 @@ AppModel::~AppModel()
 
 void AppModel::restoreEarlierSetup()
 {
-    if (Result<void> restored = restoreFromStores(); !restored)
+    if (Result<void> restored = restoreFromStores(); !restored) {
+        qCWarning(lcSetup).noquote() << "The earlier setup could not be restored:" << restored.error().description;
         needsAttention(restored.error().description);
+    }
 }
 
 Result<void> AppModel::restoreFromStores()
@@ -147,10 +150,16 @@ QCoro::Task<> AppModel::validateConnection(QPointer<AppModel> self, QString cred
     if (!self)
         co_return;
     // A device other than the one this computer knows counts as a failure, though not as a rejection.
-    if (!device && APIError::isUnauthorized(device.error()))
+    if (!device && APIError::isUnauthorized(device.error())) {
+        qCWarning(lcSetup) << "The service no longer accepts this computer's credential; signing in again";
         self->reconnectAccount();
-    else if (!device || self->m_deviceId != device->id)
+    } else if (!device) {
+        qCWarning(lcSetup).noquote() << "The connection could not be confirmed:" << device.error().description;
         self->needsAttention(confirmationFailed);
+    } else if (self->m_deviceId != device->id) {
+        qCWarning(lcSetup) << "The service answered for device" << device->id << "instead of" << *self->m_deviceId;
+        self->needsAttention(confirmationFailed);
+    }
     Q_EMIT self->operationFinished();
 }
 
@@ -159,6 +168,10 @@ QCoro::Task<> AppModel::validateConnection(QPointer<AppModel> self, QString cred
 void AppModel::readStatus()
 {
     const Result<std::optional<HelperStatus>> loaded = StatusStore(m_parts.statusPath).load();
+    // Read every few seconds: a file that stays unreadable is reported once, not at every reading.
+    if (!loaded && loaded.error() != m_statusReadFailure)
+        qCWarning(lcSetup).noquote() << "The helper's status could not be read:" << loaded.error().description;
+    m_statusReadFailure = loaded ? std::nullopt : std::optional(loaded.error());
     setHelperStatus(loaded ? *loaded : std::nullopt);
 
     if (m_machine.step == OnboardingStep::connected && m_helperStatus && !healthy())
@@ -190,6 +203,7 @@ void AppModel::connectDevice(std::optional<QUuid> existingDeviceId)
     setErrorMessage(std::nullopt);
     const Result<PairingRequest> request = PairingSecurity::makeRequest();
     if (!request) {
+        qCWarning(lcSetup).noquote() << "The sign-in could not be prepared:" << request.error().description;
         setErrorMessage(request.error().description);
         return;
     }
@@ -198,6 +212,7 @@ void AppModel::connectDevice(std::optional<QUuid> existingDeviceId)
         m_parts.baseURL, *request, name.isEmpty() ? QStringLiteral("This Mac") : name, m_appVersion, m_appBuild,
         existingDeviceId ? existingDeviceId : m_deviceId);
     if (!page) {
+        qCWarning(lcSetup) << "No connection page address can be made from the service address" << m_parts.baseURL;
         setErrorMessage(QStringLiteral("The connection page address could not be made."));
         return;
     }
@@ -207,6 +222,10 @@ void AppModel::connectDevice(std::optional<QUuid> existingDeviceId)
         QMetaObject::invokeMethod(
             self, [self, request, outcome] { completeSignIn(self, request, outcome); }, Qt::QueuedConnection);
     });
+    if (started)
+        qCInfo(lcSetup) << "Sign-in started in the browser";
+    else
+        qCWarning(lcSetup) << "The sign-in could not start: no browser could be opened";
     setBusy(started);
 }
 
@@ -219,18 +238,25 @@ QCoro::Task<> AppModel::completeSignIn(QPointer<AppModel> self, PairingRequest r
 {
     self->setBusy(false);
     if (!outcome) {
-        if (!SignInError::isCanceledLogin(outcome.error()))
+        if (SignInError::isCanceledLogin(outcome.error())) {
+            qCInfo(lcSetup) << "Sign-in canceled";
+        } else {
+            qCWarning(lcSetup).noquote() << "Sign-in failed:" << outcome.error().description;
             self->setErrorMessage(outcome.error().description);
+        }
         Q_EMIT self->operationFinished();
         co_return;
     }
     if (outcome->isEmpty()) {
+        qCWarning(lcSetup) << "Sign-in failed: the browser came back without a link";
         self->setErrorMessage(description(PairingValidationError::invalidCallback));
         Q_EMIT self->operationFinished();
         co_return;
     }
     const std::expected<QString, PairingValidationError> code = PairingSecurity::validateCallback(*outcome, request.state);
+    // The link itself is never logged: it carries the one-time code.
     if (!code) {
+        qCWarning(lcSetup).noquote() << "The sign-in link was refused:" << description(code.error());
         self->setErrorMessage(description(code.error()));
         Q_EMIT self->operationFinished();
         co_return;
@@ -238,8 +264,15 @@ QCoro::Task<> AppModel::completeSignIn(QPointer<AppModel> self, PairingRequest r
     const Result<DeviceExchange> exchange = co_await self->m_parts.api->exchange(*code, request.verifier);
     if (!self)
         co_return;
-    if (Result<void> paired = exchange ? self->pairedWith(*exchange) : failure(exchange.error()); !paired)
+    if (!exchange) {
+        qCWarning(lcSetup).noquote() << "The sign-in code could not be exchanged:" << exchange.error().description;
+        self->setErrorMessage(exchange.error().description);
+    } else if (Result<void> paired = self->pairedWith(*exchange); !paired) {
+        qCWarning(lcSetup).noquote() << "Pairing could not be completed:" << paired.error().description;
         self->setErrorMessage(paired.error().description);
+    } else {
+        qCInfo(lcSetup) << "Paired as device" << exchange->device.id;
+    }
     Q_EMIT self->operationFinished();
 }
 
@@ -306,6 +339,7 @@ void AppModel::continueFromProviders()
     OnboardingStateMachine next = m_machine;
     const ProviderPaths paths = m_providerReadiness ? m_providerReadiness->paths : ProviderPaths{};
     if (Result<void> moved = next.providersVerified(paths); !moved) {
+        qCInfo(lcSetup).noquote() << "Staying with the coding agents:" << moved.error().description;
         setErrorMessage(moved.error().description);
         return;
     }
@@ -330,6 +364,7 @@ QCoro::Task<> AppModel::chooseFoldersTask(QPointer<AppModel> self)
 void AppModel::finishSetup()
 {
     if (Result<void> finished = saveFinishedSetup(); !finished) {
+        qCWarning(lcSetup).noquote() << "Setup could not be finished:" << finished.error().description;
         needsAttention(finished.error().description);
         return;
     }
@@ -365,8 +400,10 @@ QCoro::Task<> AppModel::changeFoldersTask(QPointer<AppModel> self)
     co_await chooseFoldersTask(self);
     if (!self || self->m_selectedFolders.isEmpty())
         co_return;
-    if (Result<void> saved = self->saveChangedFolders(); !saved)
+    if (Result<void> saved = self->saveChangedFolders(); !saved) {
+        qCWarning(lcSetup).noquote() << "The folders could not be changed:" << saved.error().description;
         self->setErrorMessage(saved.error().description);
+    }
     Q_EMIT self->operationFinished();
 }
 
@@ -437,16 +474,20 @@ bool AppModel::handleRecovery(HelperRecoveryAction action, HelperRegistrationSer
         attempt = service.restart();
         break;
     case HelperRecoveryAction::enableInSystemSettings:
+        qCWarning(lcSetup) << "The helper's autostart entry is switched off in the desktop's startup settings";
         needsAttention(enableInLoginItems);
         return true;
     case HelperRecoveryAction::reinstall:
+        qCWarning(lcSetup) << "The helper program is missing from the installation";
         needsAttention(helperMissing);
         return true;
     }
     if (!attempt) {
+        qCWarning(lcSetup).noquote() << "Helper recovery" << rawValue(action) << "failed:" << attempt.error().description;
         needsAttention(helperRegistrationFailed);
         return true;
     }
+    qCInfo(lcSetup).noquote() << "Helper recovery" << rawValue(action) << "done";
     setHelperStatus(HelperStatus(HelperStatus::State::starting, m_parts.clock->now()));
     setRecoveryAction(HelperRecoveryAction::none);
     refreshReadyStatus();
@@ -456,7 +497,8 @@ bool AppModel::handleRecovery(HelperRecoveryAction action, HelperRegistrationSer
 void AppModel::reconnectAccount()
 {
     const std::optional<QUuid> stored = storedDeviceId();
-    (void)m_parts.loginItem()->unregisterItem();
+    if (const Result<void> unregistered = m_parts.loginItem()->unregisterItem(); !unregistered)
+        qCWarning(lcSetup).noquote() << "The helper could not be unregistered:" << unregistered.error().description;
     m_recoveryTimer.stop();
     setRecoveryAction(HelperRecoveryAction::none);
     setStep(OnboardingStep::connect);
@@ -466,6 +508,8 @@ void AppModel::reconnectAccount()
 std::optional<QUuid> AppModel::storedDeviceId() const
 {
     const Result<std::optional<QString>> credential = m_parts.credentialStore->read();
+    if (!credential)
+        qCWarning(lcSetup).noquote() << "The stored device could not be read:" << credential.error().description;
     if (!credential || !*credential)
         return std::nullopt;
     return DeviceCredentialParser::deviceId(**credential);
@@ -495,11 +539,13 @@ QCoro::Task<> AppModel::logOutTask(QPointer<AppModel> self)
     if (outcome)
         outcome = self->m_parts.configStore->remove();
     if (outcome) {
+        qCInfo(lcSetup) << "Logged out";
         self->m_recoveryTimer.stop();
         self->setStep(OnboardingStep::connect);
         self->setHelperStatus(std::nullopt);
         self->setRecoveryAction(HelperRecoveryAction::none);
     } else {
+        qCWarning(lcSetup).noquote() << "Log-out failed:" << outcome.error().description;
         self->setErrorMessage(outcome.error().description);
     }
     self->setBusy(false);

@@ -188,6 +188,7 @@ private:
     std::optional<HelperStatus> m_helperStatus;
     std::optional<QString> m_errorMessage;
     HelperRecoveryAction m_recoveryAction = HelperRecoveryAction::none;
+    std::optional<Error> m_statusReadFailure;
     std::optional<bool> m_networkAvailable;
     bool m_busy = false;
     ReadyStatus m_readyStatus = ReadyStatus::checkingConnection;

@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "DesktopLog.h"
+
 #include <QDir>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -50,10 +52,14 @@ bool SingleInstance::listen()
 {
     if (m_server.listen(m_socketPath))
         return true;
-    if (m_server.serverError() != QAbstractSocket::AddressInUseError || forward(QString()))
-        return false;
-    QLocalServer::removeServer(m_socketPath);
-    return m_server.listen(m_socketPath);
+    if (m_server.serverError() == QAbstractSocket::AddressInUseError && !forward(QString())) {
+        // Left behind by an instance that ended without closing it.
+        QLocalServer::removeServer(m_socketPath);
+        if (m_server.listen(m_socketPath))
+            return true;
+    }
+    qCWarning(lcDesktop).noquote() << "A second start will not reach this instance:" << m_server.errorString();
+    return false;
 }
 
 void SingleInstance::readConnection()

@@ -1,5 +1,6 @@
 #include "SystemFolderChooser.h"
 
+#include "DesktopLog.h"
 #include "PortalResponse.h"
 
 #include <QCoroDBus>
@@ -91,8 +92,11 @@ QCoro::Task<std::optional<QList<QUrl>>> SystemFolderChooser::chooseWithPortal(co
                               {QStringLiteral("directory"), true}};
     call << parentWindowHandle(m_parent) << title << options;
     const QDBusMessage reply = co_await bus.asyncCall(call);
-    if (reply.type() == QDBusMessage::ErrorMessage)
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        qCWarning(lcDesktop).noquote() << "The desktop's folder chooser failed, showing Qt's instead:"
+                                       << reply.errorName() << reply.errorMessage();
         co_return co_await chooseWithDialog(title, acceptLabel);
+    }
 
     const auto [code, results] = co_await qCoro(&response, &PortalResponse::received);
     if (code != 0)

@@ -3,6 +3,7 @@
 #include "AutostartEntry.h"
 #include "common/AtomicFile.h"
 #include "common/HelperInstanceLock.h"
+#include "loginitem/LoginItemLog.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -92,6 +93,7 @@ Result<void> SystemLoginItemManager::registerItem()
         return written;
     if (!QProcess::startDetached(helper, {}, QFileInfo(helper).absolutePath()))
         return failure(Error{QStringLiteral("LoginItem"), 1, QStringLiteral("Could not start %1.").arg(helper)});
+    qCInfo(lcLoginItem).noquote() << "Wrote" << m_locations.autostartEntry << "and started the helper";
     return {};
 }
 
@@ -101,9 +103,11 @@ Result<void> SystemLoginItemManager::unregisterItem()
         return {};
     if (Result<void> removed = AtomicFile::removeIfPresent(m_locations.autostartEntry); !removed)
         return removed;
+    qCInfo(lcLoginItem).noquote() << "Removed" << m_locations.autostartEntry;
     if (const std::optional<pid_t> helper = m_runningHelper ? m_runningHelper() : std::nullopt) {
         if (::kill(*helper, SIGTERM) != 0 && errno != ESRCH)
             return failure(Error::posix(errno, QStringLiteral("Stopping the helper")));
+        qCInfo(lcLoginItem) << "Asked the helper, process" << *helper << ", to quit";
     }
     return {};
 }

@@ -1,5 +1,6 @@
 #include "SystemNetworkMonitor.h"
 
+#include "DesktopLog.h"
 #include "RouteTable.h"
 
 #include <QNetworkInformation>
@@ -37,6 +38,7 @@ void SystemNetworkMonitor::start()
     if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability))
         useBackend();
     if (!m_backendKnows) {
+        qCInfo(lcDesktop) << "No network state from Qt; watching the kernel's routes";
         // The first report comes from the route table straight after start, queued so that the
         // caller has connected to us first.
         QMetaObject::invokeMethod(this, &SystemNetworkMonitor::pollRoutes, Qt::QueuedConnection);
@@ -73,5 +75,6 @@ void SystemNetworkMonitor::report(bool isSatisfied)
     if (m_lastReport == isSatisfied)
         return;
     m_lastReport = isSatisfied;
+    qCInfo(lcDesktop) << (isSatisfied ? "The network is reachable" : "The network is not reachable");
     Q_EMIT reachabilityChanged(isSatisfied);
 }

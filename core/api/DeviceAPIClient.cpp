@@ -1,6 +1,7 @@
 #include "DeviceAPIClient.h"
 
 #include "api/APIError.h"
+#include "api/ApiLog.h"
 #include "api/JsonFields.h"
 
 #include <QCoreApplication>
@@ -98,10 +99,18 @@ bool isHttp(const QUrl &url)
     return url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http");
 }
 
-// Connection, proxy and TLS failures; higher codes are Qt's names for HTTP statuses.
-bool isTransportError(QNetworkReply::NetworkError error)
+// Connection, proxy and TLS failures; higher codes are Qt's names for HTTP statuses. Qt also names 407
+// (Proxy Authentication Required) as a proxy failure: once the server has answered with a status, that
+// status is the outcome, as every other one is.
+bool isTransportError(const QNetworkReply &reply)
 {
-    return error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error == QNetworkReply::NoError || error >= QNetworkReply::ContentAccessDenied)
+        return false;
+    const bool proxyNamedStatus = error >= QNetworkReply::ProxyConnectionRefusedError
+        && error <= QNetworkReply::UnknownProxyError
+        && reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    return !proxyNamedStatus;
 }
 
 QNetworkReply *start(QNetworkAccessManager &session, const QNetworkRequest &request, Method method,
@@ -160,8 +169,12 @@ QCoro::Task<Result<Answer>> perform(QPointer<QNetworkAccessManager> session, QNe
 
     co_await transfer;
     transfer->disconnect();
+    // The path only: the credential travels in a header and the code and verifier in the body.
+    const QVariant answeredStatus = transfer->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    qCDebug(lcApi).noquote() << transfer->operation() << request.url().path() << "→"
+                             << (answeredStatus.isValid() ? answeredStatus.toString() : transfer->errorString());
 
-    if (reason != AbortReason::none || isTransportError(transfer->error()))
+    if (reason != AbortReason::none || isTransportError(*transfer))
         co_return failure(transportError(*transfer, reason));
     received += transfer->readAll();
     if (received.size() > DeviceAPIClient::maximumAnswerSize)

@@ -20,14 +20,8 @@ bool isSecretCharacter(QStringView cluster)
 
 bool isSecret(QStringView text)
 {
-    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text.data(), text.size());
-    qsizetype count = 0;
-    for (qsizetype start = 0, end = clusters.toNextBoundary(); end != -1;
-         start = end, end = clusters.toNextBoundary()) {
-        if (++count > secretLength || !isSecretCharacter(text.sliced(start, end - start)))
-            return false;
-    }
-    return count == secretLength;
+    const DeviceCredentialParser::SecretRun run = DeviceCredentialParser::secretRun(text);
+    return run.length == text.size() && run.characters == secretLength;
 }
 
 // Only the bare 8-4-4-4-12 form: QUuid also reads braced and 32-digit forms, which a token never carries.
@@ -41,6 +35,19 @@ std::optional<QUuid> parseUuid(QStringView text)
     return uuid;
 }
 
+}
+
+DeviceCredentialParser::SecretRun DeviceCredentialParser::secretRun(QStringView text)
+{
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text.data(), text.size());
+    SecretRun run;
+    for (qsizetype end = clusters.toNextBoundary(); end != -1; end = clusters.toNextBoundary()) {
+        if (!isSecretCharacter(text.sliced(run.length, end - run.length)))
+            break;
+        ++run.characters;
+        run.length = end;
+    }
+    return run;
 }
 
 std::optional<QUuid> DeviceCredentialParser::deviceId(const QString &token)

@@ -1,5 +1,6 @@
 #include "SecretServiceSession.h"
 
+#include "CredentialsLog.h"
 #include "KeychainError.h"
 
 namespace {
@@ -74,9 +75,18 @@ std::unexpected<Error> failureWith(std::int32_t status)
     return failure(KeychainError::unexpectedStatus(status).toError());
 }
 
+// The status code keeps only the kind of failure; the Secret Service's own words are logged. The kinds
+// with a fixed meaning (no service, locked) come back every few seconds in the helper's retries, so only
+// the unforeseen ones are warnings.
 std::unexpected<Error> failureFrom(const GErrorSlot &error)
 {
-    return failureWith(error ? statusFor(error.get()) : KeychainError::otherFailure);
+    const std::int32_t status = error ? statusFor(error.get()) : KeychainError::otherFailure;
+    const char *const cause = error ? error.get()->message : "no reason given";
+    if (status == KeychainError::otherFailure)
+        qCWarning(lcCredentials) << "Secret Service failure" << status << ":" << cause;
+    else
+        qCDebug(lcCredentials) << "Secret Service failure" << status << ":" << cause;
+    return failureWith(status);
 }
 
 }
@@ -98,8 +108,10 @@ Result<SecretServiceSession> SecretServiceSession::open(const std::optional<QStr
     GErrorSlot error;
     GObjectPtr<SecretService> service(
         secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, nullptr, error.out()));
-    if (!service)
+    if (!service) {
+        qCDebug(lcCredentials) << "No Secret Service:" << (error ? error.get()->message : "no reason given");
         return failureWith(KeychainError::serviceUnavailable);
+    }
     return SecretServiceSession(std::move(service), accessGroup, unlockPrompt);
 }
 

@@ -138,6 +138,8 @@ std::optional<QUrl> connectionURL(const QUrl &base, const PairingRequest &reques
     return url;
 }
 
+// Scheme and host are compared as QUrl gives them, lower-cased by its normalisation, so
+// "TARNWICK://AUTH/callback" is the callback too; the state, not the spelling, ties it to this attempt.
 std::expected<QString, PairingValidationError> validateCallback(const QUrl &url, const QString &expectedState)
 {
     if (!url.isValid() || url.scheme() != QLatin1String("tarnwick") || url.host() != QLatin1String("auth")

@@ -10,4 +10,7 @@ inline constexpr qsizetype maximumLength = 500;
 
 QString redact(const QString &text);
 
+// The same replacements without the cut, for log lines, which have no length limit.
+QString withoutSecrets(const QString &text);
+
 } // namespace StatusRedactor

@@ -146,6 +146,11 @@ private Q_SLOTS:
         QTest::newRow("error an object") << 400 << QByteArray(R"({"error":{"message":"no"}})") << json << fallback;
         QTest::newRow("error a number") << 422 << QByteArray(R"({"error":42})") << json << fallback;
         QTest::newRow("401 empty") << 401 << QByteArray("") << QByteArray() << fallback;
+        // Qt names these as proxy or content failures; they are answers like any other.
+        QTest::newRow("407") << 407 << QByteArray(R"({"error":"Sign in to the proxy."})") << json
+                             << u"Sign in to the proxy."_s;
+        QTest::newRow("409") << 409 << QByteArray("") << QByteArray() << fallback;
+        QTest::newRow("410") << 410 << QByteArray("") << QByteArray() << fallback;
         QTest::newRow("3xx that reaches the client") << 300 << QByteArray("") << QByteArray() << fallback;
     }
 

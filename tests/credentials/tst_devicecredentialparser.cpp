@@ -1,4 +1,5 @@
 #include "credentials/DeviceCredentialParser.h"
+#include "status/StatusRedactor.h"
 
 #include <QTest>
 
@@ -19,6 +20,16 @@ QString endingWith(const QString &tail, qsizetype count)
     return token(uuid, secret.chopped(count) + tail);
 }
 
+// A secret of 43 user-perceived characters, each "a" carrying `extension` (code points that join the
+// letter's cluster without being letters or marks).
+QString everyLetterWith(const QString &extension)
+{
+    QString text;
+    for (int i = 0; i < 43; ++i)
+        text += u'a' + extension;
+    return token(uuid, text);
+}
+
 }
 
 class tst_DeviceCredentialParser : public QObject
@@ -36,6 +47,13 @@ private Q_SLOTS:
         QTest::newRow("letters of other scripts") << endingWith(QStringLiteral("éжλ漢"), 4) << id;
         QTest::newRow("letter outside the BMP") << endingWith(QStringLiteral("𝒜"), 1) << id;
         QTest::newRow("combining mark counts once") << endingWith(QStringLiteral("e\u0301"), 1) << id;
+        QTest::newRow("zero-width joiners") << everyLetterWith(QStringLiteral("\u200D")) << id;
+        QTest::newRow("zero-width non-joiners") << everyLetterWith(QStringLiteral("\u200C")) << id;
+        QTest::newRow("variation selectors") << everyLetterWith(QStringLiteral("\uFE0F")) << id;
+        QTest::newRow("emoji modifiers") << everyLetterWith(QStringLiteral("\U0001F3FB")) << id;
+        QTest::newRow("tag characters") << everyLetterWith(QStringLiteral("\U000E0061")) << id;
+        QTest::newRow("all of them, one cluster each")
+            << endingWith(QStringLiteral("a\u200D\uFE0F\U0001F3FB\u0301"), 1) << id;
 
         QTest::newRow("empty") << QString() << none;
         QTest::newRow("upper-case prefix") << token(uuid).replace(0, 11, QStringLiteral("TWK_DEVICE_")) << none;
@@ -49,11 +67,14 @@ private Q_SLOTS:
         QTest::newRow("not a uuid") << token(QStringLiteral("device-1")) << none;
     }
 
+    // Whatever the parser accepts as a credential, the redactor removes whole from any text.
     void deviceId()
     {
         QFETCH(QString, token);
         QFETCH(std::optional<QUuid>, deviceId);
         QCOMPARE(DeviceCredentialParser::deviceId(token), deviceId);
+        if (deviceId)
+            QCOMPARE(StatusRedactor::redact(QStringLiteral("saw ") + token + QStringLiteral(" here")), QStringLiteral("saw [REDACTED] here"));
     }
 };
 

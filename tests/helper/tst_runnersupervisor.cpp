@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMutex>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -21,6 +22,7 @@
 #include <memory>
 
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 using State = HelperStatus::State;
 
 namespace {
@@ -38,6 +40,37 @@ constexpr int patience = 20000;
 
 enum class Fault {
     noCredential, lockedKeyring, noConfig, badConfig, noRuntime, runtimeNotExecutable, noScript, crashing
+};
+
+// The supervisor's warnings while it lives, from whichever thread logs them.
+class SupervisorWarnings
+{
+public:
+    SupervisorWarnings() { s_previous = qInstallMessageHandler(capture); }
+    ~SupervisorWarnings()
+    {
+        qInstallMessageHandler(s_previous);
+        const QMutexLocker lock(&s_mutex);
+        s_warnings.clear();
+    }
+    QStringList all() const
+    {
+        const QMutexLocker lock(&s_mutex);
+        return s_warnings;
+    }
+
+private:
+    static void capture(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (type == QtWarningMsg && qstrcmp(context.category, "tarnwick.supervisor") == 0) {
+            const QMutexLocker lock(&s_mutex);
+            s_warnings.append(message);
+        }
+        s_previous(type, context, message);
+    }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline QMutex s_mutex;
+    static inline QStringList s_warnings;
 };
 
 // Moves the configuration file's modification time without changing its content.
@@ -171,21 +204,35 @@ private Q_SLOTS:
     {
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no credential") << Fault::noCredential << disconnected;
+        QTest::addColumn<QString>("warning");
+        const QString notLaunched = u"The runner was not launched: "_s;
+        QTest::newRow("no credential") << Fault::noCredential << disconnected
+                                       << notLaunched + u"no device credential is stored"_s;
         // Locked is not signed out, and the helper never asks for the password.
-        QTest::newRow("locked keyring") << Fault::lockedKeyring << couldNotStart;
-        QTest::newRow("no configuration") << Fault::noConfig << setupIncomplete;
-        QTest::newRow("malformed configuration") << Fault::badConfig << couldNotStart;
-        QTest::newRow("runtime missing") << Fault::noRuntime << runtimeIncomplete;
-        QTest::newRow("runtime not executable") << Fault::runtimeNotExecutable << runtimeIncomplete;
-        QTest::newRow("script missing") << Fault::noScript << runtimeIncomplete;
-        QTest::newRow("runner crashes") << Fault::crashing << crashed;
+        QTest::newRow("locked keyring") << Fault::lockedKeyring << couldNotStart
+                                        << notLaunched + u"the device credential could not be read: "
+                                                         u"Keychain access failed (-25308)."_s;
+        QTest::newRow("no configuration") << Fault::noConfig << setupIncomplete
+                                          << notLaunched + u"there is no configuration file yet"_s;
+        QTest::newRow("malformed configuration") << Fault::badConfig << couldNotStart
+                                                 << notLaunched + u"the configuration could not be read: "_s;
+        QTest::newRow("runtime missing") << Fault::noRuntime << runtimeIncomplete
+                                         << notLaunched + u"the runtime is incomplete: "_s;
+        QTest::newRow("runtime not executable") << Fault::runtimeNotExecutable << runtimeIncomplete
+                                                << notLaunched + u"the runtime is incomplete: "_s;
+        QTest::newRow("script missing") << Fault::noScript << runtimeIncomplete
+                                        << notLaunched + u"the runtime is incomplete: "_s;
+        QTest::newRow("runner crashes") << Fault::crashing << crashed
+                                        << u"The runner ended unexpectedly, exit code 0"_s;
     }
 
+    // Each cause is logged; one that comes back at every retry only once, while every crash is its own.
     void publishesWhatKeepsTheRunnerDown()
     {
         QFETCH(Fault, fault);
         QFETCH(QString, message);
+        QFETCH(QString, warning);
+        const SupervisorWarnings warnings;
         switch (fault) {
         case Fault::noCredential: QVERIFY(TestKeyring::deleteCredentialItems()); break;
         case Fault::lockedKeyring: QVERIFY(TestKeyring::lockAll()); break;
@@ -216,6 +263,11 @@ private Q_SLOTS:
         }
         QVERIFY(launches ? runnerLaunches().size() >= 3 : runnerLaunches().isEmpty());
         QVERIFY(savedStatus() && savedStatus()->error() == message);
+
+        const QStringList logged = warnings.all();
+        QVERIFY2(launches ? logged.size() >= 3 : logged.size() == 1, qPrintable(logged.join(u'\n')));
+        for (const QString &line : logged)
+            QVERIFY2(line.startsWith(warning), qPrintable(line));
     }
 
     void relaunchesWhenTheConfigurationAppearsOrChanges()

@@ -84,8 +84,10 @@ private Q_SLOTS:
         QTest::newRow("good") << callback + both << accepted;
         QTest::newRow("any order, others ignored") << callback + u"?x=1&%2&%1&y"_s.arg(state, code) << accepted;
         QTest::newRow("trailing slash") << callback + u"/"_s + both << accepted;
-        // Scheme and host are case-insensitive in every URL; the path is not.
+        // Scheme and host are compared as QUrl normalises them (lower case); the path keeps its case, and
+        // the state binds an upper-case callback to the attempt like any other.
         QTest::newRow("upper-case scheme and host") << u"TARNWICK://AUTH/callback"_s + both << accepted;
+        QTest::newRow("upper-case, other state") << u"TARNWICK://AUTH/callback?state=x&"_s + code << mismatch;
         QTest::newRow("encoded name") << callback + u"?%73tate="_s + expectedState + u"&"_s + code << accepted;
 
         QTest::newRow("other scheme") << u"https://auth/callback"_s + both << invalid;

@@ -1,0 +1,3 @@
+#include "CredentialsLog.h"
+
+Q_LOGGING_CATEGORY(lcCredentials, "tarnwick.credentials", QtWarningMsg)

@@ -1,0 +1,3 @@
+#include "LoginItemLog.h"
+
+Q_LOGGING_CATEGORY(lcLoginItem, "tarnwick.loginitem", QtWarningMsg)

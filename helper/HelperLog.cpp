@@ -1,0 +1,3 @@
+#include "HelperLog.h"
+
+Q_LOGGING_CATEGORY(lcHelper, "tarnwick.helper", QtWarningMsg)

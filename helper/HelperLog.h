@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// The helper program's start and end.
+Q_DECLARE_LOGGING_CATEGORY(lcHelper)

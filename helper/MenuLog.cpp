@@ -1,0 +1,3 @@
+#include "MenuLog.h"
+
+Q_LOGGING_CATEGORY(lcMenu, "tarnwick.menu", QtWarningMsg)

@@ -1,0 +1,3 @@
+#include "SupervisorLog.h"
+
+Q_LOGGING_CATEGORY(lcSupervisor, "tarnwick.supervisor", QtWarningMsg)
