@@ -1,5 +1,7 @@
 #include "DesktopNotifier.h"
 
+#include "MenuLog.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -47,8 +49,10 @@ void DesktopNotifier::shown(QDBusPendingCallWatcher *call)
 {
     call->deleteLater();
     const QDBusPendingReply<uint> reply = *call;
-    if (reply.isError())
+    if (reply.isError()) {
+        qCWarning(lcMenu).noquote() << "The desktop did not show the notification:" << reply.error().message();
         return;
+    }
     m_id = reply.value();
     if (!m_wanted)
         withdraw();

@@ -112,6 +112,7 @@ void MenuController::showStatusItem()
             m_menu->popup(QCursor::pos());
     });
     m_statusItem->show();
+    qCInfo(lcMenu) << "Showing the status item in the tray";
 }
 
 void MenuController::update(const HelperStatus &status)

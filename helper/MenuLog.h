@@ -2,5 +2,5 @@
 
 #include <QLoggingCategory>
 
-// The tray menu: its task activity, and what its entries open.
+// The tray item and its menu: the tray's arrival, task activity, what the entries open, notifications.
 Q_DECLARE_LOGGING_CATEGORY(lcMenu)

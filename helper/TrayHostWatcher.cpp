@@ -1,5 +1,7 @@
 #include "TrayHostWatcher.h"
 
+#include "MenuLog.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -45,6 +47,8 @@ void TrayHostWatcher::answered(QDBusPendingCallWatcher *call)
     const QDBusPendingReply<QDBusVariant> reply = *call;
     if (!reply.isError() && reply.value().variant().toBool())
         Q_EMIT hostAvailable();
+    else
+        qCInfo(lcMenu) << "No tray to show the status item in yet; waiting for one";
 }
 
 void TrayHostWatcher::hostRegistered()
