@@ -149,6 +149,11 @@ private Q_SLOTS:
         QTest::newRow("token secret ends at a non-token character")
             << deviceToken(uuid, 30) + u"+/=tail"_s << u"[REDACTED]+/=tail"_s;
         QTest::newRow("token, secret in another script") << deviceToken(uuid, 43, u'ж') << redacted;
+        // Read in growing windows: a long secret of joined letters is still taken whole.
+        QTest::newRow("token, 200 letters with modifiers")
+            << u"twk_device_"_s + uuid + u'.' + u"a\U0001F3FB"_s.repeated(200) + u" end"_s << redacted + u" end"_s;
+        QTest::newRow("token after a head whose secret is short")
+            << deviceToken(uuid, 5) + u' ' + deviceToken(uuid, 43) << deviceToken(uuid, 5) + u' ' + redacted;
         QTest::newRow("Bearer keeps the text before it") << u"HTTP 401 for Authorization: Bearer abc.DEF-1_x now"_s
                                                          << u"HTTP 401 for Authorization: [REDACTED] now"_s;
         QTest::newRow("Bearer, no-break space") << u"Bearer\u00A0abc"_s << redacted;
