@@ -72,7 +72,7 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
     QApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("tarnwick"));
+    QApplication::setDesktopFileName(QStringLiteral("com.tarnwick.Tarnwick"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     SingleInstance instance(SingleInstance::defaultSocketPath());

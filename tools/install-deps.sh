@@ -18,6 +18,8 @@ packages=(
   nodejs
   # tests: a private session bus, a Secret Service, an X server
   xvfb xauth dbus gnome-keyring libsecret-tools fonts-dejavu-core xdg-utils
+  # the Debian package: its build, and the tools that check it
+  debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream file man-db
 )
 
 missing=()

@@ -2,7 +2,6 @@
 # Sourced by install.sh and uninstall.sh: where an installation lives, and the running helper.
 # Expects $prefix (an absolute folder).
 
-app_in_bundle=Contents/MacOS/Tarnwick
 helper_in_bundle=Contents/Library/LoginItems/TarnwickHelper.app/Contents/MacOS/TarnwickHelper
 
 data_home=${XDG_DATA_HOME:-$HOME/.local/share}
@@ -10,37 +9,11 @@ config_home=${XDG_CONFIG_HOME:-$HOME/.config}
 
 install_root="$prefix/lib/tarnwick"
 installed_bundle="$install_root/Tarnwick.app"
-launcher="$prefix/bin/tarnwick"
-# The second line of the launcher, so that uninstall.sh removes only a launcher it wrote.
-launcher_marker="# Opens Tarnwick's setup window; written by Tarnwick's install.sh."
-applications_dir="$data_home/applications"
-desktop_entry="$applications_dir/tarnwick.desktop"
-icon_theme="$data_home/icons/hicolor"
-icon_scalable="$icon_theme/scalable/apps/tarnwick.svg"
-icon_256="$icon_theme/256x256/apps/tarnwick.png"
+# Every file the installation wrote, one absolute path a line; uninstall.sh removes exactly these.
+manifest="$install_root/install-manifest.txt"
+desktop_id=com.tarnwick.Tarnwick.desktop
 autostart_entry="$config_home/autostart/com.tarnwick.mac.helper.desktop"
 user_data="$data_home/Tarnwick"
-
-# One word for sh, in single quotes.
-shell_quoted() {
-  printf "'%s'" "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"
-}
-
-# One Exec argument of a desktop entry: quoted when it holds a reserved character, with "%" doubled, then
-# escaped once more as the entry's string value (a backslash doubled).
-desktop_entry_quoted() {
-  local argument=${1//%/%%}
-  if [[ "$argument" =~ [[:space:]\"\'\\\>\<~\|\&\;\$\*\?\#\(\)\`] ]]; then
-    argument=$(printf '%s' "$argument" | sed -e 's/[\\"`$]/\\&/g')
-    argument="\"$argument\""
-  fi
-  printf '%s' "${argument//\\/\\\\}"
-}
-
-# Text to put on the right side of a sed "s|…|…|" as it is.
-sed_replacement() {
-  printf '%s' "$1" | sed -e 's/[\\|&]/\\&/g'
-}
 
 # The helper keeps one lock per session and writes its process id into it (see HelperInstanceLock).
 helper_lock() {
@@ -78,4 +51,21 @@ stop_helper() {
     [ "$tries" -lt 150 ] || return 1
     sleep 0.1
   done
+}
+
+# Removes the files a manifest lists, except those listed in the second file (if given), and the folders
+# they leave empty. Only paths under the prefix or the user's data folder are touched, whatever the
+# manifest says.
+remove_listed_files() {
+  local list=$1 keep=${2:-/dev/null} file folder
+  while IFS= read -r file || [ -n "$file" ]; do
+    [[ "$file" == "$prefix/"* || "$file" == "$data_home/"* ]] || continue
+    [[ "$file" != */../* ]] || continue
+    grep -qxF -- "$file" "$keep" && continue
+    rm -f -- "$file"
+    folder=$(dirname -- "$file")
+    while [[ "$folder" == "$prefix/"* || "$folder" == "$data_home/"* ]] && rmdir -- "$folder" 2>/dev/null; do
+      folder=$(dirname -- "$folder")
+    done
+  done <"$list"
 }

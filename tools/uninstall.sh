@@ -8,8 +8,8 @@ usage() {
 Usage: tools/uninstall.sh [--prefix DIR] [--purge]
 
 Stops the running helper and removes Tarnwick installed by install.sh under DIR (default ~/.local):
-the bundle, the tarnwick command, the desktop entry and its tarnwick: link association, the icon, and
-the helper's start at login.
+every file the installation wrote (as its manifest lists them), the tarnwick: link association, and the
+helper's start at login.
 
 Options:
   --prefix DIR   the folder given to install.sh --prefix
@@ -48,17 +48,17 @@ if helper_pid=$(running_helper_pid); then
   stop_helper "$helper_pid" || fail "the running helper (process $helper_pid) did not stop; nothing else was removed"
 fi
 
-# Drops tarnwick.desktop from the tarnwick: association of a mimeapps.list, keeping any other handler.
+# Drops the desktop entry from the tarnwick: association of a mimeapps.list, keeping any other handler.
 forget_scheme_handler() {
   local list=$1 temporary
   [ -f "$list" ] && grep -q '^x-scheme-handler/tarnwick=' "$list" || return 0
   temporary=$(mktemp "$list.XXXXXX")
-  awk -F= -v OFS== '
+  awk -F= -v OFS== -v entry="$desktop_id" '
     $1 == "x-scheme-handler/tarnwick" {
       kept = ""
       count = split(substr($0, length($1) + 2), handlers, ";")
       for (i = 1; i <= count; i++)
-        if (handlers[i] != "" && handlers[i] != "tarnwick.desktop")
+        if (handlers[i] != "" && handlers[i] != entry)
           kept = kept handlers[i] ";"
       if (kept != "")
         print $1, kept
@@ -69,17 +69,16 @@ forget_scheme_handler() {
   mv -f "$temporary" "$list"
 }
 
-rm -rf "$installed_bundle" "$install_root"/.Tarnwick.app.new.* "$install_root"/.Tarnwick.app.old.*
-rmdir "$install_root" 2>/dev/null || true
-if [ -f "$launcher" ] && [ "$(sed -n 2p "$launcher")" = "$launcher_marker" ]; then
-  rm -f "$launcher"
+if [ -f "$manifest" ]; then
+  remove_listed_files "$manifest"
+else
+  echo "uninstall.sh: no installation under $prefix (its manifest $manifest is missing)" >&2
 fi
-rm -f "$desktop_entry" "$icon_scalable" "$icon_256"
-[ -d "$icon_theme" ] && touch "$icon_theme"
 forget_scheme_handler "$config_home/mimeapps.list"
-forget_scheme_handler "$applications_dir/mimeapps.list"
-if command -v update-desktop-database >/dev/null && [ -d "$applications_dir" ]; then
-  update-desktop-database -q "$applications_dir" || true
+forget_scheme_handler "$data_home/applications/mimeapps.list"
+[ -d "$data_home/icons/hicolor" ] && touch "$data_home/icons/hicolor"
+if command -v update-desktop-database >/dev/null && [ -d "$data_home/applications" ]; then
+  update-desktop-database -q "$data_home/applications" || true
 fi
 
 if [ "$purge" -eq 1 ]; then

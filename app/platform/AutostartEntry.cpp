@@ -55,7 +55,7 @@ QByteArray contents(const QString &executable)
                              "Exec=")
            + quotedExecArgument(executable).toUtf8()
            + QByteArrayLiteral("\n"
-                               "Icon=tarnwick\n"
+                               "Icon=com.tarnwick.Tarnwick\n"
                                "Terminal=false\n"
                                "NoDisplay=true\n"
                                "X-GNOME-Autostart-enabled=true\n");

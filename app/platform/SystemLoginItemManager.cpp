@@ -19,9 +19,6 @@
 
 namespace {
 
-const QString helperInBundle = QStringLiteral(
-    "Contents/Library/LoginItems/TarnwickHelper.app/Contents/MacOS/TarnwickHelper");
-
 // Startup-applications settings per desktop, first match of XDG_CURRENT_DESKTOP wins.
 struct SettingsCommand
 {
@@ -54,7 +51,7 @@ SystemLoginItemManager::Locations SystemLoginItemManager::installedLocations(con
 {
     // This program is <bundle>/Contents/MacOS/Tarnwick.
     const QDir bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/../.."));
-    return Locations{QDir::cleanPath(bundle.absoluteFilePath(helperInBundle)), AutostartEntry::path(identifier)};
+    return Locations{QDir::cleanPath(bundle.absoluteFilePath(QStringLiteral(TARNWICK_HELPER_IN_BUNDLE))), AutostartEntry::path(identifier)};
 }
 
 std::shared_ptr<SystemLoginItemManager> SystemLoginItemManager::installed()

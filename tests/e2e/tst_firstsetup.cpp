@@ -169,7 +169,7 @@ private Q_SLOTS:
         QCOMPARE(QString::fromUtf8(readFile(autostartEntry)),
                  QStringLiteral("[Desktop Entry]\nType=Application\nName=Tarnwick\n"
                                 "Comment=Keeps this computer ready to take calls\nExec=" TARNWICK_HELPER_PATH "\n"
-                                "Icon=tarnwick\nTerminal=false\nNoDisplay=true\nX-GNOME-Autostart-enabled=true\n"));
+                                "Icon=com.tarnwick.Tarnwick\nTerminal=false\nNoDisplay=true\nX-GNOME-Autostart-enabled=true\n"));
         QCOMPARE(QFileInfo(autostartEntry).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
     }
     // The runtime gets the runner script, four variables and the credential on its standard input.

@@ -1,5 +1,5 @@
-// tools/install.sh and tools/uninstall.sh against this build's bundle, in the test's own home, under a
-// prefix that needs quoting. The steps run in order and build on each other.
+// tools/install.sh and tools/uninstall.sh through this build tree's install rules, in the test's own home,
+// under a prefix that needs quoting. The steps run in order and build on each other.
 
 #include "common/HelperInstanceLock.h"
 #include "platform/SingleInstance.h"
@@ -12,6 +12,8 @@
 #include <QTest>
 
 #include <csignal>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -58,6 +60,17 @@ bool writeText(const QString &path, const QByteArray &text)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
+QString rawLinkTarget(const QString &path)
+{
+    char target[4096];
+    const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+    return length < 0 ? QString() : QFile::decodeName(QByteArray(target, length));
+}
+bool appendLine(const QString &path, const QString &line)
+{
+    QFile file(path);
+    return file.open(QIODevice::Append) && file.write((line + u'\n').toUtf8()) > 0;
+}
 qint64 runningHelper() { return HelperInstanceLock::runningHelperPid().value_or(0); }
 
 } // namespace
@@ -81,6 +94,12 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(installed(helperInBundle)).isExecutable());
         QVERIFY(QFileInfo(installed(u"Contents/Resources/runner/runner.js"_s)).isFile());
         QVERIFY(QFileInfo(installed(u"Contents/Resources/LogoMark.png"_s)).isFile());
+        // A relative link: the installed tree can move as a whole.
+        QCOMPARE(QFileInfo(m_prefix + u"/bin/tarnwick"_s).symLinkTarget(), installed(appInBundle));
+        QVERIFY(QDir::isRelativePath(rawLinkTarget(m_prefix + u"/bin/tarnwick"_s)));
+        for (const QString &file : {u"share/man/man1/tarnwick.1"_s, u"share/metainfo/com.tarnwick.Tarnwick.metainfo.xml"_s,
+                                    u"share/icons/hicolor/16x16/apps/com.tarnwick.Tarnwick.png"_s})
+            QVERIFY2(QFileInfo(m_prefix + u'/' + file).size() > 0, qPrintable(file));
         // The runtime stays a link to the system's Node.js.
         QCOMPARE(QFileInfo(installed(u"Contents/Resources/runtime/node"_s)).symLinkTarget(),
                  QFileInfo(QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/runtime/node")).symLinkTarget());
@@ -88,12 +107,12 @@ private Q_SLOTS:
         QCOMPARE(run(m_prefix + u"/bin/tarnwick"_s, {u"--version"_s}), std::pair(0, u"Tarnwick"_s + version));
         QCOMPARE(run(installed(helperInBundle), {u"--version"_s}), std::pair(0, u"TarnwickHelper"_s + version));
         const QStringList entry = readText(m_desktopEntry).split(u'\n');
-        const QString quotedApp = installed(appInBundle).replace(u'$', u"\\\\$"_s);
-        QVERIFY2(entry.contains(u"Exec=\"%1\" %u"_s.arg(quotedApp)), qPrintable(entry.join(u'\n')));
-        QVERIFY(entry.contains(u"TryExec="_s + installed(appInBundle)));
+        const QString quotedLauncher = QString(m_prefix + u"/bin/tarnwick"_s).replace(u'$', u"\\\\$"_s);
+        QVERIFY2(entry.contains(u"Exec=\"%1\" %u"_s.arg(quotedLauncher)), qPrintable(entry.join(u'\n')));
+        QVERIFY(entry.contains(u"TryExec="_s + m_prefix + u"/bin/tarnwick"_s));
         QVERIFY(entry.contains(u"MimeType=x-scheme-handler/tarnwick;"_s));
         QCOMPARE(run(u"xdg-mime"_s, {u"query"_s, u"default"_s, u"x-scheme-handler/tarnwick"_s}),
-                 std::pair(0, u"tarnwick.desktop\n"_s));
+                 std::pair(0, u"com.tarnwick.Tarnwick.desktop\n"_s));
         QVERIFY(QFileInfo(m_icon).size() > 0);
     }
     // GIO opens a link the way GNOME does: the default handler from mimeapps.list, its Exec line parsed with
@@ -113,7 +132,13 @@ private Q_SLOTS:
         QVERIFY(QProcess::startDetached(installed(helperInBundle), {}));
         QTRY_VERIFY_WITH_TIMEOUT(runningHelper(), 20000);
         const qint64 before = runningHelper();
+        // A file the earlier installation listed and this one does not write goes.
+        const QString stale = m_prefix + u"/share/tarnwick-old/notes.txt"_s;
+        QVERIFY(writeText(stale, "old"));
+        QVERIFY(appendLine(m_manifest, stale));
         RUNS(install());
+        QVERIFY(!QFileInfo::exists(stale));
+        QVERIFY(!QFileInfo::exists(QFileInfo(stale).path()));
         QTRY_VERIFY_WITH_TIMEOUT(runningHelper() && runningHelper() != before, 20000);
         QCOMPARE(QFileInfo(u"/proc/%1/exe"_s.arg(runningHelper())).symLinkTarget(), installed(helperInBundle));
     }
@@ -136,11 +161,17 @@ private Q_SLOTS:
         QVERIFY(writeText(autostartEntry, "[Desktop Entry]\nType=Application\n"));
         // Another program's association in the same list stays.
         RUNS(run(u"xdg-mime"_s, {u"default"_s, u"other.desktop"_s, u"x-scheme-handler/other"_s}));
+        // Only what the installation wrote goes, and never a listed path outside the prefix and data folder.
+        const QString usersOwn = m_prefix + u"/share/applications/mine.desktop"_s;
+        const QString outside = QDir::home().filePath(u"outside.txt"_s);
+        QVERIFY(writeText(usersOwn, "[Desktop Entry]\n") && writeText(outside, "mine"));
+        QVERIFY(appendLine(m_manifest, outside));
         RUNS(uninstall());
         QVERIFY(!runningHelper());
-        for (const QString &gone : {m_prefix + u"/lib/tarnwick"_s, m_prefix + u"/bin/tarnwick"_s,
+        for (const QString &gone : {m_prefix + u"/lib/tarnwick"_s, m_prefix + u"/bin"_s, m_prefix + u"/share/man"_s,
                                     m_desktopEntry, autostartEntry, m_icon, m_pngIcon})
             QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
+        QVERIFY(QFileInfo::exists(usersOwn) && QFileInfo::exists(outside));
         const QString mimeapps = readText(configHome(u"mimeapps.list"_s));
         QVERIFY(!mimeapps.contains(u"tarnwick"_s));
         QVERIFY(mimeapps.contains(u"x-scheme-handler/other=other.desktop"_s));
@@ -171,9 +202,10 @@ private:
 
     // Characters the launcher and the desktop entry must quote.
     const QString m_prefix = QDir::home().filePath(u"Tom's $Apps"_s);
-    const QString m_desktopEntry = dataHome(u"applications/tarnwick.desktop"_s);
-    const QString m_icon = dataHome(u"icons/hicolor/scalable/apps/tarnwick.svg"_s);
-    const QString m_pngIcon = dataHome(u"icons/hicolor/256x256/apps/tarnwick.png"_s);
+    const QString m_manifest = m_prefix + u"/lib/tarnwick/install-manifest.txt"_s;
+    const QString m_desktopEntry = dataHome(u"applications/com.tarnwick.Tarnwick.desktop"_s);
+    const QString m_icon = dataHome(u"icons/hicolor/scalable/apps/com.tarnwick.Tarnwick.svg"_s);
+    const QString m_pngIcon = dataHome(u"icons/hicolor/256x256/apps/com.tarnwick.Tarnwick.png"_s);
 };
 
 QTEST_GUILESS_MAIN(Install)
