@@ -84,6 +84,14 @@ links_point_where_the_programs_expect() {
   [ "${launcher#"$root"}" = "/$bundle/Contents/MacOS/Tarnwick" ] || { echo "tarnwick -> $launcher"; return 1; }
   [ "${node#"$root"}" = /usr/bin/node ] || { echo "runtime/node -> $node"; return 1; }
 }
+# The package that owns a file, whichever of its names (through links, with /usr merged or not) dpkg knows.
+owner_of() {
+  local real
+  real=$(realpath -- "$1")
+  for name in "$1" "$real" "${real#/usr}"; do
+    dpkg -S "$name" 2>/dev/null | cut -d: -f1 && return 0
+  done
+}
 # Every library the programs load comes from a package the package depends on (shlibdeps).
 depends_cover_the_linked_libraries() {
   local depends library path owner status=0
@@ -92,7 +100,7 @@ depends_cover_the_linked_libraries() {
   for program in "$root/$bundle/Contents/MacOS/Tarnwick" "$root/$helper"; do
     for library in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
       path=$(ldconfig -p | awk -v lib="$library" '$1 == lib && /x86-64/ { print $NF; exit }')
-      owner=$(dpkg -S "$(realpath "$path")" 2>/dev/null | cut -d: -f1)
+      owner=$(owner_of "$path")
       [ -n "$owner" ] && grep -qxF "$owner" <<<"$depends" ||
         { echo "$library ($path, package ${owner:-none}) is not covered by Depends"; status=1; }
     done
@@ -130,14 +138,18 @@ metainfo_is_valid() {
   appstreamcli validate --no-net "$root/usr/share/metainfo/com.tarnwick.Tarnwick.metainfo.xml"
 }
 manual_page_renders_cleanly() {
-  local warnings
-  warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
-    "$root/usr/share/man/man1/tarnwick.1.gz" 2>&1 >/dev/null)
-  [ -z "$warnings" ] || { echo "$warnings"; return 1; }
-  zcat "$root/usr/share/man/man1/tarnwick.1.gz" | grep -q "^\.SH FILES" && zcat "$root/usr/share/man/man1/tarnwick.1.gz" | grep -q "^\.SH LOGS"
+  local page=$root/usr/share/man/man1/tarnwick.1.gz warnings
+  for width in 80 120; do
+    warnings=$(env -i PATH="$PATH" LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=$width \
+      man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || { echo "at $width columns: $warnings"; return 1; }
+  done
+  for section in OPTIONS FILES ENVIRONMENT LOGS; do
+    zcat "$page" | grep -qx "\.SH $section" || { echo "no $section section"; return 1; }
+  done
 }
 lintian_finds_no_error() {
-  lintian --fail-on error --no-tag-display-limit "$deb"
+  lintian --fail-on error --tag-display-limit 0 "$deb"
 }
 
 check "the package's name, version and architecture" fields_are_right
