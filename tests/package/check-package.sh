@@ -144,7 +144,7 @@ manual_page_renders_cleanly() {
       man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
     [ -z "$warnings" ] || { echo "at $width columns: $warnings"; return 1; }
   done
-  for section in OPTIONS FILES ENVIRONMENT LOGS; do
+  for section in OPTIONS COMMANDS FILES ENVIRONMENT LOGS; do
     zcat "$page" | grep -qx "\.SH $section" || { echo "no $section section"; return 1; }
   done
 }
