@@ -128,7 +128,7 @@ Result<void> RunnerRecord::save(qint64 pid)
         return failure(recordError(QStringLiteral("process %1 is not running").arg(pid)));
     const QByteArray text = QByteArray::number(pid) + ' ' + QByteArray::number(*startTime) + '\n';
     // The session directory is memory-backed: nothing to flush.
-    return AtomicFile::replace(path(), text, AtomicFile::DirectorySync::no);
+    return AtomicFile::replace(path(), text, AtomicFile::Durability::unflushed);
 }
 
 Result<void> RunnerRecord::removeIfNaming(qint64 pid)

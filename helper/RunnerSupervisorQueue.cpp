@@ -345,9 +345,14 @@ void RunnerSupervisorQueue::finishStopping()
 void RunnerSupervisorQueue::publish(HelperStatus::State state, const std::optional<QString> &error)
 {
     const HelperStatus status(state, QDateTime::currentDateTimeUtc(), error);
-    // A status that cannot be written is not retried: the next state change or heartbeat writes again.
+    // A change of state or message is what the user acts on, so it is flushed to disk; a heartbeat that
+    // renews the time of the same status is not (the file is rebuilt at every start, and the disk may
+    // sleep). A status that cannot be written is not retried: the next change or heartbeat writes again.
     // The warning is given once per run of failures, not at every heartbeat.
-    const Result<void> saved = m_statusStore.save(status);
+    const bool renewal = m_lastPublished && m_lastPublished->state() == state && m_lastPublished->error() == status.error();
+    m_lastPublished = status;
+    const Result<void> saved =
+        m_statusStore.save(status, renewal ? AtomicFile::Durability::unflushed : AtomicFile::Durability::flushed);
     if (!saved && !m_statusWriteFailing)
         qCWarning(lcSupervisor).noquote() << "The status file could not be written:" << saved.error().description;
     else if (saved && m_statusWriteFailing)

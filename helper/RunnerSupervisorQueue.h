@@ -59,6 +59,8 @@ private:
     const StatusSink m_onStatus;
     const RunnerSupervisorTiming m_timing;
 
+    // The last status written, so a heartbeat that only renews its time is written without a flush.
+    std::optional<HelperStatus> m_lastPublished;
     QPointer<QProcess> m_process;
     QTimer *m_heartbeatTimer = nullptr;
     QTimer *m_retryWorkItem = nullptr;

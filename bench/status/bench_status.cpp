@@ -31,12 +31,12 @@ double perSecond(Step step)
 }
 
 // Redact, encode and replace: everything one heartbeat of the helper does to the file.
-double publishRate(const QString &path, AtomicFile::DirectorySync sync)
+double publishRate(const QString &path, AtomicFile::Durability durability)
 {
     const QString error = QStringLiteral("Runner could not start: Bearer abc.def token=xyz (see /var/log)");
     return perSecond([&] {
         const HelperStatus status(HelperStatus::State::needsAttention, QDateTime::currentDateTimeUtc(), error);
-        if (!AtomicFile::replace(path, status.encoded(), sync))
+        if (!AtomicFile::replace(path, status.encoded(), durability))
             qFatal("writing %s failed", qPrintable(path));
     });
 }
@@ -72,10 +72,10 @@ int main(int argc, char *argv[])
         qFatal("cannot create a folder in %s", qPrintable(base));
     const QString path = directory.filePath(QStringLiteral("status.json"));
 
-    std::printf("status publish, directory fsync:    %8.0f per second\n",
-                publishRate(path, AtomicFile::DirectorySync::yes));
-    std::printf("status publish, no directory fsync: %8.0f per second\n",
-                publishRate(path, AtomicFile::DirectorySync::no));
+    std::printf("status publish, flushed:             %8.0f per second\n",
+                publishRate(path, AtomicFile::Durability::flushed));
+    std::printf("status publish, unflushed:           %8.0f per second\n",
+                publishRate(path, AtomicFile::Durability::unflushed));
 
     const QString text = mixedText();
     const double megabytes = double(text.toUtf8().size()) / 1e6;

@@ -69,15 +69,16 @@ Result<void> writeAll(int descriptor, const QByteArray &bytes, const QString &co
     return {};
 }
 
-// Writes and flushes the temporary file; the caller removes it when this fails.
-Result<void> fillTemporary(FileDescriptor &file, const QByteArray &bytes, const QString &context)
+// Writes (and flushes, when asked) the temporary file; the caller removes it when this fails.
+Result<void> fillTemporary(FileDescriptor &file, const QByteArray &bytes, AtomicFile::Durability durability,
+                           const QString &context)
 {
     // mkostemp's mode is subject to the umask; a umask can only narrow it, never widen it.
     if (::fchmod(file.get(), ownerReadWrite) != 0)
         return failure(lastError(context));
     if (auto written = writeAll(file.get(), bytes, context); !written)
         return written;
-    if (::fsync(file.get()) != 0)
+    if (durability == AtomicFile::Durability::flushed && ::fsync(file.get()) != 0)
         return failure(lastError(context));
     if (file.release() != 0)
         return failure(lastError(context));
@@ -94,7 +95,7 @@ Result<void> syncDirectory(const QByteArray &directory, const QString &context)
 
 } // namespace
 
-Result<void> AtomicFile::replace(const QString &path, const QByteArray &bytes, DirectorySync sync)
+Result<void> AtomicFile::replace(const QString &path, const QByteArray &bytes, Durability durability)
 {
     const QFileInfo target(path);
     const QString directory = target.absolutePath();
@@ -107,14 +108,14 @@ Result<void> AtomicFile::replace(const QString &path, const QByteArray &bytes, D
     if (temporary.get() < 0)
         return failure(lastError(directory));
 
-    auto written = fillTemporary(temporary, bytes, path);
+    auto written = fillTemporary(temporary, bytes, durability, path);
     if (written && ::rename(temporaryName.constData(), targetName.constData()) != 0)
         written = failure(lastError(path));
     if (!written) {
         ::unlink(temporaryName.constData());
         return written;
     }
-    if (sync == DirectorySync::yes)
+    if (durability == Durability::flushed)
         return syncDirectory(QFile::encodeName(directory), directory);
     return {};
 }

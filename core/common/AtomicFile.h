@@ -11,13 +11,16 @@
 // file in one rename, so a reader sees the old or the new content.
 namespace AtomicFile {
 
-enum class DirectorySync { yes, no };
+// Whether a replacement must survive a power cut. A flushed one syncs the new file before the rename and
+// the directory after it; an unflushed one is just as atomic for readers but leaves the disk to write it
+// back when it likes, so a file rewritten on a timer does not keep a laptop's disk awake.
+enum class Durability { flushed, unflushed };
 
 // Creates the missing parent directories (default permissions), writes `bytes` to a new file beside
-// `path` that is 0600 from its first byte whatever the umask, flushes it to disk, renames it over `path`
-// and (unless told not to) flushes the directory. A symlink at `path` is replaced, never followed. On
-// failure before the rename the old file is untouched and no temporary file remains.
-Result<void> replace(const QString &path, const QByteArray &bytes, DirectorySync sync = DirectorySync::yes);
+// `path` that is 0600 from its first byte whatever the umask, and renames it over `path`, flushing as
+// `durability` says. A symlink at `path` is replaced, never followed. On failure before the rename the
+// old file is untouched and no temporary file remains.
+Result<void> replace(const QString &path, const QByteArray &bytes, Durability durability = Durability::flushed);
 
 // The whole file, or absent when nothing is at `path`.
 Result<std::optional<QByteArray>> readIfPresent(const QString &path);

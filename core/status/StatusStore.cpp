@@ -17,7 +17,7 @@ Result<std::optional<HelperStatus>> StatusStore::load() const
     return HelperStatus::decode(**bytes);
 }
 
-Result<void> StatusStore::save(const HelperStatus &status) const
+Result<void> StatusStore::save(const HelperStatus &status, AtomicFile::Durability durability) const
 {
-    return AtomicFile::replace(m_path, status.encoded());
+    return AtomicFile::replace(m_path, status.encoded(), durability);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/AtomicFile.h"
 #include "common/Error.h"
 #include "status/HelperStatus.h"
 
@@ -19,7 +20,8 @@ public:
 
     // Absent when there is no file; read and decoding errors go to the caller.
     Result<std::optional<HelperStatus>> load() const;
-    Result<void> save(const HelperStatus &status) const;
+    Result<void> save(const HelperStatus &status,
+                      AtomicFile::Durability durability = AtomicFile::Durability::flushed) const;
 
 private:
     QString m_path;

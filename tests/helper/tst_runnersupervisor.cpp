@@ -18,7 +18,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
+#include <dlfcn.h>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -122,7 +124,17 @@ QByteArray runnerRecordOf(qint64 pid, qint64 startTimeOffset = 0)
                      : QByteArray();
 }
 
+std::atomic<int> flushes{0};
+
 } // namespace
+
+// Every fsync of this process passes here first, so a test can tell which writes were flushed.
+extern "C" int fsync(int descriptor)
+{
+    static const auto next = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"));
+    ++flushes;
+    return next(descriptor);
+}
 
 Q_DECLARE_METATYPE(Fault)
 
@@ -174,8 +186,12 @@ private Q_SLOTS:
 
     void launchesWithTheRunnerContract()
     {
+        flushes = 0;
         startSupervisor();
         QTRY_VERIFY_WITH_TIMEOUT(countOf(State::connected) >= 2, patience);
+        // Starting and the first connected are flushed (the file, then its folder); the heartbeats that
+        // only renew connected are not.
+        QCOMPARE(flushes.load(), 4);
 
         QCOMPARE(m_statuses.first(), HelperStatus(State::starting, m_statuses.first().lastHeartbeat()));
         QCOMPARE(countOf(State::connected), m_statuses.size() - 1);
