@@ -81,6 +81,7 @@ MenuController::MenuController(RunnerSupervisor *supervisor, MenuControllerOptio
 {
     if (m_options.logoMarkPath.isEmpty())
         m_options.logoMarkPath = QDir(HelperLocations::helperBundle()).filePath(QStringLiteral("Contents/Resources/LogoMark.png"));
+    m_brandIcon = brandedMenuImage(m_options.logoMarkPath);
 
     const Result<std::optional<HelperStatus>> previous = StatusStore(AppPaths::status()).load();
     if (previous)
@@ -118,9 +119,7 @@ void MenuController::showStatusItem()
 void MenuController::update(const HelperStatus &status)
 {
     m_helperStatus = status;
-    updateIcon();
-    if (!m_menu->actions().isEmpty())
-        rebuildMenu();
+    rebuildMenu();
     noticeAttention();
 }
 
@@ -183,20 +182,20 @@ void MenuController::updateIcon()
 {
     const MenuStatusPresentation presentation = MenuStatusPresentation::make(
         m_helperStatus, LoginItemState::enabled, m_credentialInvalid, QDateTime::currentDateTimeUtc());
-    QIcon icon;
-    if (const std::optional<QIcon> branded = brandedMenuImage(m_options.logoMarkPath)) {
-        icon = *branded;
-        m_iconName = QStringLiteral("LogoMark");
-    } else {
-        icon = symbolImage(presentation.systemImageName);
-        icon.setIsMask(true);
-        m_iconName = presentation.systemImageName;
+    // The tray hears of a change only: every new icon or text is a message to the tray's process.
+    const QString iconName = m_brandIcon ? QStringLiteral("LogoMark") : presentation.systemImageName;
+    if (iconName != m_iconName) {
+        m_icon = m_brandIcon ? *m_brandIcon : symbolImage(presentation.systemImageName);
+        m_icon.setIsMask(true);
+        m_iconName = iconName;
+        if (m_statusItem)
+            m_statusItem->setIcon(m_icon);
     }
-    m_icon = icon;
-    m_toolTip = QStringLiteral("Tarnwick — ") + presentation.title;
-    if (m_statusItem) {
-        m_statusItem->setIcon(m_icon);
-        m_statusItem->setToolTip(m_toolTip);
+    const QString toolTip = QStringLiteral("Tarnwick — ") + presentation.title;
+    if (toolTip != m_toolTip) {
+        m_toolTip = toolTip;
+        if (m_statusItem)
+            m_statusItem->setToolTip(m_toolTip);
     }
 }
 

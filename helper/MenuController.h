@@ -105,6 +105,8 @@ private:
     AttentionNotice m_attentionNotice;
 
     MenuControllerOptions m_options;
+    // The brand mark, decoded once; absent when the file cannot be loaded.
+    std::optional<QIcon> m_brandIcon;
     QList<MenuItem> m_items;
     QString m_iconName;
     QIcon m_icon;

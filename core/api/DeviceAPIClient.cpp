@@ -246,8 +246,14 @@ QCoro::Task<Result<T>> refuseAtOnce(Error error)
 
 DeviceAPIClient::DeviceAPIClient(QUrl baseURL, QNetworkAccessManager *session)
     : m_baseURL(std::move(baseURL))
-    , m_session(session ? session : sharedSession())
+    , m_session(session)
+    , m_usesSharedSession(!session)
 {
+}
+
+QPointer<QNetworkAccessManager> DeviceAPIClient::session() const
+{
+    return m_usesSharedSession ? QPointer(sharedSession()) : m_session;
 }
 
 QUrl DeviceAPIClient::baseURL() const
@@ -289,28 +295,28 @@ QCoro::Task<Result<DeviceExchange>> DeviceAPIClient::exchange(QString code, QStr
     QNetworkRequest post = request(QStringLiteral("api/devices/exchange"), defaultTimeout);
     post.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     const QJsonObject body{{QStringLiteral("code"), code}, {QStringLiteral("verifier"), verifier}};
-    return send<DeviceExchange>(m_session, post, Method::post, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    return send<DeviceExchange>(session(), post, Method::post, QJsonDocument(body).toJson(QJsonDocument::Compact));
 }
 
 QCoro::Task<Result<Device>> DeviceAPIClient::currentDevice(QString credential) const
 {
     if (!isSafeHeaderValue(credential))
         return refuseAtOnce<Device>(unsendableCredential());
-    return fetchDevice(m_session, authorizedRequest(QStringLiteral("api/devices/me"), credential, defaultTimeout));
+    return fetchDevice(session(), authorizedRequest(QStringLiteral("api/devices/me"), credential, defaultTimeout));
 }
 
 QCoro::Task<Result<void>> DeviceAPIClient::disconnect(QString credential) const
 {
     if (!isSafeHeaderValue(credential))
         return refuseAtOnce<void>(unsendableCredential());
-    return revoke(m_session, authorizedRequest(QStringLiteral("api/devices/me"), credential, defaultTimeout));
+    return revoke(session(), authorizedRequest(QStringLiteral("api/devices/me"), credential, defaultTimeout));
 }
 
 QCoro::Task<Result<DeviceTaskActivity>> DeviceAPIClient::activity(QString credential, double timeout) const
 {
     if (!isSafeHeaderValue(credential))
         return refuseAtOnce<DeviceTaskActivity>(unsendableCredential());
-    return send<DeviceTaskActivity>(m_session,
+    return send<DeviceTaskActivity>(session(),
                                     authorizedRequest(QStringLiteral("api/devices/me/activity"), credential, timeout),
                                     Method::get);
 }

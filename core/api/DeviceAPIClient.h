@@ -26,7 +26,8 @@ class QNetworkAccessManager;
 class DeviceAPIClient
 {
 public:
-    // Requests use `session`, or the calling thread's shared session when none is given.
+    // Requests use `session`, or, when none is given, the shared session of the thread that sends them
+    // (made at the first request, so a client that never sends loads no network stack).
     explicit DeviceAPIClient(QUrl baseURL, QNetworkAccessManager *session = nullptr);
 
     QUrl baseURL() const;
@@ -50,7 +51,9 @@ private:
     // and certificate verification.
     QNetworkRequest request(const QString &path, double timeout) const;
     QNetworkRequest authorizedRequest(const QString &path, const QString &credential, double timeout) const;
+    QPointer<QNetworkAccessManager> session() const;
 
     QUrl m_baseURL;
     QPointer<QNetworkAccessManager> m_session;
+    bool m_usesSharedSession;
 };
