@@ -13,7 +13,7 @@ packages=(
   # runtime QML modules of the setup window
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts qml6-module-qtquick-window
   qml6-module-qtquick-templates qml6-module-qtqml-workerscript qml6-module-qtquick-dialogs
-  qml6-module-qt5compat-graphicaleffects qml6-module-qt-labs-platform
+  qml6-module-qt-labs-platform
   # the runner's runtime
   nodejs
   # tests: a private session bus, a Secret Service, an X server

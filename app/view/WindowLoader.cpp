@@ -2,6 +2,7 @@
 
 #include "model/AppModel.h"
 #include "view/DesktopActions.h"
+#include "view/ShadowImageProvider.h"
 #include "view/SymbolItem.h"
 
 #include <QQmlContext>
@@ -13,6 +14,7 @@ WindowLoader::WindowLoader(AppModel &model, DesktopActions &desktop, const QStri
 {
     SymbolItem::setLogoMarkPath(logoMarkPath);
     qmlRegisterType<SymbolItem>("Tarnwick.Symbols", 1, 0, "SymbolItem");
+    m_engine->addImageProvider(QStringLiteral("shadow"), new ShadowImageProvider);
     m_engine->rootContext()->setContextProperty(QStringLiteral("appModel"), &model);
     m_engine->rootContext()->setContextProperty(QStringLiteral("desktop"), &desktop);
     m_engine->load(QUrl(QStringLiteral("qrc:/tarnwick/qml/Main.qml")));

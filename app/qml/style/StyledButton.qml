@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Templates as T
-import Qt5Compat.GraphicalEffects
 
 // What both button styles share: the label, the rounded fill, the shadow, and the scale and offset on
 // press and hover. A change of the pressed state settles like a spring; a change of hover eases out.
@@ -19,8 +18,6 @@ T.Button {
     readonly property real pressScale: down ? 0.97 : 1.0
     readonly property real hoverScale: !down && hovered && enabled ? 1.01 : 1.0
     readonly property real shadowOpacity: down ? shadowOpacityPressed : hovered ? shadowOpacityHovered : shadowOpacityResting
-    // Layer effects need a GPU scene graph; the software one draws a plain offset shape instead.
-    readonly property bool blurredShadow: GraphicsInfo.api !== GraphicsInfo.Software
 
     hoverEnabled: true
     horizontalPadding: 18
@@ -61,25 +58,14 @@ T.Button {
         implicitWidth: 10
         implicitHeight: 10
 
-        Rectangle {
-            id: softShadow
-            visible: !control.blurredShadow
+        // The shadow is cast by what the button draws, so a translucent fill casts a fainter one; it lies
+        // around the shape, never under it (see ShadowImageProvider for the image and its two numbers).
+        BorderImage {
             anchors.fill: shape
-            anchors.topMargin: control.down ? 1 : 2
-            anchors.bottomMargin: control.down ? -1 : -2
-            radius: 8
-            color: Qt.rgba(0, 0, 0, control.animatedShadowOpacity)
-        }
-        DropShadow {
-            visible: control.blurredShadow
-            anchors.fill: shape
-            source: shape
-            horizontalOffset: 0
-            verticalOffset: control.down ? 1 : 2
-            radius: control.down ? 1 : 3
-            samples: 2 * radius + 1
-            color: Qt.rgba(0, 0, 0, control.animatedShadowOpacity)
-            transparentBorder: true
+            anchors.margins: -7
+            border { left: 22; right: 22; top: 22; bottom: 22 }
+            source: control.down ? "image://shadow/1/1" : "image://shadow/3/2"
+            opacity: control.animatedShadowOpacity * control.fillOpacity
         }
         Rectangle {
             id: shape
