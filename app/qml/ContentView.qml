@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
 import "style" as Style
-import "screens"
 
 // The window's content: the brand row, the screen for the current step, and the error line.
 Rectangle {
@@ -51,13 +50,14 @@ Rectangle {
             }
         }
 
+        // A screen's file, and what it imports, is loaded only when its step is shown.
         Loader {
             objectName: "screenLoader"
             Layout.fillWidth: true
-            sourceComponent: view.step === "connect" ? connectScreen
-                           : view.step === "providers" ? providersScreen
-                           : view.step === "folders" ? foldersScreen
-                           : readyScreenComponent
+            source: view.step === "connect" ? "screens/ConnectScreen.qml"
+                  : view.step === "providers" ? "screens/ProvidersScreen.qml"
+                  : view.step === "folders" ? "screens/FoldersScreen.qml"
+                  : "screens/ReadyScreen.qml"
         }
 
         Text {
@@ -70,9 +70,4 @@ Rectangle {
             Layout.fillWidth: true
         }
     }
-
-    Component { id: connectScreen; ConnectScreen {} }
-    Component { id: providersScreen; ProvidersScreen {} }
-    Component { id: foldersScreen; FoldersScreen {} }
-    Component { id: readyScreenComponent; ReadyScreen {} }
 }

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QQuickWindow>
+#include <QSGTexture>
 
 #include <algorithm>
 #include <cmath>
@@ -58,10 +60,24 @@ std::vector<float> coverage(int side, int inset, int radius, int down)
     return values;
 }
 
+// Hands the image to the scene graph as a texture of its own, never a place in the atlas.
+class OwnTexture final : public QQuickTextureFactory
+{
+public:
+    explicit OwnTexture(QImage image) : m_image(std::move(image)) {}
+    QSGTexture *createTexture(QQuickWindow *window) const override { return window->createTextureFromImage(m_image); }
+    QSize textureSize() const override { return m_image.size(); }
+    int textureByteCount() const override { return int(m_image.sizeInBytes()); }
+    QImage image() const override { return m_image; }
+
+private:
+    QImage m_image;
+};
+
 } // namespace
 
 ShadowImageProvider::ShadowImageProvider()
-    : QQuickImageProvider(QQuickImageProvider::Image)
+    : QQuickImageProvider(QQuickImageProvider::Texture)
 {
 }
 
@@ -86,11 +102,11 @@ QImage ShadowImageProvider::shadow(int blur, int offset)
 }
 
 // The id is "<blur>/<offset>".
-QImage ShadowImageProvider::requestImage(const QString &id, QSize *size, const QSize &)
+QQuickTextureFactory *ShadowImageProvider::requestTexture(const QString &id, QSize *size, const QSize &)
 {
     const QStringList parts = id.split(u'/');
     QImage image = shadow(qBound(0, parts.value(0).toInt(), margin), qBound(0, parts.value(1).toInt(), margin));
     if (size)
         *size = image.size();
-    return image;
+    return new OwnTexture(std::move(image));
 }

@@ -3,7 +3,9 @@
 #include <QQuickImageProvider>
 
 // The buttons' drop shadow as a nine-patch image, drawn once per kind and cached by the engine, so a
-// button needs no graphical effect, no offscreen layer and no shader to cast it.
+// button needs no graphical effect, no offscreen layer and no shader to cast it. Each image is a texture
+// of its own: in the scene graph's shared atlas these few small images would cost a whole 1024×1024
+// texture, megabytes in a software GL driver.
 //
 // "image://shadow/<blur>/<offset>" is the shadow of a rounded rectangle of corner radius `cornerRadius`,
 // blurred by `blur` points (a Gaussian of standard deviation blur / 2) and moved down `offset` points,
@@ -25,5 +27,5 @@ public:
     // The image for a blur and an offset, one pixel per point (a blur loses nothing when it is scaled).
     static QImage shadow(int blur, int offset);
 
-    QImage requestImage(const QString &id, QSize *size, const QSize &requestedSize) override;
+    QQuickTextureFactory *requestTexture(const QString &id, QSize *size, const QSize &requestedSize) override;
 };

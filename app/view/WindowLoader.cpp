@@ -12,6 +12,11 @@
 WindowLoader::WindowLoader(AppModel &model, DesktopActions &desktop, const QString &logoMarkPath)
     : m_engine(std::make_unique<QQmlApplicationEngine>())
 {
+    // The window is small and mostly still: drawing it on the main thread saves a render thread and the
+    // heap it would keep (about 10 MB under a software GL driver) and costs nothing visible. A user's own
+    // QSG_RENDER_LOOP still wins.
+    if (!qEnvironmentVariableIsSet("QSG_RENDER_LOOP"))
+        qputenv("QSG_RENDER_LOOP", "basic");
     SymbolItem::setLogoMarkPath(logoMarkPath);
     qmlRegisterType<SymbolItem>("Tarnwick.Symbols", 1, 0, "SymbolItem");
     m_engine->addImageProvider(QStringLiteral("shadow"), new ShadowImageProvider);

@@ -1,7 +1,8 @@
 // Time to the first frame of a window, for the setup window and for a bare Qt Quick window:
-//   bench-first-frame setup|bare
-// Prints the milliseconds from the start of main() to the window's first swapped frame, then quits.
-// first-frame.sh runs both many times as whole processes (loading included) and compares them.
+//   bench-first-frame setup|bare [stay]
+// Prints the milliseconds from the start of main() to the window's first swapped frame, then quits
+// (or, with "stay", keeps the window open until killed, for its memory to be read). bench/run.sh runs
+// both many times as whole processes (loading included) and compares them.
 #include "BenchAppParts.h"
 #include "view/DesktopActions.h"
 #include "view/WindowLoader.h"
@@ -19,13 +20,15 @@ namespace {
 
 const QByteArray bareWindow = "import QtQuick\nWindow { width: 440; height: 300; visible: true; color: \"#f4efe6\" }\n";
 
-int reportFirstFrame(QQuickWindow *window, const QElapsedTimer &sinceMain)
+int reportFirstFrame(QQuickWindow *window, const QElapsedTimer &sinceMain, bool stay)
 {
     if (!window)
         return 1;
-    QObject::connect(window, &QQuickWindow::frameSwapped, window, [&sinceMain] {
+    QObject::connect(window, &QQuickWindow::frameSwapped, window, [&sinceMain, stay] {
         std::printf("%.1f\n", double(sinceMain.nsecsElapsed()) / 1e6);
-        QCoreApplication::quit();
+        std::fflush(stdout);
+        if (!stay)
+            QCoreApplication::quit();
     }, Qt::SingleShotConnection);
     window->show();
     return QGuiApplication::exec();
@@ -38,6 +41,7 @@ int main(int argc, char *argv[])
     QElapsedTimer sinceMain;
     sinceMain.start();
     const bool setup = argc > 1 && std::strcmp(argv[1], "setup") == 0;
+    const bool stay = argc > 2 && std::strcmp(argv[2], "stay") == 0;
     QTemporaryDir home;
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
     QGuiApplication application(argc, argv);
@@ -47,10 +51,10 @@ int main(int argc, char *argv[])
         engine.loadData(bareWindow);
         return reportFirstFrame(engine.rootObjects().isEmpty() ? nullptr
                                                                : qobject_cast<QQuickWindow *>(engine.rootObjects().first()),
-                                sinceMain);
+                                sinceMain, stay);
     }
     AppModel model(benchAppParts());
     DesktopActions desktop(QUrl(QStringLiteral("http://127.0.0.1:9/")));
     WindowLoader loader(model, desktop, QString());
-    return reportFirstFrame(loader.window(), sinceMain);
+    return reportFirstFrame(loader.window(), sinceMain, stay);
 }
