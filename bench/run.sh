@@ -2,7 +2,7 @@
 # Every benchmark of the two programs, each figure beside its floor (a bare Qt program doing the least
 # the same job needs) measured in the same run, and the ratio.
 #   bench/run.sh <build-dir> [runs] [idle-seconds]      (defaults: 11 runs, 60 s of idle)
-# Build without sanitizers first: cmake --preset release && cmake --build --preset release.
+# Build without sanitizers first: cmake --preset release -DTARNWICK_BENCHMARKS=ON && cmake --build --preset release.
 # Needs xvfb-run, dbus-run-session, gnome-keyring, secret-tool and strace.
 #
 # - Setup window, time to first frame: bench-first-frame (the real WindowLoader and QML over an AppModel

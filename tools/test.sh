@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the debug preset (sanitizers on) and runs every test: the fuzz targets
-# over their seed corpus for a few seconds each, then the CTest suite.
+# Installs what is missing, builds the debug preset (sanitizers on, benchmarks included so they keep
+# building) and runs every test: the fuzz targets over their seed corpus for a few seconds each, then the
+# CTest suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 
 cmake --preset fuzz
-cmake --build --preset fuzz --target fuzz_callback fuzz_connection_url fuzz_credential_parser fuzz_api_decoders
+cmake --build --preset fuzz --target fuzz_targets
 tests/fuzz/run-corpus.sh build/fuzz 5
 
-cmake --preset debug
+cmake --preset debug -DTARNWICK_BENCHMARKS=ON
 cmake --build --preset debug
 ctest --preset debug
