@@ -35,6 +35,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 command -v dpkg-buildpackage >/dev/null || fail "dpkg-buildpackage is missing; run tools/install-deps.sh first"
+git -C "$repository" rev-parse --git-dir >/dev/null 2>&1 || fail "$repository is not a git checkout: the source to package is what git tracks"
 mkdir -p "$output"
 output=$(realpath -e -- "$output")
 
