@@ -12,6 +12,7 @@
 #include "platform/SystemFolderChooser.h"
 #include "platform/SystemLoginItemManager.h"
 #include "platform/SystemNetworkMonitor.h"
+#include "platform/WindowActivation.h"
 #include "view/DesktopActions.h"
 #include "view/WindowLoader.h"
 
@@ -70,24 +71,23 @@ bool TarnwickApp::showWindow()
 {
     if (!m_loader->window())
         return false;
-    bringToFront();
+    bringToFront({});
     return true;
 }
 
-void TarnwickApp::handleMessage(const QString &message)
+void TarnwickApp::handleMessage(const InstanceMessage &message)
 {
-    const QUrl url(message);
-    if (url.scheme() == QLatin1String("tarnwick") && m_signIn->acceptCallback(url))
-        return;
-    bringToFront();
+    if (const QUrl url(message.url); url.scheme() == QLatin1String("tarnwick"))
+        m_signIn->acceptCallback(url);
+    bringToFront(message);
 }
 
-void TarnwickApp::bringToFront()
+void TarnwickApp::bringToFront(const InstanceMessage &activation)
 {
     QQuickWindow *window = m_loader->window();
     if (!window)
         return;
     window->show();
     window->raise();
-    window->requestActivate();
+    WindowActivation::activate(window, activation);
 }

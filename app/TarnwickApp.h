@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/InstanceMessage.h"
+
 #include <QObject>
 
 #include <memory>
@@ -21,10 +23,11 @@ public:
     // False when the window could not be loaded.
     bool showWindow();
     // A message from another start of the program: a tarnwick: URL for the open sign-in, or nothing.
-    void handleMessage(const QString &message);
+    // Either way the window comes to the front, with the activation token that start was given.
+    void handleMessage(const InstanceMessage &message);
 
 private:
-    void bringToFront();
+    void bringToFront(const InstanceMessage &activation);
 
     SystemBrowserSignIn *m_signIn = nullptr;
     std::unique_ptr<AppModel> m_model;

@@ -2,6 +2,7 @@
 #include "cli/CommandDispatcher.h"
 #include "logging/LogOutput.h"
 #include "model/SetupLog.h"
+#include "platform/InstanceMessage.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
@@ -67,7 +68,8 @@ int main(int argc, char *argv[])
         return 0;
     }
     LogOutput::install(parser.isSet(verbose));
-    const QString message = callbackArgument(parser.positionalArguments());
+    // Before the application object, which takes the X11 startup id for itself.
+    const InstanceMessage message = InstanceMessage::fromEnvironment(callbackArgument(parser.positionalArguments()));
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
@@ -76,7 +78,7 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     SingleInstance instance(SingleInstance::defaultSocketPath());
-    if (instance.forward(message)) {
+    if (instance.forward(message.encoded())) {
         qCInfo(lcSetup) << "Handed over to the running Tarnwick";
         return 0;
     }
@@ -88,8 +90,10 @@ int main(int argc, char *argv[])
         qCCritical(lcSetup) << "The window could not be loaded";
         return 1;
     }
-    QObject::connect(&instance, &SingleInstance::messageReceived, &app, &TarnwickApp::handleMessage);
-    if (!message.isEmpty())
-        app.handleMessage(message);
+    QObject::connect(&instance, &SingleInstance::messageReceived, &app,
+                     [&app](const QString &line) { app.handleMessage(InstanceMessage::decoded(line)); });
+    // This start's own launch token went to the window's first showing.
+    if (!message.url.isEmpty())
+        app.handleMessage(InstanceMessage{message.url, {}, {}});
     return application.exec();
 }

@@ -14,6 +14,7 @@
 #include "common/UrlLauncher.h"
 #include "status/StatusStore.h"
 
+#include <QCoroFuture>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -22,6 +23,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QSystemTrayIcon>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -219,15 +221,24 @@ void MenuController::menuWillOpen()
 
 void MenuController::refreshActivity()
 {
-    const quint64 generation = ++m_refreshGeneration;
+    refreshActivityTask(++m_refreshGeneration);
+}
 
-    const Result<std::optional<QString>> credential = m_credentialStore.read();
+QCoro::Task<> MenuController::refreshActivityTask(quint64 generation)
+{
+    const QPointer<MenuController> self(this);
+    // A slow Secret Service must not hold up the menu: the read runs off the main thread. (Named: GCC 12
+    // destroys a temporary of a co_await expression twice.)
+    const auto read = [store = m_credentialStore] { return store.read(); };
+    const Result<std::optional<QString>> credential = co_await QtConcurrent::run(read);
+    if (!self || self->m_refreshGeneration != generation)
+        co_return;
     std::optional<QUrl> baseURL;
     if (!credential) {
         qCWarning(lcMenu).noquote() << "Task activity not fetched: the device credential could not be read:"
                                     << credential.error().description;
     } else if (*credential) {
-        const Result<std::optional<AppConfig>> config = m_configStore.load();
+        const Result<std::optional<AppConfig>> config = self->m_configStore.load();
         if (!config)
             qCWarning(lcMenu).noquote() << "Task activity not fetched: the configuration could not be read:"
                                         << config.error().description;
@@ -235,12 +246,12 @@ void MenuController::refreshActivity()
             qCWarning(lcMenu) << "Task activity not fetched: the configured service address is not an absolute URL";
     }
     if (!baseURL) {
-        m_activityCache.recordFailure();
-        rebuildMenu();
-        Q_EMIT activityRefreshed();
-        return;
+        self->m_activityCache.recordFailure();
+        self->rebuildMenu();
+        Q_EMIT self->activityRefreshed();
+        co_return;
     }
-    fetchActivity(*baseURL, **credential, generation);
+    co_await self->fetchActivity(*baseURL, **credential, generation);
 }
 
 QCoro::Task<> MenuController::fetchActivity(QUrl baseURL, QString credential, quint64 generation)

@@ -85,6 +85,7 @@ private:
     void noticeAttention();
     void updateIcon();
     void refreshActivity();
+    QCoro::Task<> refreshActivityTask(quint64 generation);
     QCoro::Task<> fetchActivity(QUrl baseURL, QString credential, quint64 generation);
     void perform(const MenuItem &item);
 

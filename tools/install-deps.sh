@@ -9,6 +9,7 @@ packages=(
   clang-16 libclang-rt-16-dev
   # libraries
   qt6-base-dev qt6-declarative-dev qt6-httpserver-dev qt6-websockets-dev qcoro-qt6-dev libsecret-1-dev libglib2.0-dev
+  libxcb1-dev
   libgl-dev
   # runtime QML modules of the setup window
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts qml6-module-qtquick-window

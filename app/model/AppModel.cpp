@@ -61,6 +61,7 @@ AppModel::AppModel(AppModelParts parts, QObject *parent)
     m_recoveryTimer.setTimerType(Qt::PreciseTimer);
     m_recoveryTimer.setInterval(m_parts.recoveryDelay);
     connect(&m_recoveryTimer, &QTimer::timeout, this, &AppModel::checkHelperAfterGracePeriod);
+    m_keyring.setMaxThreadCount(1);
 
     restoreEarlierSetup();
 
@@ -81,39 +82,76 @@ AppModel::~AppModel()
     m_parts.networkMonitor.reset();
 }
 
+// Keyring ---------------------------------------------------------------------------------------------
+
+// The Secret Service may sit behind an unlock prompt for as long as the user takes, so its calls run on
+// the keyring thread and the window keeps drawing meanwhile.
+template<typename Operation>
+auto AppModel::onKeyring(Operation operation)
+{
+    return QtConcurrent::run(&m_keyring, [store = m_parts.credentialStore.get(), operation] { return operation(*store); });
+}
+
+namespace {
+
+Result<std::optional<QString>> readCredential(const CredentialStoring &store)
+{
+    return store.read();
+}
+
+} // namespace
+
 // Start-up ------------------------------------------------------------------------------------------
 
 void AppModel::restoreEarlierSetup()
 {
-    if (Result<void> restored = restoreFromStores(); !restored) {
-        qCWarning(lcSetup).noquote() << "The earlier setup could not be restored:" << restored.error().description;
-        needsAttention(restored.error().description);
+    Result<std::optional<AppConfig>> config = m_parts.configStore->load();
+    if (!config) {
+        qCWarning(lcSetup).noquote() << "The earlier setup could not be restored:" << config.error().description;
+        needsAttention(config.error().description);
+        return;
     }
+    setRestoring(true);
+    restoreWithStoredCredential(this, std::move(*config));
 }
 
-Result<void> AppModel::restoreFromStores()
+QCoro::Task<> AppModel::restoreWithStoredCredential(QPointer<AppModel> self, std::optional<AppConfig> config)
 {
-    Result<std::optional<AppConfig>> config = m_parts.configStore->load();
-    if (!config)
-        return failure(config.error());
-    Result<std::optional<QString>> credential = m_parts.credentialStore->read();
+    const quint64 actions = self->m_userActions;
+    const Result<std::optional<QString>> credential = co_await self->onKeyring(readCredential);
+    if (!self)
+        co_return;
+    // A user who has started something meanwhile (a sign-in) keeps it: the late answer changes nothing.
+    if (self->m_userActions == actions) {
+        if (Result<void> restored = credential ? self->restoreFromStores(config, *credential) : failure(credential.error());
+            !restored) {
+            qCWarning(lcSetup).noquote() << "The earlier setup could not be restored:" << restored.error().description;
+            self->needsAttention(restored.error().description);
+        }
+    } else {
+        qCInfo(lcSetup) << "The stored setup came after the user had moved on; it is left as it is";
+    }
+    // Last, so that the window judges the step restored, not the initial one.
+    self->setRestoring(false);
+}
+
+Result<void> AppModel::restoreFromStores(const std::optional<AppConfig> &config, const std::optional<QString> &credential)
+{
+    if (config)
+        restoreFromConfig(*config);
     if (!credential)
-        return failure(credential.error());
-    if (*config)
-        restoreFromConfig(**config);
-    if (!*credential)
         return {};
 
-    const std::optional<QUuid> id = DeviceCredentialParser::deviceId(**credential);
+    const std::optional<QUuid> id = DeviceCredentialParser::deviceId(*credential);
     if (!id)
         return failure(KeychainError::invalidData().toError());
     m_deviceId = id;
-    if (*config && (*config)->isReadyForReconnect(*id)) {
+    if (config && config->isReadyForReconnect(*id)) {
         setStep(OnboardingStep::connected);
-        resumeFinishedSetup(this, **credential);
+        resumeFinishedSetup(this, *credential);
     } else {
         setStep(OnboardingStep::providers);
-        resumePairedSetup(this, **credential);
+        resumePairedSetup(this, *credential);
     }
     return {};
 }
@@ -172,7 +210,10 @@ void AppModel::readStatus()
     if (!loaded && loaded.error() != m_statusReadFailure)
         qCWarning(lcSetup).noquote() << "The helper's status could not be read:" << loaded.error().description;
     m_statusReadFailure = loaded ? std::nullopt : std::optional(loaded.error());
-    setHelperStatus(loaded ? *loaded : std::nullopt);
+    // A file that holds no status reads as none; one that could not be read at all (something other
+    // than a small regular file planted there) leaves the last status standing.
+    if (loaded || loaded.error().domain != u"POSIX")
+        setHelperStatus(loaded ? *loaded : std::nullopt);
 
     if (m_machine.step == OnboardingStep::connected && m_helperStatus && !healthy())
         needsAttention(helperCouldNotStart);
@@ -217,16 +258,35 @@ void AppModel::connectDevice(std::optional<QUuid> existingDeviceId)
         return;
     }
     QPointer<AppModel> self(this);
-    const bool started = m_parts.signIn->start(*page, callbackScheme, [self, request = *request](Result<QUrl> outcome) {
+    const auto completion = [self, request = *request](Result<QUrl> outcome) {
         // The sign-in may report from anywhere; the work happens on the main thread.
         QMetaObject::invokeMethod(
             self, [self, request, outcome] { completeSignIn(self, request, outcome); }, Qt::QueuedConnection);
-    });
+    };
+    const auto browserFailed = [self, link = *page](const Error &error) {
+        QMetaObject::invokeMethod(
+            self,
+            [self, link, error] {
+                qCWarning(lcSetup).noquote() << "The sign-in page could not be opened:" << error.description;
+                if (self->m_signInLink == link)
+                    self->setBrowserUnavailable(true);
+            },
+            Qt::QueuedConnection);
+    };
+    setBrowserUnavailable(false);
+    const bool started = m_parts.signIn->start(*page, callbackScheme, completion, browserFailed);
     if (started)
         qCInfo(lcSetup) << "Sign-in started in the browser";
     else
-        qCWarning(lcSetup) << "The sign-in could not start: no browser could be opened";
+        qCWarning(lcSetup) << "The sign-in could not start";
+    setSignInLink(started ? *page : QUrl());
     setBusy(started);
+}
+
+void AppModel::signIn()
+{
+    userActed();
+    connectDevice(std::nullopt);
 }
 
 void AppModel::cancelSignIn()
@@ -236,6 +296,8 @@ void AppModel::cancelSignIn()
 
 QCoro::Task<> AppModel::completeSignIn(QPointer<AppModel> self, PairingRequest request, Result<QUrl> outcome)
 {
+    self->setSignInLink(QUrl());
+    self->setBrowserUnavailable(false);
     self->setBusy(false);
     if (!outcome) {
         if (SignInError::isCanceledLogin(outcome.error())) {
@@ -267,7 +329,13 @@ QCoro::Task<> AppModel::completeSignIn(QPointer<AppModel> self, PairingRequest r
     if (!exchange) {
         qCWarning(lcSetup).noquote() << "The sign-in code could not be exchanged:" << exchange.error().description;
         self->setErrorMessage(exchange.error().description);
-    } else if (Result<void> paired = self->pairedWith(*exchange); !paired) {
+        Q_EMIT self->operationFinished();
+        co_return;
+    }
+    const Result<void> paired = co_await pairedWith(self, *exchange);
+    if (!self)
+        co_return;
+    if (!paired) {
         qCWarning(lcSetup).noquote() << "Pairing could not be completed:" << paired.error().description;
         self->setErrorMessage(paired.error().description);
     } else {
@@ -276,22 +344,30 @@ QCoro::Task<> AppModel::completeSignIn(QPointer<AppModel> self, PairingRequest r
     Q_EMIT self->operationFinished();
 }
 
-Result<void> AppModel::pairedWith(const DeviceExchange &exchange)
+// `exchange` belongs to the caller, which waits for this to finish.
+QCoro::Task<Result<void>> AppModel::pairedWith(QPointer<AppModel> self, const DeviceExchange &exchange)
 {
-    if (Result<void> stored = PairingCredentialPersister(*m_parts.credentialStore).persist(exchange); !stored)
-        return stored;
-    m_deviceId = exchange.device.id;
-    const Result<bool> restored = restoreExistingSetup(exchange.device.id);
+    const quint64 actions = self->m_userActions;
+    // Named, not a temporary of the co_await: GCC 12 destroys such temporaries twice.
+    const auto persist = [exchange](const CredentialStoring &store) { return PairingCredentialPersister(store).persist(exchange); };
+    const Result<void> stored = co_await self->onKeyring(persist);
+    if (!self || !stored)
+        co_return stored;
+    self->m_deviceId = exchange.device.id;
+    // A sign-in started while the credential was being stored is the newer attempt; this one ends here.
+    if (self->m_userActions != actions)
+        co_return Result<void>();
+    const Result<bool> restored = self->restoreExistingSetup(exchange.device.id);
     if (!restored)
-        return failure(restored.error());
+        co_return failure(restored.error());
     if (*restored)
-        return {};
-    OnboardingStateMachine next = m_machine;
+        co_return Result<void>();
+    OnboardingStateMachine next = self->m_machine;
     if (Result<void> moved = next.paired(); !moved)
-        return moved;
-    setMachine(next);
-    checkProviders();
-    return {};
+        co_return moved;
+    self->setMachine(next);
+    self->checkProviders();
+    co_return Result<void>();
 }
 
 Result<bool> AppModel::restoreExistingSetup(const QUuid &id)
@@ -336,6 +412,7 @@ QCoro::Task<> AppModel::runProviderCheck(QPointer<AppModel> self)
 
 void AppModel::continueFromProviders()
 {
+    userActed();
     OnboardingStateMachine next = m_machine;
     const ProviderPaths paths = m_providerReadiness ? m_providerReadiness->paths : ProviderPaths{};
     if (Result<void> moved = next.providersVerified(paths); !moved) {
@@ -350,19 +427,26 @@ void AppModel::continueFromProviders()
 
 void AppModel::chooseFolders()
 {
-    chooseFoldersTask(this);
+    userActed();
+    if (!m_choosingFolders)
+        chooseFoldersTask(this);
 }
 
 QCoro::Task<> AppModel::chooseFoldersTask(QPointer<AppModel> self)
 {
+    self->setChoosingFolders(true);
     const std::optional<QList<QUrl>> chosen =
         co_await self->m_parts.folderChooser->chooseFolders(folderChooserTitle, folderChooserAccept);
-    if (self && chosen)
+    if (!self)
+        co_return;
+    self->setChoosingFolders(false);
+    if (chosen)
         self->setSelectedFolders(*chosen);
 }
 
 void AppModel::finishSetup()
 {
+    userActed();
     if (Result<void> finished = saveFinishedSetup(); !finished) {
         qCWarning(lcSetup).noquote() << "Setup could not be finished:" << finished.error().description;
         needsAttention(finished.error().description);
@@ -392,7 +476,9 @@ Result<void> AppModel::saveFinishedSetup()
 
 void AppModel::changeFolders()
 {
-    changeFoldersTask(this);
+    userActed();
+    if (!m_choosingFolders)
+        changeFoldersTask(this);
 }
 
 QCoro::Task<> AppModel::changeFoldersTask(QPointer<AppModel> self)
@@ -496,36 +582,42 @@ bool AppModel::handleRecovery(HelperRecoveryAction action, HelperRegistrationSer
 
 void AppModel::reconnectAccount()
 {
-    const std::optional<QUuid> stored = storedDeviceId();
     if (const Result<void> unregistered = m_parts.loginItem()->unregisterItem(); !unregistered)
         qCWarning(lcSetup).noquote() << "The helper could not be unregistered:" << unregistered.error().description;
     m_recoveryTimer.stop();
     setRecoveryAction(HelperRecoveryAction::none);
     setStep(OnboardingStep::connect);
-    connectDevice(stored ? stored : m_deviceId);
+    signInAgainWithStoredDevice(this);
 }
 
-std::optional<QUuid> AppModel::storedDeviceId() const
+QCoro::Task<> AppModel::signInAgainWithStoredDevice(QPointer<AppModel> self)
 {
-    const Result<std::optional<QString>> credential = m_parts.credentialStore->read();
-    if (!credential)
+    const quint64 actions = self->m_userActions;
+    const Result<std::optional<QString>> credential = co_await self->onKeyring(readCredential);
+    if (self && !credential)
         qCWarning(lcSetup).noquote() << "The stored device could not be read:" << credential.error().description;
-    if (!credential || !*credential)
-        return std::nullopt;
-    return DeviceCredentialParser::deviceId(**credential);
+    // The user may have signed in or out meanwhile.
+    if (!self || self->m_userActions != actions || self->m_machine.step != OnboardingStep::connect)
+        co_return;
+    const std::optional<QUuid> stored =
+        credential && *credential ? DeviceCredentialParser::deviceId(**credential) : std::nullopt;
+    self->connectDevice(stored ? stored : self->m_deviceId);
 }
 
 // Log-out ---------------------------------------------------------------------------------------------
 
 void AppModel::logOut()
 {
+    userActed();
     setBusy(true);
     logOutTask(this);
 }
 
 QCoro::Task<> AppModel::logOutTask(QPointer<AppModel> self)
 {
-    const Result<std::optional<QString>> credential = self->m_parts.credentialStore->read();
+    const Result<std::optional<QString>> credential = co_await self->onKeyring(readCredential);
+    if (!self)
+        co_return;
     Result<void> outcome = credential ? Result<void>() : failure(credential.error());
     if (outcome && *credential) {
         outcome = co_await self->m_parts.api->disconnect(**credential);
@@ -534,8 +626,11 @@ QCoro::Task<> AppModel::logOutTask(QPointer<AppModel> self)
     }
     if (outcome)
         outcome = self->m_parts.loginItem()->unregisterItem();
-    if (outcome)
-        outcome = self->m_parts.credentialStore->remove();
+    if (outcome) {
+        outcome = co_await self->onKeyring([](const CredentialStoring &store) { return store.remove(); });
+        if (!self)
+            co_return;
+    }
     if (outcome)
         outcome = self->m_parts.configStore->remove();
     if (outcome) {
@@ -634,6 +729,38 @@ void AppModel::setBusy(bool isBusy)
         return;
     m_busy = isBusy;
     Q_EMIT busyChanged();
+}
+
+void AppModel::setRestoring(bool isRestoring)
+{
+    if (m_restoring == isRestoring)
+        return;
+    m_restoring = isRestoring;
+    Q_EMIT restoringChanged();
+}
+
+void AppModel::setSignInLink(const QUrl &link)
+{
+    if (m_signInLink == link)
+        return;
+    m_signInLink = link;
+    Q_EMIT signInLinkChanged();
+}
+
+void AppModel::setBrowserUnavailable(bool unavailable)
+{
+    if (m_browserUnavailable == unavailable)
+        return;
+    m_browserUnavailable = unavailable;
+    Q_EMIT browserUnavailableChanged();
+}
+
+void AppModel::setChoosingFolders(bool choosing)
+{
+    if (m_choosingFolders == choosing)
+        return;
+    m_choosingFolders = choosing;
+    Q_EMIT choosingFoldersChanged();
 }
 
 void AppModel::refreshReadyStatus()

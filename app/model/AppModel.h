@@ -18,6 +18,7 @@
 #include <QCoroTask>
 #include <QObject>
 #include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -73,12 +74,22 @@ class AppModel : public QObject
     Q_PROPERTY(QString recoveryAction READ recoveryActionName NOTIFY recoveryActionChanged)
     Q_PROPERTY(QVariant networkAvailable READ networkAvailableValue NOTIFY networkAvailableChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    // The stored credential is being read at start-up (the keyring may be asking to be unlocked); the
+    // step is not known yet.
+    Q_PROPERTY(bool restoring READ restoring NOTIFY restoringChanged)
 
     // Presentation of the fields above, for the window.
     Q_PROPERTY(QString readyStatus READ readyStatusName NOTIFY readyStatusChanged)
     Q_PROPERTY(QVariantList folderRows READ folderRows NOTIFY selectedFoldersChanged)
     Q_PROPERTY(QString folderSummary READ folderSummary NOTIFY selectedFoldersChanged)
     Q_PROPERTY(bool signInOpen READ signInOpen NOTIFY busyChanged)
+    // The connection page of the open sign-in, for the user to open by hand ("Copy Link"); empty when
+    // none is open. It names the request's challenge, never its verifier.
+    Q_PROPERTY(QString signInLink READ signInLink NOTIFY signInLinkChanged)
+    // No browser took the open sign-in's page; the sign-in keeps waiting for the callback.
+    Q_PROPERTY(bool browserUnavailable READ browserUnavailable NOTIFY browserUnavailableChanged)
+    // A folder chooser is open; a second one is not opened meanwhile.
+    Q_PROPERTY(bool choosingFolders READ choosingFolders NOTIFY choosingFoldersChanged)
 
 public:
     explicit AppModel(AppModelParts parts, QObject *parent = nullptr);
@@ -92,6 +103,12 @@ public:
     HelperRecoveryAction recoveryAction() const { return m_recoveryAction; }
     std::optional<bool> networkAvailable() const { return m_networkAvailable; }
     bool busy() const { return m_busy; }
+    bool restoring() const { return m_restoring; }
+    QString signInLink() const { return m_signInLink.toString(QUrl::FullyEncoded); }
+    bool browserUnavailable() const { return m_browserUnavailable; }
+    bool choosingFolders() const { return m_choosingFolders; }
+    // A browser sign-in is open and waits for its callback.
+    bool signInOpen() const;
     const std::optional<QUuid> &deviceId() const { return m_deviceId; }
     ReadyStatus readyStatus() const { return m_readyStatus; }
     const QString &appVersion() const { return m_appVersion; }
@@ -100,7 +117,7 @@ public:
     // Starts pairing: opens the connection page in the browser. Without an identifier the one known
     // from an earlier setup is offered to the service.
     void connectDevice(std::optional<QUuid> existingDeviceId);
-    Q_INVOKABLE void signIn() { connectDevice(std::nullopt); }
+    Q_INVOKABLE void signIn();
     // Ends an open browser sign-in as if the user had cancelled it there.
     Q_INVOKABLE void cancelSignIn();
     Q_INVOKABLE void checkProviders();
@@ -125,6 +142,10 @@ Q_SIGNALS:
     void recoveryActionChanged();
     void networkAvailableChanged();
     void busyChanged();
+    void restoringChanged();
+    void signInLinkChanged();
+    void browserUnavailableChanged();
+    void choosingFoldersChanged();
     void readyStatusChanged();
     // A long-running piece of work (confirmation, check, sign-in completion, log-out) has ended;
     // lets callers wait without polling.
@@ -140,7 +161,6 @@ private:
     QString readyStatusName() const;
     QVariantList folderRows() const;
     QString folderSummary() const;
-    bool signInOpen() const;
 
     void setStep(OnboardingStep step);
     void setMachine(const OnboardingStateMachine &machine);
@@ -151,11 +171,21 @@ private:
     void setRecoveryAction(HelperRecoveryAction action);
     void setNetworkAvailable(bool available);
     void setBusy(bool busy);
+    void setRestoring(bool restoring);
+    void setSignInLink(const QUrl &link);
+    void setBrowserUnavailable(bool unavailable);
+    void setChoosingFolders(bool choosing);
+    // Counts what the user asks for, so that the late answer of a keyring call can tell whether the
+    // user has acted since it was asked; such an answer never undoes what the user did.
+    void userActed() { ++m_userActions; }
+    template<typename Operation>
+    auto onKeyring(Operation operation);
     void refreshReadyStatus();
     void needsAttention(const QString &message);
 
     void restoreEarlierSetup();
-    Result<void> restoreFromStores();
+    static QCoro::Task<> restoreWithStoredCredential(QPointer<AppModel> self, std::optional<AppConfig> config);
+    Result<void> restoreFromStores(const std::optional<AppConfig> &config, const std::optional<QString> &credential);
     void restoreFromConfig(const AppConfig &config);
     bool healthy() const;
 
@@ -168,7 +198,7 @@ private:
     static QCoro::Task<> changeFoldersTask(QPointer<AppModel> self);
     static QCoro::Task<> logOutTask(QPointer<AppModel> self);
 
-    Result<void> pairedWith(const DeviceExchange &exchange);
+    static QCoro::Task<Result<void>> pairedWith(QPointer<AppModel> self, const DeviceExchange &exchange);
     Result<bool> restoreExistingSetup(const QUuid &id);
     Result<void> saveFinishedSetup();
     Result<void> saveChangedFolders();
@@ -176,7 +206,7 @@ private:
     void checkHelperAfterGracePeriod();
     bool handleRecovery(HelperRecoveryAction action, HelperRegistrationService &service);
     void reconnectAccount();
-    std::optional<QUuid> storedDeviceId() const;
+    static QCoro::Task<> signInAgainWithStoredDevice(QPointer<AppModel> self);
     QStringList selectedFolderPaths() const;
     HelperRegistrationService registrationService() const;
 
@@ -191,6 +221,11 @@ private:
     std::optional<Error> m_statusReadFailure;
     std::optional<bool> m_networkAvailable;
     bool m_busy = false;
+    bool m_restoring = false;
+    QUrl m_signInLink;
+    bool m_browserUnavailable = false;
+    bool m_choosingFolders = false;
+    quint64 m_userActions = 0;
     ReadyStatus m_readyStatus = ReadyStatus::checkingConnection;
 
     QString m_appVersion;
@@ -198,4 +233,7 @@ private:
     std::optional<QUuid> m_deviceId;
     QTimer m_statusTimer;
     QTimer m_recoveryTimer;
+    // One keyring operation at a time, in the order asked, off the main thread. Declared last so that it
+    // waits for a running operation before the store it uses goes.
+    QThreadPool m_keyring;
 };

@@ -3,13 +3,16 @@
 #include "common/UrlLauncher.h"
 #include "model/SignInError.h"
 
-bool SystemBrowserSignIn::start(const QUrl &page, const QString &callbackScheme, Completion completion)
+bool SystemBrowserSignIn::start(const QUrl &page, const QString &callbackScheme, Completion completion,
+                                BrowserFailure browserFailed)
 {
-    m_completion = nullptr;
-    if (!UrlLauncher::open(page))
-        return false;
+    const quint64 attempt = ++*m_attempt;
     m_scheme = callbackScheme;
     m_completion = std::move(completion);
+    UrlLauncher::open(page, [current = std::weak_ptr(m_attempt), attempt, browserFailed](const Error &error) {
+        if (const std::shared_ptr<quint64> open = current.lock(); open && *open == attempt)
+            browserFailed(error);
+    });
     return true;
 }
 
@@ -35,6 +38,7 @@ bool SystemBrowserSignIn::acceptCallback(const QUrl &url)
 void SystemBrowserSignIn::finish(Result<QUrl> outcome)
 {
     // Cleared before the call: the completion may start the next sign-in.
+    ++*m_attempt;
     Completion completion = std::exchange(m_completion, nullptr);
     completion(std::move(outcome));
 }

@@ -14,10 +14,15 @@ Rectangle {
     implicitWidth: 440
     implicitHeight: Math.max(300, stack.implicitHeight + 64)
 
+    // Set by the window when it is first shown.
+    property bool windowShown: false
     // On the first showing of the window the sign-in opens by itself, once (unless the model has
-    // already opened one).
+    // already opened one), as soon as the stored setup has been read.
+    readonly property bool initialSignInDue: windowShown && !appModel.restoring
+    onInitialSignInDueChanged: startInitialSignIn()
+
     function startInitialSignIn() {
-        if (attemptedInitialSignIn || step !== "connect")
+        if (!initialSignInDue || attemptedInitialSignIn || step !== "connect")
             return
         attemptedInitialSignIn = true
         if (!appModel.signInOpen)

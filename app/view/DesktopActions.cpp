@@ -3,6 +3,9 @@
 #include "platform/SystemLoginItemManager.h"
 #include "common/UrlLauncher.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+
 DesktopActions::DesktopActions(QUrl dashboard, QObject *parent)
     : QObject(parent)
     , m_dashboard(std::move(dashboard))
@@ -17,4 +20,9 @@ void DesktopActions::openDashboard()
 void DesktopActions::openLoginItemsSettings()
 {
     SystemLoginItemManager::openSystemSettingsLoginItems();
+}
+
+void DesktopActions::copyToClipboard(const QString &text)
+{
+    QGuiApplication::clipboard()->setText(text);
 }

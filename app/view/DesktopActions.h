@@ -3,8 +3,9 @@
 #include <QObject>
 #include <QUrl>
 
-// The two things the window does on the desktop by itself rather than through the model: open the
-// service's dashboard in the browser and open the desktop's startup-applications settings.
+// What the window does on the desktop by itself rather than through the model: open the service's
+// dashboard in the browser, open the desktop's startup-applications settings, put a text on the
+// clipboard.
 class DesktopActions : public QObject
 {
     Q_OBJECT
@@ -13,6 +14,7 @@ public:
 
     Q_INVOKABLE virtual void openDashboard();
     Q_INVOKABLE virtual void openLoginItemsSettings();
+    Q_INVOKABLE virtual void copyToClipboard(const QString &text);
 
 protected:
     QUrl m_dashboard;

@@ -38,7 +38,7 @@ public:
 class NoSignIn final : public BrowserSignIn
 {
 public:
-    bool start(const QUrl &, const QString &, Completion) override { return false; }
+    bool start(const QUrl &, const QString &, Completion, BrowserFailure) override { return false; }
     void cancel() override {}
     bool isOpen() const override { return false; }
 };

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr mode_t ownerReadWrite = S_IRUSR | S_IWUSR; // 0600
+constexpr qint64 maximumReadBytes = 1024 * 1024;
 
 Error lastError(const QString &context)
 {
@@ -122,12 +123,21 @@ Result<void> AtomicFile::replace(const QString &path, const QByteArray &bytes, D
 
 Result<std::optional<QByteArray>> AtomicFile::readIfPresent(const QString &path)
 {
-    FileDescriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK, opening a FIFO planted at the path would wait for a writer for ever.
+    FileDescriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) {
         if (errno == ENOENT)
             return std::optional<QByteArray>();
         return failure(lastError(path));
     }
+    struct stat info = {};
+    if (::fstat(file.get(), &info) != 0)
+        return failure(lastError(path));
+    if (!S_ISREG(info.st_mode))
+        return failure(Error{QStringLiteral("POSIX"), EINVAL, path + QStringLiteral(": not a regular file")});
+    const Error tooLarge{QStringLiteral("POSIX"), EFBIG, path + QStringLiteral(": larger than 1 MiB")};
+    if (info.st_size > maximumReadBytes)
+        return failure(tooLarge);
     QByteArray contents;
     char buffer[16 * 1024];
     for (;;) {
@@ -139,6 +149,9 @@ Result<std::optional<QByteArray>> AtomicFile::readIfPresent(const QString &path)
         }
         if (count == 0)
             return std::optional<QByteArray>(contents);
+        // The file may grow while it is read.
+        if (contents.size() + count > maximumReadBytes)
+            return failure(tooLarge);
         contents.append(buffer, count);
     }
 }

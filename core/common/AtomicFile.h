@@ -22,7 +22,8 @@ enum class Durability { flushed, unflushed };
 // old file is untouched and no temporary file remains.
 Result<void> replace(const QString &path, const QByteArray &bytes, Durability durability = Durability::flushed);
 
-// The whole file, or absent when nothing is at `path`.
+// The whole file, or absent when nothing is at `path`. Never waits: anything but a regular file (a FIFO,
+// a device) and a file larger than 1 MiB are refused with an error.
 Result<std::optional<QByteArray>> readIfPresent(const QString &path);
 
 // Removes the file at `path`; nothing there is success. Directories are never removed.

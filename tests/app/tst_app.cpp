@@ -1,7 +1,9 @@
 // The setup application's model and window against the local service and the real keyring.
 
 #include "LocalServiceProcess.h"
+#include "SlowSecretService.h"
 #include "SoftwareGl.h"
+#include "StallMeter.h"
 
 #include "config/AppPaths.h"
 #include "config/FileConfigStore.h"
@@ -10,6 +12,7 @@
 #include "model/AppModel.h"
 #include "model/SignInError.h"
 #include "pairing/PairingSecurity.h"
+#include "platform/WindowActivation.h"
 #include "status/StatusStore.h"
 #include "view/DesktopActions.h"
 #include "view/ShadowImageProvider.h"
@@ -30,10 +33,13 @@
 #include <QThread>
 #include <QUrlQuery>
 
+#include <QtGui/qguiapplication_platform.h>
+
 #include <array>
 #include <optional>
 
 #include <sys/stat.h>
+#include <xcb/xcb.h>
 
 using namespace Qt::StringLiterals;
 using State = HelperStatus::State;
@@ -55,11 +61,12 @@ QUrl connectionLink(const QUrl &page)
 class FakeSignIn final : public BrowserSignIn
 {
 public:
-    bool start(const QUrl &page, const QString &callbackScheme, Completion completion) override
+    bool start(const QUrl &page, const QString &callbackScheme, Completion completion, BrowserFailure browserFailed) override
     {
         openedPages.append(page);
         lastScheme = callbackScheme;
         pending = canOpen ? std::move(completion) : nullptr;
+        failBrowser = canOpen ? std::move(browserFailed) : nullptr;
         return canOpen;
     }
     void cancel() override
@@ -73,6 +80,7 @@ public:
     QList<QUrl> openedPages;
     QString lastScheme;
     Completion pending;
+    BrowserFailure failBrowser; // the browser of the open sign-in reports that it could not open
 };
 // The login item with the platform's rules: register only from notRegistered.
 class FakeLoginItem final : public LoginItemManaging
@@ -191,10 +199,16 @@ public:
     RecordingDesktop() : DesktopActions(QUrl(u"http://127.0.0.1/"_s)) {}
     void openDashboard() override { calls.append(u"dashboard"_s); }
     void openLoginItemsSettings() override { calls.append(u"loginItems"_s); }
+    void copyToClipboard(const QString &text) override
+    {
+        calls.append(u"copy"_s);
+        copied = text;
+    }
     QStringList calls;
+    QString copied;
 };
 enum class Situation {
-    firstLaunch, signInError,                      // the window opens the sign-in when shown
+    firstLaunch, browserUnavailable, signInError,  // the window opens the sign-in when shown
     providersReady, providersMissing,              // paired
     noFolders, oneFolder, twoFolders,              // at the folder step
     offline, readyForCalls, needsApproval, // set up
@@ -315,6 +329,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("credential");
         QTest::addColumn<QString>("message");
         QTest::newRow("config not JSON") << QByteArray("{ not json") << QString() << QString();
+        // A FIFO would block a plain open for ever.
+        QTest::newRow("config is a FIFO") << QByteArray("FIFO") << QString() << u"/Tarnwick/config.json: not a regular file"_s;
         QTest::newRow("credential names no device")
             << QByteArray() << u"twk_device_nonsense"_s << u"The saved device credential is invalid."_s;
     }
@@ -325,15 +341,18 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QVERIFY(QDir().mkpath(AppPaths::applicationSupportDirectory()));
         QFile file(AppPaths::config());
-        QVERIFY(configBytes.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(configBytes) == configBytes.size()));
+        if (configBytes == "FIFO")
+            QCOMPARE(::mkfifo(QFile::encodeName(file.fileName()).constData(), 0600), 0);
+        else
+            QVERIFY(configBytes.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(configBytes) == configBytes.size()));
         file.close();
         QVERIFY(credential.isEmpty() || keychain().save(credential));
         auto model = makeModel();
         QCOMPARE(model->machine().step, OnboardingStep::needsAttention);
         QVERIFY(!model->errorMessage().value_or(QString()).isEmpty());
-        QVERIFY(message.isEmpty() || *model->errorMessage() == message);
+        QVERIFY(message.isEmpty() || model->errorMessage()->endsWith(message));
         // A corrupt file is reported, never rewritten.
-        QVERIFY(configBytes.isEmpty() || (file.open(QIODevice::ReadOnly) && file.readAll() == configBytes));
+        QVERIFY(configBytes.isEmpty() || configBytes == "FIFO" || (file.open(QIODevice::ReadOnly) && file.readAll() == configBytes));
     }
     void pairing()
     {
@@ -407,6 +426,25 @@ private Q_SLOTS:
         QCOMPARE(model->machine().step, OnboardingStep::needsAttention);
         QCOMPARE(*model->errorMessage(), u"Refused by the desktop."_s);
         QVERIFY(configFile().load()->has_value());
+    }
+    // What cannot be read at the status file's place (a FIFO would block, a huge file would swamp) is
+    // refused at once, and the last status stands.
+    void unreadableStatusKeepsTheLastOne()
+    {
+        auto &model = connectedModel();
+        const std::optional<HelperStatus> before = model->helperStatus();
+        QVERIFY(before && before->state() == State::connected);
+        const QByteArray path = QFile::encodeName(AppPaths::status());
+        QVERIFY(QFile::remove(AppPaths::status()) && ::mkfifo(path.constData(), 0600) == 0);
+        model->readStatus();
+        QCOMPARE(model->helperStatus(), before);
+        QVERIFY(QFile::remove(AppPaths::status()));
+        QFile huge(AppPaths::status());
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(5 << 20));
+        huge.close();
+        model->readStatus();
+        QCOMPARE(model->helperStatus(), before);
+        QCOMPARE(model->machine().step, OnboardingStep::connected);
     }
     void changeFoldersRewritesConfigAtomically()
     {
@@ -484,6 +522,96 @@ private Q_SLOTS:
         const Result<Device> device = QCoro::waitFor(DeviceAPIClient(m_service->baseUrl()).currentDevice(credential));
         QCOMPARE(device ? 200 : device.error().code, 401);
     }
+    // The keyring may hold its answer as long as an unlock prompt stays open: meanwhile the window goes
+    // on drawing, and a sign-in the user starts is not undone by the late answer.
+    void slowKeyringNeverFreezesTheWindow()
+    {
+        const SlowSecretService keyring(std::chrono::seconds(3));
+        QVERIFY(keyring.isRegistered());
+        m_model = std::make_unique<AppModel>(testParts(m_service->baseUrl(), m_seams));
+        m_window = std::make_unique<WindowLoader>(*m_model, m_desktop, QStringLiteral(LOGO_MARK_PATH));
+        window()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window()));
+        QVERIFY(m_model->restoring() && item(u"restoringSetup"_s) && !item(u"signInButton"_s));
+        QVERIFY(m_seams.signIn->openedPages.isEmpty()); // the automatic sign-in waits for the stored setup
+
+        m_model->signIn();
+        QVERIFY(item(u"openingSignIn"_s));
+        // Software drawing under the sanitizers takes its own time on this thread: the meter watches
+        // the event loop alone.
+        window()->hide();
+        QSignalSpy restored(m_model.get(), &AppModel::restoringChanged);
+        const StallMeter meter;
+        QVERIFY(m_model->restoring());
+        QVERIFY(restored.wait(30000));
+
+        QVERIFY(keyring.callsAnswered() > 0);
+        QVERIFY2(meter.longestStallMs() < 100, qPrintable(u"stood still %1 ms from %2 ms on"_s.arg(meter.longestStallMs()).arg(meter.longestStallBeganMs())));
+        QCOMPARE(m_model->machine().step, OnboardingStep::connect);
+        QVERIFY(m_model->busy() && m_seams.signIn->isOpen() && !m_model->errorMessage());
+        QCOMPARE(m_seams.signIn->openedPages.size(), 1);
+    }
+    // No browser took the page: the sign-in keeps waiting with its link offered, and the callback still
+    // completes it; a report about an earlier attempt's browser changes nothing.
+    void signInWaitsWithoutABrowser()
+    {
+        auto model = makeModel();
+        model->signIn();
+        const BrowserSignIn::BrowserFailure earlier = m_seams.signIn->failBrowser;
+        model->cancelSignIn();
+        QTRY_VERIFY(!model->busy() && model->signInLink().isEmpty());
+        model->signIn();
+        const QUrl page = m_seams.signIn->openedPages.last();
+        QCOMPARE(model->signInLink(), page.toString(QUrl::FullyEncoded));
+        const Error noBrowser{u"UrlLauncher"_s, 1, u"No browser could be opened: xdg-open exited with status 3"_s};
+        earlier(noBrowser);
+        QTest::qWait(50);
+        QVERIFY(!model->browserUnavailable());
+        m_seams.signIn->failBrowser(noBrowser);
+        QTRY_VERIFY(model->browserUnavailable());
+        QVERIFY(model->busy() && model->signInOpen() && !model->errorMessage());
+        m_seams.signIn->finish(connectionLink(page));
+        QTRY_COMPARE_WITH_TIMEOUT(model->machine().step, OnboardingStep::providers, 10000);
+        QVERIFY(!model->browserUnavailable() && model->signInLink().isEmpty());
+    }
+    // A second chooser is not opened while one is: the buttons are disabled, and the model refuses.
+    void oneFolderChooserAtATime()
+    {
+        auto model = makeModel();
+        QSignalSpy choosing(model.get(), &AppModel::choosingFoldersChanged);
+        model->chooseFolders();
+        model->chooseFolders();
+        model->changeFolders();
+        QVERIFY(model->choosingFolders());
+        QCOMPARE(m_seams.chooser->calls, 1);
+        QTRY_VERIFY(!model->choosingFolders());
+        QCOMPARE(choosing.size(), 2);
+        model->chooseFolders();
+        QCOMPARE(m_seams.chooser->calls, 2);
+        QTRY_VERIFY(!model->choosingFolders());
+    }
+    // On X11 the window carries the startup id of the launch that asked for it, by which the window
+    // manager lets it come up.
+    void windowTakesItsLaunchsStartupId()
+    {
+        showWindow(Situation::firstLaunch);
+        auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (!x11)
+            QSKIP("not an X11 session");
+        const QByteArray id = "launcher-4711_TIME123456";
+        WindowActivation::activate(window(), InstanceMessage{{}, {}, id});
+        xcb_connection_t *connection = x11->connection();
+        const char name[] = "_NET_STARTUP_ID";
+        xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
+        QVERIFY(atom);
+        xcb_get_property_reply_t *property = xcb_get_property_reply(
+            connection, xcb_get_property(connection, 0, xcb_window_t(window()->winId()), atom->atom, XCB_ATOM_ANY, 0, 256), nullptr);
+        std::free(atom);
+        QVERIFY(property);
+        const QByteArray value(static_cast<const char *>(xcb_get_property_value(property)), xcb_get_property_value_length(property));
+        std::free(property);
+        QCOMPARE(value, id);
+    }
     // Keys are object names; "name" compares the item's text (empty when hidden), "name:property" a
     // property, "name:click" what clicking it asks of the desktop.
     void screen_data()
@@ -493,7 +621,13 @@ private Q_SLOTS:
         const QString unavailable = u"Claude Code unavailable"_s;
         QTest::newRow("connect-signing-in") << Situation::firstLaunch
             << Expected{{u"openingSignIn:visible"_s, true}, {u"signInButton:visible"_s, false},
-                        {u"cancelSignInButton:visible"_s, true}};
+                        {u"cancelSignInButton:visible"_s, true}, {u"copyLinkButton:visible"_s, true},
+                        {u"browserUnavailable:visible"_s, false}};
+        QTest::newRow("connect-no-browser") << Situation::browserUnavailable
+            << Expected{{u"openingSignIn:visible"_s, false}, {u"signInButton:visible"_s, false},
+                        {u"browserUnavailableTitle"_s, u"Couldn’t open a browser"_s},
+                        {u"cancelSignInButton:visible"_s, true}, {u"copyLinkButton:visible"_s, true},
+                        {u"errorLine:visible"_s, false}};
         QTest::newRow("connect-error") << Situation::signInError
             << Expected{{u"connectScreen:visible"_s, true},
                         {u"errorLine"_s, u"The connection response did not match this Mac."_s}};
@@ -551,6 +685,10 @@ private Q_SLOTS:
                 QVERIFY2(actual == *it, qPrintable(it.key() + u": "_s + actual.toString()));
             }
         }
+        if (situation == Situation::browserUnavailable) { // the page the browser was given, nothing else
+            QVERIFY(QMetaObject::invokeMethod(item(u"copyLinkButton"_s), "clicked"));
+            QCOMPARE(m_desktop.copied, m_seams.signIn->openedPages.last().toString(QUrl::FullyEncoded));
+        }
         if (situation == Situation::oneFolder) {
             const QVariantMap row = m_model->property("folderRows").toList().first().toMap();
             QCOMPARE(row.value(u"name"_s).toString(), u"tarnwick"_s);
@@ -604,7 +742,10 @@ private:
     std::unique_ptr<AppModel> makeModel(ProviderReadiness discovered = codexOnly, QUrl baseURL = {})
     {
         baseURL = baseURL.isEmpty() ? m_service->baseUrl() : baseURL;
-        return std::make_unique<AppModel>(testParts(baseURL, m_seams, std::move(discovered)));
+        auto model = std::make_unique<AppModel>(testParts(baseURL, m_seams, std::move(discovered)));
+        // The stored credential is read off the main thread.
+        (void)QTest::qWaitFor([&] { return !model->restoring(); }, 10000);
+        return model;
     }
     // A model over a finished setup whose helper reports connected, after its start-up checks.
     std::unique_ptr<AppModel> &connectedModel()
@@ -624,9 +765,15 @@ private:
         QVERIFY(window());
         window()->show();
         QVERIFY(QTest::qWaitForWindowExposed(window()));
+        if (situation <= Situation::signInError)
+            QTRY_VERIFY(m_seams.signIn->isOpen());
         if (situation == Situation::signInError) {
             m_seams.signIn->finish(QUrl(u"tarnwick://auth/callback?state=stale"_s));
             QTRY_VERIFY(m_model->errorMessage().has_value());
+        }
+        if (situation == Situation::browserUnavailable) {
+            m_seams.signIn->failBrowser(Error{u"UrlLauncher"_s, 1, u"No browser could be opened: xdg-open exited with status 3"_s});
+            QTRY_VERIFY(m_model->browserUnavailable());
         }
     }
     void reachModelSituation(Situation situation)
@@ -672,8 +819,11 @@ private:
     {
         QQuickItem *target = item(objectName);
         QVERIFY2(target, qPrintable(objectName));
-        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+        const auto centre = [target] { return target->mapToScene(QPointF(target->width() / 2, target->height() / 2)); };
+        // Controls that have just appeared are laid out at the next frame.
+        QPointF previous(-1, -1);
+        QTRY_VERIFY(std::exchange(previous, centre()) == centre() && window()->contentItem()->contains(previous));
+        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, centre().toPoint());
     }
 
     std::unique_ptr<LocalServiceProcess> m_service;

@@ -1,13 +1,18 @@
 #include "model/SignInError.h"
 #include "platform/AutostartEntry.h"
+#include "platform/InstanceMessage.h"
 #include "platform/SingleInstance.h"
 #include "platform/SystemBrowserSignIn.h"
 #include "platform/SystemLoginItemManager.h"
+#include "platform/WindowActivation.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <future>
 
 using namespace Qt::StringLiterals;
 
@@ -106,6 +111,93 @@ private Q_SLOTS:
         QVERIFY(!instance.forward(QString()));
         QVERIFY(instance.listen());
     }
+    // The launcher's exit status counts: when no program takes the page the sign-in is told, and it
+    // keeps waiting for the callback; a report about an attempt that has ended is dropped.
+    void browserLaunchOutcomes_data()
+    {
+        QTest::addColumn<QByteArray>("browser"); // $BROWSER; OPENS: a script that takes the page; empty: unset
+        QTest::addColumn<QString>("failure");    // part of the report's text; empty: no report
+        QTest::newRow("opens") << QByteArray("OPENS %s") << QString();
+        QTest::newRow("the first fails, the next opens") << QByteArray("false:/not/there:OPENS") << QString();
+        QTest::newRow("exits with a failure") << QByteArray("false") << u"false exited with status 1"_s;
+        QTest::newRow("cannot start") << QByteArray("/not/there") << u"No browser could be opened: /not/there was not found"_s;
+        QTest::newRow("names no command") << QByteArray(":") << u"$BROWSER names no command"_s;
+        QTest::newRow("no $BROWSER, no handler") << QByteArray() << u"xdg-open exited with status"_s;
+    }
+    void browserLaunchOutcomes()
+    {
+        QFETCH(QByteArray, browser);
+        QFETCH(QString, failure);
+        QTemporaryDir folder;
+        const QString opened = folder.filePath(u"opened"_s);
+        const QString script = folder.filePath(u"browser"_s);
+        QVERIFY(writeScript(script, "printf '%s' \"$1\" > '" + opened.toUtf8() + "'\n"));
+        // Without a desktop xdg-open finds no handler, as on a fresh account.
+        const QByteArray display = qgetenv("DISPLAY"), wayland = qgetenv("WAYLAND_DISPLAY");
+        qunsetenv("DISPLAY"), qunsetenv("WAYLAND_DISPLAY");
+        if (browser.isEmpty())
+            qunsetenv("BROWSER");
+        else
+            qputenv("BROWSER", browser.replace("OPENS", QFile::encodeName(script)));
+        SystemBrowserSignIn signIn;
+        QStringList reports;
+        const QUrl page(u"http://127.0.0.1:8787/connect/mac/10?state=s"_s);
+        QVERIFY(signIn.start(page, u"tarnwick"_s, [](Result<QUrl>) {}, [&](const Error &e) { reports.append(e.description); }));
+        if (failure.isEmpty()) {
+            QTRY_COMPARE(readAll(opened), page.toEncoded());
+            QTest::qWait(200);
+            QVERIFY(reports.isEmpty());
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 10000);
+            QVERIFY2(reports.first().contains(failure), qPrintable(reports.first()));
+            QVERIFY(signIn.isOpen());
+            // Once the attempt has ended, its browser's report is dropped.
+            signIn.cancel();
+            QVERIFY(signIn.start(page, u"tarnwick"_s, [](Result<QUrl>) {}, [&](const Error &e) { reports.append(e.description); }));
+            signIn.cancel();
+            QTest::qWait(300);
+            QCOMPARE(reports.size(), 1);
+        }
+        qunsetenv("BROWSER");
+        for (const auto &[name, value] : {std::pair("DISPLAY", display), std::pair("WAYLAND_DISPLAY", wayland)}) {
+            if (!value.isEmpty())
+                qputenv(name, value);
+        }
+    }
+    // A second start hands the running window its URL and its launcher's activation token.
+    void secondStartForwardsItsActivationToken()
+    {
+        QTemporaryDir folder;
+        SingleInstance running(folder.filePath(u"app.socket"_s));
+        QVERIFY(running.listen());
+        QSignalSpy received(&running, &SingleInstance::messageReceived);
+        qputenv("XDG_ACTIVATION_TOKEN", "wayland-token");
+        qputenv("DESKTOP_STARTUP_ID", "launcher-4711_TIME123456");
+        const InstanceMessage sent = InstanceMessage::fromEnvironment(u"tarnwick://auth/callback?state=s&code=c"_s);
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+        qunsetenv("DESKTOP_STARTUP_ID");
+        QCOMPARE(sent, (InstanceMessage{u"tarnwick://auth/callback?state=s&code=c"_s, "wayland-token", "launcher-4711_TIME123456"}));
+        auto forwarded = std::async(std::launch::async, [&] { return SingleInstance(folder.filePath(u"app.socket"_s)).forward(sent.encoded()); });
+        QVERIFY(received.wait());
+        QVERIFY(forwarded.get());
+        QCOMPARE(InstanceMessage::decoded(received.first().first().toString()), sent);
+        QCOMPARE(InstanceMessage::decoded(u"not json"_s), InstanceMessage{});
+    }
+    void startupTime_data()
+    {
+        QTest::addColumn<QByteArray>("startupId");
+        QTest::addColumn<std::optional<quint32>>("time");
+        QTest::newRow("launcher's id") << QByteArray("gnome-shell-1234-host-xdg-open-1_TIME98765") << std::optional<quint32>(98765);
+        QTest::newRow("no time") << QByteArray("kde-launch-17") << std::optional<quint32>();
+        QTest::newRow("empty time") << QByteArray("x_TIME") << std::optional<quint32>();
+        QTest::newRow("beyond 32 bits") << QByteArray("x_TIME4294967296") << std::optional<quint32>();
+    }
+    void startupTime()
+    {
+        QFETCH(QByteArray, startupId);
+        QFETCH(std::optional<quint32>, time);
+        QCOMPARE(WindowActivation::startupTime(startupId), time);
+    }
     void browserSignInTakesOnlyItsCallback()
     {
         QTemporaryDir folder;
@@ -116,9 +208,10 @@ private Q_SLOTS:
         SystemBrowserSignIn signIn;
         std::optional<Result<QUrl>> outcome;
         const auto record = [&](Result<QUrl> r) { outcome = r; };
+        const auto noReport = [](const Error &) { QFAIL("the page was opened"); };
         const QUrl page(u"http://127.0.0.1:8787/connect/mac/10?deviceName=A%20B&state=s"_s);
         const QUrl callback(u"tarnwick://auth/callback?state=s&code=c"_s);
-        QVERIFY(signIn.start(page, u"tarnwick"_s, record) && signIn.isOpen());
+        QVERIFY(signIn.start(page, u"tarnwick"_s, record, noReport) && signIn.isOpen());
         QTRY_COMPARE(readAll(opened), page.toEncoded());
         QVERIFY(!signIn.acceptCallback(QUrl(u"https://auth/callback"_s)));
         QVERIFY(!outcome);
@@ -128,7 +221,7 @@ private Q_SLOTS:
         // With no sign-in open a forwarded URL is not taken.
         QVERIFY(!signIn.acceptCallback(callback));
         outcome.reset();
-        QVERIFY(signIn.start(page, u"tarnwick"_s, record));
+        QVERIFY(signIn.start(page, u"tarnwick"_s, record, noReport));
         signIn.cancel();
         QVERIFY(outcome && !*outcome && SignInError::isCanceledLogin(outcome->error()));
         qunsetenv("BROWSER");

@@ -2,6 +2,7 @@
 #include "common/JsonObjectReader.h"
 #include "config/AppPaths.h"
 #include "config/FileConfigStore.h"
+#include "status/StatusStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <future>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -209,6 +212,49 @@ private Q_SLOTS:
         QVERIFY(store.remove());
         QVERIFY(store.remove());
         QCOMPARE(store.load().value(), std::nullopt);
+    }
+
+    // Reading never waits on what is planted at either path, and never takes in more than 1 MiB.
+    void readsOnlySmallRegularFiles_data()
+    {
+        QTest::addColumn<bool>("config");
+        QTest::addColumn<qint64>("size"); // -1: a FIFO
+        QTest::addColumn<QString>("refusal"); // the end of the error's text; empty: read, then decoded
+        for (const bool config : {true, false}) {
+            const char *file = config ? "config.json" : "status.json";
+            QTest::addRow("%s: FIFO", file) << config << qint64(-1) << u": not a regular file"_s;
+            QTest::addRow("%s: 5 MiB", file) << config << qint64(5 << 20) << u": larger than 1 MiB"_s;
+            QTest::addRow("%s: 1 MiB", file) << config << qint64(1 << 20) << QString();
+        }
+    }
+
+    void readsOnlySmallRegularFiles()
+    {
+        QFETCH(bool, config);
+        QFETCH(qint64, size);
+        QFETCH(QString, refusal);
+        const QString path = config ? AppPaths::config() : AppPaths::status();
+        QVERIFY(QDir().mkpath(AppPaths::applicationSupportDirectory()));
+        if (size < 0)
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            writePlainFile(path, QByteArray(size, ' '), QFile::Permissions(0x6600));
+
+        std::future<Error> loading = std::async(std::launch::async, [config, path] {
+            const std::optional<Error> failed =
+                config ? firstError(FileConfigStore(path).load()) : firstError(StatusStore(path).load());
+            return failed.value_or(Error{});
+        });
+        const bool promptly = loading.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        if (!promptly) // a writer lets the stuck read go
+            ::close(::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK));
+        const Error error = loading.get();
+
+        QVERIFY2(promptly, "the read waited for a writer");
+        if (refusal.isEmpty())
+            QCOMPARE(error.domain, u"JSONDecoding"_s);
+        else
+            QCOMPARE(error.description, path + refusal);
     }
 
     void ownerOnlyWhateverTheUmask_data()

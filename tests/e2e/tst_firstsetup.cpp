@@ -15,6 +15,7 @@
 #include "platform/AutostartEntry.h"
 #include "platform/HostName.h"
 #include "platform/SingleInstance.h"
+#include "platform/InstanceMessage.h"
 #include "platform/SystemBrowserSignIn.h"
 #include "platform/SystemLoginItemManager.h"
 #include "platform/SystemNetworkMonitor.h"
@@ -99,7 +100,7 @@ private Q_SLOTS:
         QVERIFY(m_instance.listen());
         m_model = std::make_unique<AppModel>(systemParts());
         connect(&m_instance, &SingleInstance::messageReceived, this,
-                [this](const QString &message) { m_signIn->acceptCallback(QUrl(message)); });
+                [this](const QString &line) { m_signIn->acceptCallback(QUrl(InstanceMessage::decoded(line).url)); });
         m_desktop = std::make_unique<DesktopActions>(m_service.baseUrl());
         m_window = std::make_unique<WindowLoader>(*m_model, *m_desktop,
                                                   QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/LogoMark.png"));

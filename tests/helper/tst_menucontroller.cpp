@@ -1,5 +1,7 @@
 #include "HelperFixture.h"
 #include "ScriptedServer.h"
+#include "SlowSecretService.h"
+#include "StallMeter.h"
 #include "StandInNotificationServer.h"
 
 #include "MenuController.h"
@@ -229,6 +231,21 @@ private Q_SLOTS:
         QTRY_COMPARE(notifications.closed().size(), 1);
         QCOMPARE(notifications.notices().size(), 1);
         QCOMPARE(texts(controller->items()).mid(0, fetched.size() + 1), QStringList(fetched) << QStringLiteral("---"));
+    }
+
+    // The credential is read off the main thread: a keyring that answers late never holds up the menu.
+    void slowKeyringNeverHoldsUpTheMenu()
+    {
+        const SlowSecretService keyring(std::chrono::seconds(3));
+        QVERIFY(keyring.isRegistered());
+        const auto controller = makeController();
+        QSignalSpy refreshed(controller.get(), &MenuController::activityRefreshed);
+        const StallMeter meter;
+        controller->menuWillOpen();
+        QVERIFY(refreshed.wait(30000));
+        QVERIFY(keyring.callsAnswered() > 0);
+        QVERIFY2(meter.longestStallMs() < 100, qPrintable(u"stood still %1 ms from %2 ms on"_s.arg(meter.longestStallMs()).arg(meter.longestStallBeganMs())));
+        QVERIFY(texts(controller->items()).contains(refreshFailed));
     }
 
     void onlyTheLatestOfTwoQuickOpensApplies()

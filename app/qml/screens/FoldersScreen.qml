@@ -24,6 +24,7 @@ ColumnLayout {
         objectName: "chooseFoldersButton"
         visible: screen.rows.length === 0
         text: "Choose Folders…"
+        enabled: !appModel.choosingFolders
         onClicked: appModel.chooseFolders()
     }
 
@@ -54,6 +55,7 @@ ColumnLayout {
                     objectName: "changeChosenFoldersButton"
                     compact: true
                     text: "Change…"
+                    enabled: !appModel.choosingFolders
                     onClicked: appModel.chooseFolders()
                 }
             }

@@ -84,6 +84,7 @@ ColumnLayout {
             objectName: "changeFoldersButton"
             compact: true
             text: "Change…"
+            enabled: !appModel.choosingFolders
             onClicked: appModel.changeFolders()
         }
     }
