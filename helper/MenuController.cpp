@@ -282,8 +282,11 @@ void MenuController::openTask(const QString &representedObject)
     if (taskId.isNull())
         return;
     const std::optional<QUrl> page = DashboardLinks::task(dashboardURL(), taskId);
-    if (page && !UrlLauncher::open(*page))
-        qCWarning(lcMenu) << "No browser could be started for the task's page";
+    if (page) {
+        UrlLauncher::open(*page, [](const Error &error) {
+            qCWarning(lcMenu).noquote() << "The task's page could not be opened:" << error.description;
+        });
+    }
 }
 
 QUrl MenuController::dashboardURL()
@@ -298,8 +301,9 @@ QUrl MenuController::dashboardURL()
 
 void MenuController::openDashboard()
 {
-    if (!UrlLauncher::open(dashboardURL()))
-        qCWarning(lcMenu) << "No browser could be started for the dashboard";
+    UrlLauncher::open(dashboardURL(), [](const Error &error) {
+        qCWarning(lcMenu).noquote() << "The dashboard could not be opened:" << error.description;
+    });
 }
 
 void MenuController::openMainApp(const QString &activationToken)

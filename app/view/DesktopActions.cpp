@@ -1,5 +1,6 @@
 #include "DesktopActions.h"
 
+#include "platform/DesktopLog.h"
 #include "platform/SystemLoginItemManager.h"
 #include "common/UrlLauncher.h"
 
@@ -14,7 +15,9 @@ DesktopActions::DesktopActions(QUrl dashboard, QObject *parent)
 
 void DesktopActions::openDashboard()
 {
-    UrlLauncher::open(m_dashboard);
+    UrlLauncher::open(m_dashboard, [](const Error &error) {
+        qCWarning(lcDesktop).noquote() << "The dashboard could not be opened:" << error.description;
+    });
 }
 
 void DesktopActions::openLoginItemsSettings()
