@@ -219,6 +219,8 @@ private Q_SLOTS:
             QTest::addRow("%s empty", qPrintable(file)) << file << u"empty"_s << u"corrupt"_s;
             QTest::addRow("%s unknown state", qPrintable(file)) << file << u"unknown state"_s << u"corrupt"_s;
             QTest::addRow("%s folder", qPrintable(file)) << file << u"folder"_s << u"unreadable"_s;
+            QTest::addRow("%s fifo", qPrintable(file)) << file << u"fifo"_s << u"unreadable"_s;
+            QTest::addRow("%s oversized", qPrintable(file)) << file << u"oversized"_s << u"unreadable"_s;
         }
     }
     void badFiles()
