@@ -28,6 +28,7 @@
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -353,6 +354,19 @@ private Q_SLOTS:
         QVERIFY(message.isEmpty() || model->errorMessage()->endsWith(message));
         // A corrupt file is reported, never rewritten.
         QVERIFY(configBytes.isEmpty() || configBytes == "FIFO" || (file.open(QIODevice::ReadOnly) && file.readAll() == configBytes));
+    }
+    // The status is read every few seconds; a file that stays unreadable is reported once, not each time.
+    void anUnreadableStatusIsReportedOnce()
+    {
+        QVERIFY(QDir().mkpath(AppPaths::applicationSupportDirectory()));
+        QFile status(AppPaths::status());
+        QVERIFY(status.open(QIODevice::WriteOnly) && status.write("{ not json") > 0);
+        status.close();
+        const QRegularExpression warning(u"^The helper's status could not be read: "_s);
+        QTest::ignoreMessage(QtWarningMsg, warning);
+        QTest::failOnWarning(warning);
+        auto model = makeModel();
+        QTest::qWait(1500); // five readings
     }
     void pairing()
     {
