@@ -286,6 +286,17 @@ private Q_SLOTS:
             QVERIFY2(line.startsWith(warning), qPrintable(line));
     }
 
+    // Every heartbeat fails to write the status here; the warning is given once for the whole run.
+    void anUnwritableStatusIsReportedOnce()
+    {
+        QVERIFY(QDir().mkpath(AppPaths::status())); // a folder where the file should go
+        const SupervisorWarnings warnings;
+        startSupervisor();
+        QTRY_VERIFY_WITH_TIMEOUT(countOf(State::connected) >= 3, patience);
+        QCOMPARE(warnings.all().filter(u"The status file could not be written: "_s).size(), 1);
+        QVERIFY(QDir().rmdir(AppPaths::status()));
+    }
+
     void relaunchesWhenTheConfigurationAppearsOrChanges()
     {
         QVERIFY(QFile::remove(AppPaths::config()));
