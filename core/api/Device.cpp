@@ -1,35 +1,17 @@
 #include "Device.h"
 
-#include "api/JsonFields.h"
+#include "common/JsonObjectReader.h"
 
 Result<Device> Device::fromJson(const QJsonValue &value, const QString &path)
 {
-    JsonFields fields(value, path);
-    Device device{
-        fields.uuid(QStringLiteral("id")),
-        fields.string(QStringLiteral("name")),
-        fields.string(QStringLiteral("platform")),
-        fields.string(QStringLiteral("architecture")),
-        fields.string(QStringLiteral("appVersion")),
-        fields.optionalString(QStringLiteral("lastSeenAt")),
-        fields.boolean(QStringLiteral("online")),
-    };
-    if (fields.failed())
-        return failure(fields.error());
-    return device;
-}
-
-QJsonObject Device::toJson() const
-{
-    QJsonObject object{
-        {QStringLiteral("id"), id.toString(QUuid::WithoutBraces).toUpper()},
-        {QStringLiteral("name"), name},
-        {QStringLiteral("platform"), platform},
-        {QStringLiteral("architecture"), architecture},
-        {QStringLiteral("appVersion"), appVersion},
-        {QStringLiteral("online"), online},
-    };
-    if (lastSeenAt)
-        object.insert(QStringLiteral("lastSeenAt"), *lastSeenAt);
-    return object;
+    JsonObjectReader reader(value, path);
+    return reader.result(Device{
+        reader.uuid(QStringLiteral("id")),
+        reader.string(QStringLiteral("name")),
+        reader.string(QStringLiteral("platform")),
+        reader.string(QStringLiteral("architecture")),
+        reader.string(QStringLiteral("appVersion")),
+        reader.optionalString(QStringLiteral("lastSeenAt")),
+        reader.boolean(QStringLiteral("online")),
+    });
 }

@@ -2,7 +2,7 @@
 
 #include "common/Error.h"
 
-#include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 #include <QUuid>
 
@@ -21,7 +21,6 @@ struct Device
 
     // `path` names the value inside the answer for the error text ("device", "exchange.device"…).
     static Result<Device> fromJson(const QJsonValue &value, const QString &path = QString());
-    QJsonObject toJson() const;
 
     friend bool operator==(const Device &, const Device &) = default;
 };

@@ -2,7 +2,7 @@
 
 #include "api/APIError.h"
 #include "api/ApiLog.h"
-#include "api/JsonFields.h"
+#include "common/JsonObjectReader.h"
 
 #include <QCoreApplication>
 #include <QCoroNetworkReply>
@@ -38,11 +38,8 @@ struct DeviceResponse
 
     static Result<DeviceResponse> fromJson(const QJsonValue &value, const QString &path)
     {
-        JsonFields fields(value, path);
-        DeviceResponse response{fields.record<Device>(QStringLiteral("device"))};
-        if (fields.failed())
-            return failure(fields.error());
-        return response;
+        JsonObjectReader reader(value, path);
+        return reader.result(DeviceResponse{reader.record<Device>(QStringLiteral("device"))});
     }
 };
 
@@ -209,7 +206,7 @@ QCoro::Task<Result<T>> send(QPointer<QNetworkAccessManager> session, QNetworkReq
         co_return failure(answer.error());
     if (!isSuccess(*answer))
         co_return failure(APIError::refused(answer->status.value_or(0), refusalMessage(answer->body)));
-    co_return JsonFields::decode<T>(answer->body);
+    co_return JsonObjectReader::decode<T>(answer->body);
 }
 
 QCoro::Task<Result<Device>> fetchDevice(QPointer<QNetworkAccessManager> session, QNetworkRequest request)

@@ -9,7 +9,6 @@ struct DeviceExchange
     Device device;
 
     static Result<DeviceExchange> fromJson(const QJsonValue &value, const QString &path = QString());
-    QJsonObject toJson() const;
 
     friend bool operator==(const DeviceExchange &, const DeviceExchange &) = default;
 };

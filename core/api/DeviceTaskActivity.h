@@ -15,7 +15,6 @@ struct DeviceTaskActivity
     QList<RecentDeviceTask> recent;
 
     static Result<DeviceTaskActivity> fromJson(const QJsonValue &value, const QString &path = QString());
-    QJsonObject toJson() const;
 
     friend bool operator==(const DeviceTaskActivity &, const DeviceTaskActivity &) = default;
 };

@@ -1,27 +1,14 @@
 #include "RunningDeviceTask.h"
 
-#include "api/JsonFields.h"
+#include "common/JsonObjectReader.h"
 
 Result<RunningDeviceTask> RunningDeviceTask::fromJson(const QJsonValue &value, const QString &path)
 {
-    JsonFields fields(value, path);
-    RunningDeviceTask task{
-        fields.uuid(QStringLiteral("taskId")),
-        fields.string(QStringLiteral("label")),
-        fields.string(QStringLiteral("provider")),
-        fields.string(QStringLiteral("startedAt")),
-    };
-    if (fields.failed())
-        return failure(fields.error());
-    return task;
-}
-
-QJsonObject RunningDeviceTask::toJson() const
-{
-    return QJsonObject{
-        {QStringLiteral("taskId"), taskId.toString(QUuid::WithoutBraces).toUpper()},
-        {QStringLiteral("label"), label},
-        {QStringLiteral("provider"), provider},
-        {QStringLiteral("startedAt"), startedAt},
-    };
+    JsonObjectReader reader(value, path);
+    return reader.result(RunningDeviceTask{
+        reader.uuid(QStringLiteral("taskId")),
+        reader.string(QStringLiteral("label")),
+        reader.string(QStringLiteral("provider")),
+        reader.string(QStringLiteral("startedAt")),
+    });
 }

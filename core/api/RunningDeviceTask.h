@@ -2,7 +2,7 @@
 
 #include "common/Error.h"
 
-#include <QJsonObject>
+#include <QJsonValue>
 #include <QString>
 #include <QUuid>
 
@@ -15,7 +15,6 @@ struct RunningDeviceTask
     QString startedAt;
 
     static Result<RunningDeviceTask> fromJson(const QJsonValue &value, const QString &path = QString());
-    QJsonObject toJson() const;
 
     friend bool operator==(const RunningDeviceTask &, const RunningDeviceTask &) = default;
 };

@@ -1,6 +1,5 @@
 #include "JsonObjectReader.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 
@@ -30,9 +29,14 @@ bool isCanonicalUuid(const QString &text)
     return true;
 }
 
+QString describedPath(const QString &path)
+{
+    return path.isEmpty() ? QStringLiteral("the top level") : u'"' + path + u'"';
+}
+
 } // namespace
 
-Result<JsonObjectReader> JsonObjectReader::parse(const QByteArray &bytes)
+Result<QJsonObject> JsonObjectReader::parse(const QByteArray &bytes)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
@@ -42,85 +46,90 @@ Result<JsonObjectReader> JsonObjectReader::parse(const QByteArray &bytes)
                                                         .arg(parseError.offset)));
     if (!document.isObject())
         return failure(decodingError(typeMismatch, QStringLiteral("Expected a JSON object at the top level.")));
-    return JsonObjectReader(document.object());
+    return document.object();
 }
 
-JsonObjectReader::JsonObjectReader(QJsonObject object, QString path)
-    : m_object(std::move(object))
+JsonObjectReader::JsonObjectReader(const QJsonValue &value, QString path)
+    : m_object(value.toObject())
     , m_path(std::move(path))
 {
+    if (value.isUndefined() || value.isNull())
+        fail(valueNotFound, QStringLiteral("No value for %1.").arg(describedPath(m_path)));
+    else if (!value.isObject())
+        fail(typeMismatch, QStringLiteral("Expected an object for %1.").arg(describedPath(m_path)));
 }
 
-Result<QString> JsonObjectReader::string(const QString &key) const
+QString JsonObjectReader::string(const QString &key)
 {
-    const auto value = required(key);
-    if (!value)
-        return failure(value.error());
-    if (!value->isString())
-        return failure(mismatch(key, QStringLiteral("a string")));
-    return value->toString();
+    const QJsonValue value = required(key);
+    if (!failed() && !value.isString())
+        mismatch(pathOf(key), QStringLiteral("a string"));
+    return failed() ? QString() : value.toString();
 }
 
-Result<std::optional<QString>> JsonObjectReader::optionalString(const QString &key) const
+std::optional<QString> JsonObjectReader::optionalString(const QString &key)
 {
     const QJsonValue value = m_object.value(key);
-    if (value.isUndefined() || value.isNull())
-        return std::optional<QString>();
-    if (!value.isString())
-        return failure(mismatch(key, QStringLiteral("a string")));
-    return std::optional<QString>(value.toString());
-}
-
-Result<QStringList> JsonObjectReader::stringArray(const QString &key) const
-{
-    const auto value = required(key);
-    if (!value)
-        return failure(value.error());
-    if (!value->isArray())
-        return failure(mismatch(key, QStringLiteral("an array of strings")));
-    QStringList strings;
-    const QJsonArray array = value->toArray();
-    for (qsizetype i = 0; i < array.size(); ++i) {
-        if (!array.at(i).isString())
-            return failure(mismatch(QStringLiteral("%1[%2]").arg(key).arg(i), QStringLiteral("a string")));
-        strings.append(array.at(i).toString());
+    if (failed() || value.isUndefined() || value.isNull())
+        return std::nullopt;
+    if (!value.isString()) {
+        mismatch(pathOf(key), QStringLiteral("a string"));
+        return std::nullopt;
     }
-    return strings;
+    return value.toString();
 }
 
-Result<JsonObjectReader> JsonObjectReader::object(const QString &key) const
+bool JsonObjectReader::boolean(const QString &key)
 {
-    const auto value = required(key);
-    if (!value)
-        return failure(value.error());
-    if (!value->isObject())
-        return failure(mismatch(key, QStringLiteral("an object")));
-    return JsonObjectReader(value->toObject(), pathOf(key));
+    const QJsonValue value = required(key);
+    if (!failed() && !value.isBool())
+        mismatch(pathOf(key), QStringLiteral("a boolean"));
+    return !failed() && value.toBool();
 }
 
-Result<QUuid> JsonObjectReader::uuid(const QString &key) const
+QStringList JsonObjectReader::stringArray(const QString &key)
 {
-    const auto text = string(key);
-    if (!text)
-        return failure(text.error());
-    if (!isCanonicalUuid(*text))
-        return failure(corrupted(key, QStringLiteral("is not a UUID")));
-    return QUuid::fromString(*text);
+    const QJsonArray array = requiredArray(key, QStringLiteral("an array of strings"));
+    QStringList strings;
+    for (qsizetype index = 0; index < array.size() && !failed(); ++index) {
+        if (!array.at(index).isString())
+            mismatch(elementPath(key, index), QStringLiteral("a string"));
+        strings.append(array.at(index).toString());
+    }
+    return failed() ? QStringList() : strings;
 }
 
-Error JsonObjectReader::corrupted(const QString &key, const QString &problem) const
+QUuid JsonObjectReader::uuid(const QString &key)
 {
-    return decodingError(dataCorrupted, QStringLiteral("The value of \"%1\" %2.").arg(pathOf(key), problem));
+    const QString text = string(key);
+    if (!failed() && !isCanonicalUuid(text))
+        reject(key, QStringLiteral("is not a UUID"));
+    return failed() ? QUuid() : QUuid::fromString(text);
 }
 
-Result<QJsonValue> JsonObjectReader::required(const QString &key) const
+void JsonObjectReader::reject(const QString &key, const QString &problem)
 {
+    fail(dataCorrupted, QStringLiteral("The value of \"%1\" %2.").arg(pathOf(key), problem));
+}
+
+QJsonValue JsonObjectReader::required(const QString &key)
+{
+    if (failed())
+        return {};
     const QJsonValue value = m_object.value(key);
     if (value.isUndefined())
-        return failure(decodingError(keyNotFound, QStringLiteral("No value for the key \"%1\".").arg(pathOf(key))));
-    if (value.isNull())
-        return failure(decodingError(valueNotFound, QStringLiteral("The key \"%1\" is null.").arg(pathOf(key))));
+        fail(keyNotFound, QStringLiteral("No value for the key \"%1\".").arg(pathOf(key)));
+    else if (value.isNull())
+        fail(valueNotFound, QStringLiteral("The key \"%1\" is null.").arg(pathOf(key)));
     return value;
+}
+
+QJsonArray JsonObjectReader::requiredArray(const QString &key, const QString &expected)
+{
+    const QJsonValue value = required(key);
+    if (!failed() && !value.isArray())
+        mismatch(pathOf(key), expected);
+    return failed() ? QJsonArray() : value.toArray();
 }
 
 QString JsonObjectReader::pathOf(const QString &key) const
@@ -128,7 +137,18 @@ QString JsonObjectReader::pathOf(const QString &key) const
     return m_path.isEmpty() ? key : m_path + u'.' + key;
 }
 
-Error JsonObjectReader::mismatch(const QString &key, const QString &expected) const
+QString JsonObjectReader::elementPath(const QString &key, qsizetype index) const
 {
-    return decodingError(typeMismatch, QStringLiteral("Expected %1 for \"%2\".").arg(expected, pathOf(key)));
+    return pathOf(key) + u'[' + QString::number(index) + u']';
+}
+
+void JsonObjectReader::fail(Code code, const QString &description)
+{
+    if (!failed())
+        m_error = decodingError(code, description);
+}
+
+void JsonObjectReader::mismatch(const QString &path, const QString &expected)
+{
+    fail(typeMismatch, QStringLiteral("Expected %1 for \"%2\".").arg(expected, path));
 }

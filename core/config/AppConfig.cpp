@@ -37,19 +37,16 @@ QByteArray AppConfig::encoded() const
 
 Result<AppConfig> AppConfig::decode(const QByteArray &bytes)
 {
-    const auto reader = JsonObjectReader::parse(bytes);
-    if (!reader)
-        return failure(reader.error());
-    const auto apiUrl = reader->string(Key::apiUrl);
-    const auto deviceId = reader->uuid(Key::deviceId);
-    const auto appVersion = reader->string(Key::appVersion);
-    const auto allowedRoots = reader->stringArray(Key::allowedRoots);
-    const auto defaultDirectory = reader->string(Key::defaultDirectory);
-    const auto providerPaths = reader->object(Key::providerPaths);
-    if (auto error = firstError(apiUrl, deviceId, appVersion, allowedRoots, defaultDirectory, providerPaths))
-        return failure(*error);
-    const auto paths = ProviderPaths::fromJson(providerPaths->json(), Key::providerPaths);
-    if (!paths)
-        return failure(paths.error());
-    return AppConfig{*apiUrl, *deviceId, *appVersion, *allowedRoots, *defaultDirectory, *paths};
+    const auto object = JsonObjectReader::parse(bytes);
+    if (!object)
+        return failure(object.error());
+    JsonObjectReader reader(*object);
+    return reader.result(AppConfig{
+        reader.string(Key::apiUrl),
+        reader.uuid(Key::deviceId),
+        reader.string(Key::appVersion),
+        reader.stringArray(Key::allowedRoots),
+        reader.string(Key::defaultDirectory),
+        reader.record<ProviderPaths>(Key::providerPaths),
+    });
 }

@@ -24,12 +24,8 @@ QJsonObject ProviderPaths::toJson() const
     return object;
 }
 
-Result<ProviderPaths> ProviderPaths::fromJson(const QJsonObject &object, const QString &path)
+Result<ProviderPaths> ProviderPaths::fromJson(const QJsonValue &value, const QString &path)
 {
-    const JsonObjectReader reader(object, path);
-    const auto codexPath = reader.optionalString(codexKey);
-    const auto claudeCodePath = reader.optionalString(claudeCodeKey);
-    if (auto error = firstError(codexPath, claudeCodePath))
-        return failure(*error);
-    return ProviderPaths{*codexPath, *claudeCodePath};
+    JsonObjectReader reader(value, path);
+    return reader.result(ProviderPaths{reader.optionalString(codexKey), reader.optionalString(claudeCodeKey)});
 }

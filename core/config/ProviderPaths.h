@@ -20,7 +20,7 @@ struct ProviderPaths
     QJsonObject toJson() const;
     // A missing member or null gives an absent path; any other non-string value fails the whole read.
     // `path` names the object in error texts (e.g. "providerPaths").
-    static Result<ProviderPaths> fromJson(const QJsonObject &object, const QString &path = {});
+    static Result<ProviderPaths> fromJson(const QJsonValue &value, const QString &path = {});
 
     friend bool operator==(const ProviderPaths &, const ProviderPaths &) = default;
 };

@@ -40,29 +40,24 @@ std::optional<QDateTime> dateFromIsoText(const QString &text)
     return date.toUTC();
 }
 
-Result<std::optional<QDateTime>> readHeartbeat(const JsonObjectReader &reader)
+State readState(JsonObjectReader &reader)
+{
+    const QString text = reader.string(Key::state);
+    const auto state = HelperStatus::stateFromRawValue(text);
+    if (!state)
+        reader.reject(Key::state, QStringLiteral("is not a known state"));
+    return state.value_or(State::stopped);
+}
+
+std::optional<QDateTime> readHeartbeat(JsonObjectReader &reader)
 {
     const auto text = reader.optionalString(Key::lastHeartbeat);
     if (!text)
-        return failure(text.error());
-    if (!*text)
         return std::nullopt;
-    const auto date = dateFromIsoText(**text);
+    const auto date = dateFromIsoText(*text);
     if (!date)
-        return failure(reader.corrupted(Key::lastHeartbeat,
-                                        QStringLiteral("is not an ISO 8601 date in UTC with whole seconds")));
+        reader.reject(Key::lastHeartbeat, QStringLiteral("is not an ISO 8601 date in UTC with whole seconds"));
     return date;
-}
-
-Result<State> readState(const JsonObjectReader &reader)
-{
-    const auto text = reader.string(Key::state);
-    if (!text)
-        return failure(text.error());
-    const auto state = HelperStatus::stateFromRawValue(*text);
-    if (!state)
-        return failure(reader.corrupted(Key::state, QStringLiteral("is not a known state")));
-    return *state;
 }
 
 } // namespace
@@ -113,15 +108,13 @@ QByteArray HelperStatus::encoded() const
 
 Result<HelperStatus> HelperStatus::decode(const QByteArray &bytes)
 {
-    const auto reader = JsonObjectReader::parse(bytes);
-    if (!reader)
-        return failure(reader.error());
-    const auto state = readState(*reader);
-    const auto lastHeartbeat = readHeartbeat(*reader);
-    const auto error = reader->optionalString(Key::error);
-    if (auto failed = firstError(state, lastHeartbeat, error))
-        return failure(*failed);
-    HelperStatus status(*state, *lastHeartbeat);
-    status.m_error = *error; // taken as written, not redacted again
-    return status;
+    const auto object = JsonObjectReader::parse(bytes);
+    if (!object)
+        return failure(object.error());
+    JsonObjectReader reader(*object);
+    const State state = readState(reader);
+    const std::optional<QDateTime> lastHeartbeat = readHeartbeat(reader);
+    HelperStatus status(state, lastHeartbeat);
+    status.m_error = reader.optionalString(Key::error); // taken as written, not redacted again
+    return reader.result(std::move(status));
 }
