@@ -168,25 +168,32 @@ void AppModel::restoreFromConfig(const AppConfig &config)
 
 QCoro::Task<> AppModel::resumeFinishedSetup(QPointer<AppModel> self, QString credential)
 {
-    co_await validateConnection(self, credential);
+    const bool applied = co_await validateConnection(self, credential);
     // A rejected credential has just unregistered the helper and reset setup; registering it again would
     // start a helper that cannot authenticate.
-    if (self && self->m_machine.step != OnboardingStep::connect)
+    if (applied && self->m_machine.step != OnboardingStep::connect)
         self->ensureHelperLifecycle();
 }
 
 QCoro::Task<> AppModel::resumePairedSetup(QPointer<AppModel> self, QString credential)
 {
-    co_await validateConnection(self, credential);
-    if (self && self->m_machine.step == OnboardingStep::providers)
+    const bool applied = co_await validateConnection(self, credential);
+    if (applied && self->m_machine.step == OnboardingStep::providers)
         self->checkProviders();
 }
 
-QCoro::Task<> AppModel::validateConnection(QPointer<AppModel> self, QString credential)
+QCoro::Task<bool> AppModel::validateConnection(QPointer<AppModel> self, QString credential)
 {
+    const quint64 round = self->m_setupRound;
     const Result<Device> device = co_await self->m_parts.api->currentDevice(credential);
     if (!self)
-        co_return;
+        co_return false;
+    // The answer can take a minute; a log-out or a new sign-in meanwhile has moved setup on, and the
+    // answer no longer speaks for it.
+    if (self->m_setupRound != round) {
+        Q_EMIT self->operationFinished();
+        co_return false;
+    }
     // A device other than the one this computer knows counts as a failure, though not as a rejection.
     if (!device && APIError::isUnauthorized(device.error())) {
         qCWarning(lcSetup) << "The service no longer accepts this computer's credential; signing in again";
@@ -199,6 +206,7 @@ QCoro::Task<> AppModel::validateConnection(QPointer<AppModel> self, QString cred
         self->needsAttention(confirmationFailed);
     }
     Q_EMIT self->operationFinished();
+    co_return true;
 }
 
 // Status reading --------------------------------------------------------------------------------------
@@ -241,6 +249,7 @@ bool AppModel::healthy() const
 
 void AppModel::connectDevice(std::optional<QUuid> existingDeviceId)
 {
+    ++m_setupRound;
     setErrorMessage(std::nullopt);
     const Result<PairingRequest> request = PairingSecurity::makeRequest();
     if (!request) {
@@ -609,6 +618,7 @@ QCoro::Task<> AppModel::signInAgainWithStoredDevice(QPointer<AppModel> self)
 void AppModel::logOut()
 {
     userActed();
+    ++m_setupRound;
     setBusy(true);
     logOutTask(this);
 }

@@ -191,7 +191,8 @@ private:
 
     static QCoro::Task<> resumeFinishedSetup(QPointer<AppModel> self, QString credential);
     static QCoro::Task<> resumePairedSetup(QPointer<AppModel> self, QString credential);
-    static QCoro::Task<> validateConnection(QPointer<AppModel> self, QString credential);
+    // Answers whether the service's answer still applied (the model lives and setup has not moved on).
+    static QCoro::Task<bool> validateConnection(QPointer<AppModel> self, QString credential);
     static QCoro::Task<> completeSignIn(QPointer<AppModel> self, PairingRequest request, Result<QUrl> outcome);
     static QCoro::Task<> runProviderCheck(QPointer<AppModel> self);
     static QCoro::Task<> chooseFoldersTask(QPointer<AppModel> self);
@@ -231,6 +232,8 @@ private:
     QString m_appVersion;
     QString m_appBuild;
     std::optional<QUuid> m_deviceId;
+    // Counts new sign-ins and log-outs: a start-up confirmation begun in an earlier round is stale.
+    quint64 m_setupRound = 0;
     QTimer m_statusTimer;
     QTimer m_recoveryTimer;
     // One keyring operation at a time, in the order asked, off the main thread. Declared last so that it

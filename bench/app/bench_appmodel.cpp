@@ -1,6 +1,6 @@
 // How much the setup window's model costs while it sits on the ready screen: one status reading (the
 // 3-second tick) and the repaint of a symbol. Prints figures; run by hand.
-#include "BenchAppParts.h"
+#include "AppStandIns.h"
 #include "model/AppModel.h"
 #include "view/SymbolItem.h"
 
@@ -33,7 +33,8 @@ int main(int argc, char *argv[])
     QGuiApplication application(argc, argv);
 
     (void)StatusStore(AppPaths::status()).save(HelperStatus(HelperStatus::State::connected, QDateTime::currentDateTimeUtc()));
-    AppModel model(benchAppParts());
+    AppStandIns standIns;
+    AppModel model(standIns.parts(QUrl(QStringLiteral("http://127.0.0.1:9/"))));
 
     constexpr int rounds = 5000;
     QElapsedTimer timer;

@@ -3,7 +3,7 @@
 // Prints the milliseconds from the start of main() to the window's first swapped frame, then quits
 // (or, with "stay", keeps the window open until killed, for its memory to be read). bench/run.sh runs
 // both many times as whole processes (loading included) and compares them.
-#include "BenchAppParts.h"
+#include "AppStandIns.h"
 #include "view/DesktopActions.h"
 #include "view/WindowLoader.h"
 
@@ -53,7 +53,8 @@ int main(int argc, char *argv[])
                                                                : qobject_cast<QQuickWindow *>(engine.rootObjects().first()),
                                 sinceMain, stay);
     }
-    AppModel model(benchAppParts());
+    AppStandIns standIns;
+    AppModel model(standIns.parts(QUrl(QStringLiteral("http://127.0.0.1:9/"))));
     DesktopActions desktop(QUrl(QStringLiteral("http://127.0.0.1:9/")));
     WindowLoader loader(model, desktop, QString());
     return reportFirstFrame(loader.window(), sinceMain, stay);

@@ -69,6 +69,19 @@ void ScriptedServer::hang(const QString &path)
     m_scripts.insert(path, [](QTcpSocket *) {});
 }
 
+void ScriptedServer::holdNext(const QString &path)
+{
+    m_holdNext.insert(path);
+}
+
+void ScriptedServer::releaseHeld()
+{
+    for (const auto &[path, socket] : std::exchange(m_held, {})) {
+        if (const auto script = m_scripts.constFind(path); socket && script != m_scripts.constEnd())
+            (*script)(socket);
+    }
+}
+
 void ScriptedServer::stream(const QString &path, qint64 size, bool announceLength)
 {
     m_scripts.insert(path, [=](QTcpSocket *socket) {
@@ -88,6 +101,10 @@ bool ScriptedServer::handleRequest(const QHttpServerRequest &request, QTcpSocket
     const QString path = request.url().path();
     const QByteArray method = QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(request.method()));
     m_requests.append(Request{method.toUpper(), path, request.headers(), request.body()});
+    if (m_holdNext.remove(path)) {
+        m_held.append({path, socket});
+        return true;
+    }
     const auto script = m_scripts.constFind(path);
     if (script == m_scripts.constEnd())
         return false;

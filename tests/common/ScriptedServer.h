@@ -2,6 +2,8 @@
 
 #include <QAbstractHttpServer>
 #include <QHash>
+#include <QPointer>
+#include <QSet>
 #include <QUrl>
 
 #include <functional>
@@ -38,6 +40,9 @@ public:
                 const QByteArray &contentType = QByteArrayLiteral("application/json"));
     void redirect(const QString &path, const QUrl &target);
     void hang(const QString &path);
+    // The next request to `path` waits until releaseHeld(), then gets the path's script as it is then.
+    void holdNext(const QString &path);
+    void releaseHeld();
     // A body of `size` bytes, announced by Content-Length or, without it, ended by closing the connection.
     void stream(const QString &path, qint64 size, bool announceLength);
 
@@ -52,4 +57,6 @@ private:
     bool m_tls = false;
     QHash<QString, std::function<void(QTcpSocket *)>> m_scripts;
     QList<Request> m_requests;
+    QSet<QString> m_holdNext;
+    QList<std::pair<QString, QPointer<QTcpSocket>>> m_held;
 };

@@ -61,6 +61,23 @@ private Q_SLOTS:
         QVERIFY(m_store.remove());
     }
 
+    // Stores of different access groups (or none) each see and replace only their own item.
+    void accessGroupsAreKeptApart()
+    {
+        const SystemCredentialStore groupA(u"team.a"_s);
+        const SystemCredentialStore groupAB(u"team.ab"_s);
+        QVERIFY(groupA.save(firstToken));
+        QCOMPARE(m_store.read(), nothingStored);
+        QCOMPARE(groupAB.read(), nothingStored);
+        QVERIFY(m_store.save(secondToken));
+        QVERIFY(groupAB.save(secondToken));
+        QCOMPARE(groupA.read(), ReadResult(firstToken));
+        QVERIFY(m_store.remove());
+        QVERIFY(groupAB.remove());
+        QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>{firstToken.toUtf8()});
+        QCOMPARE(groupA.read(), ReadResult(firstToken));
+    }
+
     // Reported, and the item left as it is.
     void valueThatIsNotUtf8IsInvalid()
     {

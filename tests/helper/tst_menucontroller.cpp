@@ -4,7 +4,9 @@
 #include "StallMeter.h"
 #include "StandInNotificationServer.h"
 
+#include "HelperAppDelegate.h"
 #include "MenuController.h"
+#include "common/ProductionBaseURL.h"
 #include "config/AppPaths.h"
 #include "status/StatusStore.h"
 
@@ -17,6 +19,7 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 using State = HelperStatus::State;
 
 namespace {
@@ -58,6 +61,11 @@ std::unique_ptr<MenuController> makeController()
 {
     // A logo that does not load, so the icon names the state's symbol.
     return std::make_unique<MenuController>(nullptr, MenuControllerOptions{0.5, QStringLiteral("/nonexistent.png")});
+}
+
+std::optional<HelperStatus> savedStatus()
+{
+    return StatusStore(AppPaths::status()).load().value_or(std::nullopt);
 }
 
 // Opens the menu and waits for its fetch to end.
@@ -246,6 +254,47 @@ private Q_SLOTS:
         QVERIFY(keyring.callsAnswered() > 0);
         QVERIFY2(meter.longestStallMs() < 100, qPrintable(u"stood still %1 ms from %2 ms on"_s.arg(meter.longestStallMs()).arg(meter.longestStallBeganMs())));
         QVERIFY(texts(controller->items()).contains(refreshFailed));
+    }
+
+    // Without a configuration there is no service address of this setup: the dashboard is the production
+    // one, and the activity cannot be asked for.
+    void withoutAConfiguration()
+    {
+        QVERIFY(QFile::remove(AppPaths::config()));
+        const auto controller = makeController();
+        QSignalSpy refreshed(controller.get(), &MenuController::activityRefreshed);
+        controller->menuWillOpen();
+        QVERIFY(refreshed.count() == 1 || refreshed.wait(10000));
+        QVERIFY(texts(controller->items()).contains(refreshFailed));
+        const QList<QAction *> actions = controller->menu()->actions();
+        const auto viewAll = std::find_if(actions.begin(), actions.end(),
+                                          [](QAction *action) { return action->text() == u"View All Tasks"_s; });
+        QVERIFY(viewAll != actions.end());
+        (*viewAll)->trigger();
+        QTRY_COMPARE(openedUrl(), productionBaseURL().toString());
+    }
+
+    // Quit chosen twice stops the runner once; a termination request meanwhile waits for that stop.
+    void quitStopsTheRunnerOnce()
+    {
+        HelperAppDelegate delegate(RunnerSupervisorTiming{50ms, 300ms, 150ms, 300ms},
+                                   MenuControllerOptions{0.5, QStringLiteral("/nonexistent.png")});
+        QSignalSpy confirmed(&delegate, &HelperAppDelegate::terminationConfirmed);
+        QCOMPARE(delegate.applicationShouldTerminate(), HelperAppDelegate::TerminateReply::now);
+        delegate.applicationDidFinishLaunching();
+        QTRY_VERIFY_WITH_TIMEOUT(savedStatus() && savedStatus()->state() == State::connected, 20000);
+        const qint64 runner = runnerLaunches().first();
+
+        delegate.quit();
+        delegate.quit();
+        QCOMPARE(delegate.applicationShouldTerminate(), HelperAppDelegate::TerminateReply::later);
+        QVERIFY(confirmed.wait(20000));
+        QVERIFY(hasEnded(runner));
+        QCOMPARE(savedStatus()->state(), State::stopped);
+        QCOMPARE(delegate.applicationShouldTerminate(), HelperAppDelegate::TerminateReply::now);
+        QTest::qWait(400);
+        QCOMPARE(confirmed.count(), 1);
+        QCOMPARE(runnerLaunches().size(), 1);
     }
 
     void onlyTheLatestOfTwoQuickOpensApplies()

@@ -297,6 +297,25 @@ private Q_SLOTS:
         QVERIFY(QDir().rmdir(AppPaths::status()));
     }
 
+    // A supervisor does nothing until started; a stop while a launch is pending keeps it from coming.
+    void launchesOnlyBetweenStartAndStop()
+    {
+        m_statuses.clear();
+        m_supervisor = std::make_unique<RunnerSupervisor>([this](const HelperStatus &status) { m_statuses.append(status); },
+                                                          timing);
+        QTest::qWait(int(timing.relaunchDelay.count() * 3));
+        QVERIFY(runnerLaunches().isEmpty() && m_statuses.isEmpty() && !savedStatus());
+
+        QVERIFY(QFile::remove(AppPaths::config()));
+        m_supervisor->start();
+        QTRY_VERIFY_WITH_TIMEOUT(countOf(State::needsAttention, setupIncomplete) == 1, patience);
+        stopAndWait();
+        QVERIFY(HelperFixture::writeConfig());
+        QTest::qWait(int(timing.relaunchDelay.count() * 3));
+        QVERIFY(runnerLaunches().isEmpty());
+        QCOMPARE(m_statuses.last().state(), State::stopped);
+    }
+
     void relaunchesWhenTheConfigurationAppearsOrChanges()
     {
         QVERIFY(QFile::remove(AppPaths::config()));
@@ -307,11 +326,21 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_statuses.last().state() == State::connected, patience);
         const qint64 first = runnerLaunches().first();
 
-        // The old runner is gone before the new one starts.
+        // The old runner is gone before the new one starts, a relaunch delay after its end.
+        const qsizetype before = m_statuses.size();
         touchConfig();
         QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 2, patience);
         QVERIFY(hasEnded(first));
         QTRY_VERIFY_WITH_TIMEOUT(m_statuses.last().state() == State::connected, patience);
+        // Asked to end, ended, launched again, running: ticks from before the change left out.
+        QList<HelperStatus> changed = m_statuses.mid(before);
+        while (!changed.isEmpty() && changed.first().state() == State::connected)
+            changed.removeFirst();
+        QList<State> states;
+        for (const HelperStatus &status : std::as_const(changed))
+            states.append(status.state());
+        QCOMPARE(states.mid(0, 4), (QList<State>{State::starting, State::starting, State::starting, State::connected}));
+        QVERIFY(changed[1].lastHeartbeat()->msecsTo(*changed[2].lastHeartbeat()) >= timing.relaunchDelay.count() - 2);
     }
 
     // Asked again at every tick after a configuration change, killed only when stopping.

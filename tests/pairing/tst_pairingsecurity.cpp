@@ -68,6 +68,28 @@ private Q_SLOTS:
         QVERIFY(!sent.toString().contains(fixedRequest.verifier));
     }
 
+    void connectionURLItemsInOrder_data()
+    {
+        QTest::addColumn<std::optional<QUuid>>("existingDeviceId");
+        QTest::newRow("re-connecting") << std::optional(QUuid(u"0f8fad5b-d9cb-469f-a165-70867728950e"_s));
+        QTest::newRow("first pairing") << std::optional<QUuid>();
+    }
+    void connectionURLItemsInOrder()
+    {
+        QFETCH(std::optional<QUuid>, existingDeviceId);
+        const auto url = PairingSecurity::connectionURL(QUrl(u"https://service.example/base"_s), fixedRequest,
+                                                        u"Studio Mac"_s, u"0.3.0"_s, u"10"_s, existingDeviceId);
+        QVERIFY(url);
+        QCOMPARE(url->path(), u"/base/connect/mac/10"_s);
+        QList<std::pair<QString, QString>> expected{
+            {u"deviceName"_s, u"Studio Mac"_s}, {u"platform"_s, u"macos"_s}, {u"architecture"_s, u"arm64"_s},
+            {u"appVersion"_s, u"0.3.0"_s}, {u"codeChallenge"_s, fixedRequest.challenge},
+            {u"state"_s, fixedRequest.state}, {u"clientBuild"_s, u"10"_s}};
+        if (existingDeviceId)
+            expected.append({u"existingDeviceId"_s, u"0F8FAD5B-D9CB-469F-A165-70867728950E"_s});
+        QCOMPARE(QUrlQuery(*url).queryItems(QUrl::FullyDecoded), expected);
+    }
+
     void validateCallback_data()
     {
         QTest::addColumn<QString>("url");

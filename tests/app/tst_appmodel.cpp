@@ -1,0 +1,641 @@
+// The setup application's model over in-process stand-ins, the service scripted on loopback.
+
+#include "AppStandIns.h"
+#include "ScriptedServer.h"
+
+#include "config/AppPaths.h"
+#include "status/StatusStore.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrlQuery>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+using State = HelperStatus::State;
+
+namespace {
+
+const QString mePath = u"/api/devices/me"_s;
+const QUuid device = QUuid(u"3f2504e0-4f89-41d3-9a0c-0305e82c3301"_s);
+const QString confirmationFailed = u"Could not confirm this Mac with Tarnwick. Check your connection and try again."_s;
+const ProviderReadiness codexOnly{ProviderPaths{u"/usr/local/bin/codex"_s, std::nullopt}, true, false,
+                                  {u"Codex is installed and signed in."_s}};
+constexpr int patience = 10000;
+
+QString upper(const QUuid &id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
+QString credentialFor(const QUuid &id) { return u"twk_device_"_s + upper(id) + u'.' + QString(43, u'a'); }
+QByteArray deviceJson(const QUuid &id)
+{
+    return QStringLiteral(R"({"id":"%1","name":"Studio Mac","platform":"macos","architecture":"arm64","appVersion":"0.3.0","online":true})")
+        .arg(upper(id)).toUtf8();
+}
+// The service's answer about the device a credential belongs to.
+QByteArray meJson(const QUuid &id) { return "{\"device\":" + deviceJson(id) + "}"; }
+// A finished setup for `device`: two folders, a Codex path.
+AppConfig finishedConfig()
+{
+    return AppConfig{u"https://old.example/"_s, device, u"0.2.0"_s, {u"/home/user/work"_s, u"/home/user/site"_s},
+                     u"/home/user/work"_s, codexOnly.paths};
+}
+QString queryValue(const QUrl &url, const QString &name) { return QUrlQuery(url).queryItemValue(name, QUrl::FullyDecoded); }
+
+enum class Stored { nothing, credential, finishedSetup };
+enum class Move { logOut, signIn };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Stored)
+Q_DECLARE_METATYPE(Move)
+
+class TestAppModel : public QObject
+{
+    Q_OBJECT
+
+private:
+    // A model over the stand-ins with what `stored` says already in the stores; the service answers the
+    // confirmation with this device unless the test scripted otherwise.
+    AppModel &start(Stored stored, std::chrono::milliseconds recoveryDelay = 3s)
+    {
+        AppModelParts parts = m_standIns.parts(m_server->url());
+        parts.statusInterval = 1h; // statuses are read when a test asks
+        parts.recoveryDelay = recoveryDelay;
+        if (stored != Stored::nothing)
+            m_standIns.credential->credential = credentialFor(device);
+        if (stored == Stored::finishedSetup)
+            m_standIns.config->config = finishedConfig();
+        m_standIns.loginItem->currentState = LoginItemState::enabled;
+        m_model = std::make_unique<AppModel>(std::move(parts));
+        m_finished = std::make_unique<QSignalSpy>(m_model.get(), &AppModel::operationFinished);
+        // The stored credential is read off the main thread.
+        (void)QTest::qWaitFor([this] { return !m_model->restoring(); }, 10000);
+        return *m_model;
+    }
+    void writeStatus(State state, std::optional<qint64> age = 0)
+    {
+        const auto heartbeat = age ? std::optional(m_standIns.clock->now().addSecs(-*age)) : std::nullopt;
+        QVERIFY(StatusStore(AppPaths::status()).save(HelperStatus(state, heartbeat)));
+    }
+    // The service hands out a credential for `device` for any code.
+    QString scriptExchange()
+    {
+        const QString credential = credentialFor(device);
+        m_server->answer(u"/api/devices/exchange"_s, 200,
+                         QStringLiteral(R"({"credential":"%1","device":%2})").arg(credential, QString::fromUtf8(deviceJson(device))).toUtf8());
+        return credential;
+    }
+    // The browser comes back from `page` with its state and a code.
+    void finishSignIn(const QUrl &page)
+    {
+        m_standIns.signIn->finish(QUrl(u"tarnwick://auth/callback?state=%1&code=%2"_s.arg(queryValue(page, u"state"_s), QString(43, u'c'))));
+    }
+    // Waits for the start-up confirmation to be answered.
+    void confirmed() { QTRY_VERIFY_WITH_TIMEOUT(!m_finished->isEmpty(), patience); }
+
+    std::unique_ptr<ScriptedServer> m_server;
+    AppStandIns m_standIns;
+    std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<QSignalSpy> m_finished;
+
+private Q_SLOTS:
+    void init()
+    {
+        m_standIns = AppStandIns();
+        m_server = std::make_unique<ScriptedServer>();
+        QVERIFY(m_server->port());
+        m_server->answer(mePath, 200, meJson(device));
+        *m_standIns.discovered = codexOnly;
+        QFile::remove(AppPaths::status());
+    }
+    void cleanup() { m_finished.reset(), m_model.reset(), m_server.reset(); }
+
+    void startUpResumes_data()
+    {
+        QTest::addColumn<Stored>("stored");
+        QTest::addColumn<OnboardingStep>("step");
+        QTest::newRow("first launch") << Stored::nothing << OnboardingStep::connect;
+        QTest::newRow("paired, setup unfinished") << Stored::credential << OnboardingStep::providers;
+        QTest::newRow("finished setup") << Stored::finishedSetup << OnboardingStep::connected;
+    }
+    void startUpResumes()
+    {
+        QFETCH(Stored, stored);
+        QFETCH(OnboardingStep, step);
+        AppModel &model = start(stored);
+        m_standIns.loginItem->currentState = LoginItemState::notRegistered;
+        QCOMPARE(model.machine().step, step);
+        if (stored == Stored::nothing) {
+            QVERIFY(m_standIns.signIn->openedPages.isEmpty()); // the window opens the first sign-in
+            QTest::qWait(50);
+            QVERIFY(m_server->requests().isEmpty());
+            return;
+        }
+        confirmed();
+        if (stored == Stored::credential) {
+            QTRY_COMPARE_WITH_TIMEOUT(model.providerReadiness(), codexOnly, patience);
+            QCOMPARE(int(*m_standIns.discoveries), 1);
+        } else {
+            // After the confirmation an unregistered helper is registered.
+            QCOMPARE(m_standIns.loginItem->calls, QStringList{u"register"_s});
+            QCOMPARE(model.helperStatus()->state(), State::starting);
+        }
+        QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
+    }
+
+    void confirmationAnswers_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("rejected") << 401 << QByteArray(R"({"error":"Unknown credential."})");
+        QTest::newRow("server error") << 500 << QByteArray();
+        QTest::newRow("another device") << 200 << meJson(QUuid::createUuid());
+    }
+    void confirmationAnswers()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        m_server->answer(mePath, status, body);
+        AppModel &model = start(Stored::finishedSetup);
+        confirmed();
+        if (status == 401) {
+            // A new sign-in for the same device; the helper is unregistered and not registered again.
+            QCOMPARE(model.machine().step, OnboardingStep::connect);
+            QCOMPARE(m_standIns.signIn->openedPages.size(), 1);
+            QCOMPARE(queryValue(m_standIns.signIn->openedPages.first(), u"existingDeviceId"_s), upper(device));
+            QTest::qWait(20);
+            QCOMPARE(m_standIns.loginItem->calls, QStringList{u"unregister"_s});
+        } else {
+            QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
+            QCOMPARE(model.errorMessage(), confirmationFailed);
+            QVERIFY(m_standIns.signIn->openedPages.isEmpty());
+        }
+    }
+
+    // The confirmation may take a minute; an answer that comes after the user has moved on is dropped.
+    void lateConfirmationIsDropped_data()
+    {
+        QTest::addColumn<Move>("move");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("log-out, then rejected") << Move::logOut << 401 << QByteArray();
+        QTest::newRow("log-out, then confirmed") << Move::logOut << 200 << meJson(device);
+        QTest::newRow("sign-in, then rejected") << Move::signIn << 401 << QByteArray();
+        QTest::newRow("sign-in, then failed") << Move::signIn << 500 << QByteArray();
+    }
+    void lateConfirmationIsDropped()
+    {
+        QFETCH(Move, move);
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        m_server->holdNext(mePath);
+        m_server->answer(mePath, 204, {});
+        AppModel &model = start(Stored::finishedSetup);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, patience);
+        if (move == Move::logOut) {
+            model.logOut();
+            QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), patience);
+        } else {
+            model.signIn();
+        }
+        const OnboardingStep step = model.machine().step;
+        const QStringList loginItemCalls = m_standIns.loginItem->calls;
+        const qsizetype finished = m_finished->size();
+        m_server->answer(mePath, status, body);
+        m_server->releaseHeld();
+        QTRY_VERIFY_WITH_TIMEOUT(m_finished->size() > finished, patience);
+        QTest::qWait(20);
+        QCOMPARE(model.machine().step, step);
+        QCOMPARE(m_standIns.signIn->openedPages.size(), move == Move::signIn ? 1 : 0);
+        QCOMPARE(m_standIns.loginItem->calls, loginItemCalls);
+    }
+
+    // Health at its edges, judged at step connected; and the way back from needsAttention.
+    void helperHealth_data()
+    {
+        QTest::addColumn<State>("state");
+        QTest::addColumn<std::optional<qint64>>("age");
+        QTest::addColumn<OnboardingStep>("step");
+        const auto connected = OnboardingStep::connected;
+        const auto attention = OnboardingStep::needsAttention;
+        QTest::newRow("starting, 45 s") << State::starting << std::optional<qint64>(45) << connected;
+        QTest::newRow("starting, 46 s") << State::starting << std::optional<qint64>(46) << attention;
+        QTest::newRow("connected, 45 s") << State::connected << std::optional<qint64>(45) << connected;
+        QTest::newRow("connected, 46 s") << State::connected << std::optional<qint64>(46) << attention;
+        QTest::newRow("connected, no heartbeat") << State::connected << std::optional<qint64>() << attention;
+        QTest::newRow("connected, in the future") << State::connected << std::optional<qint64>(-600) << connected;
+        QTest::newRow("stopped, fresh") << State::stopped << std::optional<qint64>(0) << attention;
+        QTest::newRow("needs attention, fresh") << State::needsAttention << std::optional<qint64>(0) << attention;
+    }
+    void helperHealth()
+    {
+        QFETCH(State, state);
+        QFETCH(std::optional<qint64>, age);
+        QFETCH(OnboardingStep, step);
+        AppModel &model = start(Stored::finishedSetup);
+        writeStatus(state, age);
+        model.readStatus();
+        QCOMPARE(model.machine().step, step);
+        if (step == OnboardingStep::needsAttention)
+            QCOMPARE(model.errorMessage(), u"The background service couldn't start."_s);
+    }
+    void freshConnectedStatusClearsAttention()
+    {
+        AppModel &model = start(Stored::finishedSetup);
+        writeStatus(State::stopped);
+        model.readStatus();
+        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
+        writeStatus(State::starting);
+        model.readStatus();
+        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
+        writeStatus(State::connected, 45);
+        model.readStatus();
+        QCOMPARE(model.machine().step, OnboardingStep::connected);
+        QVERIFY(!model.errorMessage());
+    }
+
+    // What the ready screen's status line is drawn from.
+    void readyStatus_data()
+    {
+        QTest::addColumn<std::optional<bool>>("network");
+        QTest::addColumn<State>("state");
+        QTest::addColumn<bool>("attention");
+        QTest::addColumn<QString>("shown");
+        const auto online = std::optional(true);
+        QTest::newRow("no network report yet") << std::optional<bool>() << State::connected << false << u"checkingConnection"_s;
+        QTest::newRow("offline") << std::optional(false) << State::connected << false << u"offline"_s;
+        QTest::newRow("fresh") << online << State::connected << false << u"readyForCalls"_s;
+        QTest::newRow("starting") << online << State::starting << false << u"gettingReady"_s;
+        QTest::newRow("starting, needs attention") << online << State::starting << true << u"couldNotStart"_s;
+        QTest::newRow("stopped") << online << State::stopped << false << u"couldNotStart"_s;
+    }
+    void readyStatus()
+    {
+        QFETCH(std::optional<bool>, network);
+        QFETCH(State, state);
+        QFETCH(bool, attention);
+        QFETCH(QString, shown);
+        AppModel &model = start(Stored::finishedSetup);
+        if (network)
+            m_standIns.network->report(*network);
+        QTRY_COMPARE(model.networkAvailable(), network);
+        if (attention) {
+            writeStatus(State::stopped);
+            model.readStatus();
+        }
+        writeStatus(state);
+        model.readStatus();
+        QCOMPARE(model.property("readyStatus").toString(), shown);
+    }
+
+    // After the check right away, one more after the grace period; a newer check, a reconnect or a log-out
+    // replaces or cancels the pending one.
+    void secondHelperCheck_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<QStringList>("calls");
+        QTest::newRow("nothing: restarted once") << QString() << QStringList{u"unregister"_s, u"register"_s};
+        QTest::newRow("a newer check") << u"check"_s << QStringList{u"unregister"_s, u"register"_s};
+        QTest::newRow("reconnect") << u"reconnect"_s << QStringList{u"unregister"_s};
+        QTest::newRow("log-out") << u"log-out"_s << QStringList{u"unregister"_s};
+    }
+    void secondHelperCheck()
+    {
+        QFETCH(QString, meanwhile);
+        QFETCH(QStringList, calls);
+        constexpr auto delay = 200ms;
+        m_server->holdNext(mePath);
+        AppModel &model = start(Stored::finishedSetup, delay);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, patience);
+        model.ensureHelperLifecycle(); // an enabled item without a status: nothing to do yet
+        QCOMPARE(model.recoveryAction(), HelperRecoveryAction::none);
+        QVERIFY(m_standIns.loginItem->calls.isEmpty());
+        if (meanwhile == "check"_L1) {
+            QTest::qWait(int(delay.count() / 2));
+            model.ensureHelperLifecycle();
+        } else if (meanwhile == "reconnect"_L1) {
+            m_server->answer(mePath, 401, {});
+            m_server->releaseHeld();
+        } else if (meanwhile == "log-out"_L1) {
+            m_server->answer(mePath, 204, {});
+            model.logOut();
+        }
+        QTest::qWait(int(delay.count() * 4));
+        QCOMPARE(m_standIns.loginItem->calls, calls);
+    }
+
+    void finishSetupFailures_data()
+    {
+        QTest::addColumn<Stored>("stored");
+        QTest::addColumn<ProviderReadiness>("discovered");
+        QTest::addColumn<bool>("atFolders");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("fault"); // "config" or "login item": that part refuses
+        QTest::addColumn<QString>("message");
+        const ProviderReadiness none{{}, false, false, {}};
+        const QString notYet = u"That setup step is not available yet."_s;
+        QTest::newRow("no device before anything else") << Stored::nothing << none << false << QString() << QString() << notYet;
+        QTest::newRow("no agent before the folders") << Stored::credential << none << false << QString() << QString()
+                                                     << u"Verify Codex or Claude Code to continue."_s;
+        QTest::newRow("no folder") << Stored::credential << codexOnly << true << QString() << QString()
+                                   << u"Choose at least one permitted folder."_s;
+        QTest::newRow("not at the folder step") << Stored::credential << codexOnly << false << u"/srv/a"_s << QString() << notYet;
+        QTest::newRow("configuration refused") << Stored::credential << codexOnly << true << u"/srv/a"_s << u"config"_s
+                                               << u"Disk full."_s;
+        QTest::newRow("registration refused, configuration kept") << Stored::credential << codexOnly << true << u"/srv/a"_s
+                                                                  << u"login item"_s << u"Refused by the desktop."_s;
+    }
+    void finishSetupFailures()
+    {
+        QFETCH(Stored, stored);
+        QFETCH(ProviderReadiness, discovered);
+        QFETCH(bool, atFolders);
+        QFETCH(QString, folder);
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        *m_standIns.discovered = discovered;
+        AppModel &model = start(stored);
+        m_standIns.loginItem->currentState = LoginItemState::notRegistered;
+        if (stored == Stored::credential)
+            QTRY_VERIFY_WITH_TIMEOUT(model.providerReadiness() && !model.busy(), patience);
+        if (atFolders)
+            model.continueFromProviders();
+        if (!folder.isEmpty()) {
+            m_standIns.chooser->answer = QList<QUrl>{QUrl::fromLocalFile(folder)};
+            model.chooseFolders();
+            QTRY_COMPARE(model.selectedFolders().size(), 1);
+        }
+        if (fault == "config"_L1)
+            m_standIns.config->failure = Error{u"POSIX"_s, 28, u"Disk full."_s};
+        if (fault == "login item"_L1)
+            m_standIns.loginItem->registerFailure = Error{u"LoginItem"_s, 1, u"Refused by the desktop."_s};
+        model.finishSetup();
+        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
+        QCOMPARE(model.errorMessage(), message);
+        QCOMPARE(m_standIns.config->config.has_value(), fault == "login item"_L1);
+        QCOMPARE(m_standIns.loginItem->calls, fault == "login item"_L1 ? QStringList{u"register"_s} : QStringList());
+    }
+    void finishSetupWritesTheConfiguration()
+    {
+        AppModel &model = start(Stored::credential);
+        QTRY_VERIFY_WITH_TIMEOUT(model.providerReadiness() && !model.busy(), patience);
+        model.continueFromProviders();
+        m_standIns.chooser->answer = QList<QUrl>{QUrl::fromLocalFile(u"/srv/b"_s), QUrl::fromLocalFile(u"/srv/a"_s)};
+        model.chooseFolders();
+        QTRY_COMPARE(model.selectedFolders().size(), 2);
+        model.finishSetup();
+        QCOMPARE(model.machine().step, OnboardingStep::connected);
+        const AppConfig expected{m_server->url().toString(), device, u"0.3.0"_s, {u"/srv/b"_s, u"/srv/a"_s},
+                                 u"/srv/b"_s, codexOnly.paths};
+        QCOMPARE(m_standIns.config->config, expected);
+        QCOMPARE(m_standIns.loginItem->calls, QStringList{u"register"_s});
+    }
+
+    void unreadableStartUpNeedsAttention_data()
+    {
+        QTest::addColumn<QString>("credential");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("configuration unreadable") << QString() << u"The data couldn’t be read."_s;
+        QTest::newRow("credential names no device") << u"twk_device_nonsense"_s << u"The saved device credential is invalid."_s;
+    }
+    void unreadableStartUpNeedsAttention()
+    {
+        QFETCH(QString, credential);
+        QFETCH(QString, message);
+        AppModelParts parts = m_standIns.parts(m_server->url());
+        if (credential.isEmpty())
+            m_standIns.config->failure = Error{u"JSONDecoding"_s, 1, message};
+        m_standIns.credential->credential = credential;
+        AppModel model(std::move(parts));
+        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
+        QCOMPARE(model.errorMessage(), message);
+        QTest::qWait(20);
+        QVERIFY(m_server->requests().isEmpty());
+    }
+
+    void signInOutcomes_data()
+    {
+        QTest::addColumn<QString>("callback"); // "cancel", "cannot open", "error", or the URL handed back
+        QTest::addColumn<QString>("message");
+        const QString invalid = u"The browser returned an invalid connection link."_s;
+        QTest::newRow("user cancels") << u"cancel"_s << QString();
+        QTest::newRow("browser cannot open") << u"cannot open"_s << QString();
+        QTest::newRow("browser error") << u"error"_s << u"The browser could not be opened."_s;
+        QTest::newRow("no link") << QString() << invalid;
+        QTest::newRow("another attempt's state")
+            << u"tarnwick://auth/callback?state=other&code=%2"_s << u"The connection response did not match this Mac."_s;
+        QTest::newRow("not our callback") << u"tarnwick://evil/callback?state=%1"_s << invalid;
+        QTest::newRow("code refused") << u"tarnwick://auth/callback?state=%1&code=%2"_s << u"The code has expired."_s;
+    }
+    void signInOutcomes()
+    {
+        QFETCH(QString, callback);
+        QFETCH(QString, message);
+        m_server->answer(u"/api/devices/exchange"_s, 400, R"({"error":"The code has expired."})");
+        AppModel &model = start(Stored::nothing);
+        m_standIns.signIn->canOpen = callback != "cannot open"_L1;
+        model.signIn();
+        QCOMPARE(model.busy(), m_standIns.signIn->canOpen);
+        const QString state = queryValue(m_standIns.signIn->openedPages.last(), u"state"_s);
+        if (callback == "cancel"_L1)
+            model.cancelSignIn();
+        else if (callback == "error"_L1)
+            m_standIns.signIn->finish(failure(Error{u"Browser"_s, 7, message}));
+        else if (callback != "cannot open"_L1)
+            m_standIns.signIn->finish(QUrl(QString(callback).replace(u"%1"_s, state).replace(u"%2"_s, QString(43, u'c'))));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.busy() && m_finished->size() == int(m_standIns.signIn->canOpen), patience);
+        QCOMPARE(model.errorMessage(), message.isEmpty() ? std::nullopt : std::optional(message));
+        QCOMPARE(model.machine().step, OnboardingStep::connect);
+        QVERIFY(!m_standIns.credential->credential);
+    }
+
+    // A new device goes on to the agent check; a device whose earlier setup is complete resumes it.
+    void pairing_data()
+    {
+        QTest::addColumn<bool>("earlierSetup");
+        QTest::newRow("new device") << false;
+        QTest::newRow("earlier setup resumed") << true;
+    }
+    void pairing()
+    {
+        QFETCH(bool, earlierSetup);
+        const QString credential = scriptExchange();
+        AppModelParts parts = m_standIns.parts(m_server->url());
+        if (earlierSetup)
+            m_standIns.config->config = finishedConfig();
+        m_model = std::make_unique<AppModel>(std::move(parts));
+        m_model->signIn();
+        const QUrl page = m_standIns.signIn->openedPages.first();
+        QCOMPARE(page.path(), u"/connect/mac/10"_s);
+        QCOMPARE(queryValue(page, u"deviceName"_s), u"Studio Mac"_s);
+        QCOMPARE(queryValue(page, u"existingDeviceId"_s), earlierSetup ? upper(device) : QString());
+        QCOMPARE(m_standIns.signIn->lastScheme, u"tarnwick"_s);
+        finishSignIn(page);
+        const OnboardingStep step = earlierSetup ? OnboardingStep::connected : OnboardingStep::providers;
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->machine().step, step, patience);
+        QCOMPARE(m_standIns.credential->credential, credential);
+        QCOMPARE(m_model->deviceId(), device);
+        QVERIFY(!m_model->errorMessage());
+        if (!earlierSetup) {
+            QTRY_COMPARE_WITH_TIMEOUT(m_model->providerReadiness(), codexOnly, patience);
+            return;
+        }
+        AppConfig expected = finishedConfig();
+        expected.apiUrl = m_server->url().toString();
+        expected.appVersion = u"0.3.0"_s;
+        QCOMPARE(m_standIns.config->config, expected);
+        QCOMPARE(m_standIns.loginItem->calls.first(), u"register"_s);
+        QCOMPARE(int(*m_standIns.discoveries), 0);
+    }
+
+    void recoveryActions_data()
+    {
+        QTest::addColumn<LoginItemState>("state");
+        QTest::addColumn<HelperRecoveryAction>("action");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("needs approval") << LoginItemState::requiresApproval << HelperRecoveryAction::enableInSystemSettings
+                                        << u"Enable Tarnwick in Login Items so it can run after login."_s;
+        QTest::newRow("helper missing") << LoginItemState::notFound << HelperRecoveryAction::reinstall
+                                        << u"The background helper is missing. Reinstall Tarnwick."_s;
+        QTest::newRow("registration refused") << LoginItemState::notRegistered << HelperRecoveryAction::registerHelper
+                                              << u"The background helper could not start. Reinstall Tarnwick if this continues."_s;
+    }
+    void recoveryActions()
+    {
+        QFETCH(LoginItemState, state);
+        QFETCH(HelperRecoveryAction, action);
+        QFETCH(QString, message);
+        AppModel &model = start(Stored::finishedSetup);
+        confirmed();
+        m_standIns.loginItem->currentState = state;
+        m_standIns.loginItem->registerFailure = Error{u"LoginItem"_s, 1, u"no"_s};
+        model.ensureHelperLifecycle();
+        // Decided at once, without the grace period.
+        QCOMPARE(model.recoveryAction(), action);
+        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
+        QCOMPARE(model.errorMessage(), message);
+        // While an action is pending a fresh connected helper does not bring the step back.
+        writeStatus(State::connected);
+        model.readStatus();
+        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
+    }
+
+    // A cancelled chooser writes the folders again unchanged; a choice replaces them.
+    // No browser took the page: the sign-in keeps waiting with its link offered, and the callback still
+    // completes it; a report about an earlier attempt's browser changes nothing.
+    void signInWaitsWithoutABrowser()
+    {
+        scriptExchange();
+        AppModel &model = start(Stored::nothing);
+        model.signIn();
+        const BrowserSignIn::BrowserFailure earlier = m_standIns.signIn->failBrowser;
+        model.cancelSignIn();
+        QTRY_VERIFY(!model.busy() && model.signInLink().isEmpty());
+        model.signIn();
+        const QUrl page = m_standIns.signIn->openedPages.last();
+        QCOMPARE(model.signInLink(), page.toString(QUrl::FullyEncoded));
+        const Error noBrowser{u"UrlLauncher"_s, 1, u"No browser could be opened: xdg-open exited with status 3"_s};
+        earlier(noBrowser);
+        QTest::qWait(50);
+        QVERIFY(!model.browserUnavailable());
+        m_standIns.signIn->failBrowser(noBrowser);
+        QTRY_VERIFY(model.browserUnavailable());
+        QVERIFY(model.busy() && model.signInOpen() && !model.errorMessage());
+        finishSignIn(page);
+        QTRY_COMPARE_WITH_TIMEOUT(model.machine().step, OnboardingStep::providers, patience);
+        QVERIFY(!model.browserUnavailable() && model.signInLink().isEmpty());
+    }
+    // A second chooser is not opened while one is: the buttons are disabled, and the model refuses.
+    void oneFolderChooserAtATime()
+    {
+        AppModel &model = start(Stored::nothing);
+        QSignalSpy choosing(&model, &AppModel::choosingFoldersChanged);
+        model.chooseFolders();
+        model.chooseFolders();
+        model.changeFolders();
+        QVERIFY(model.choosingFolders());
+        QCOMPARE(m_standIns.chooser->calls, 1);
+        QTRY_VERIFY(!model.choosingFolders());
+        QCOMPARE(choosing.size(), 2);
+        model.chooseFolders();
+        QCOMPARE(m_standIns.chooser->calls, 2);
+        QTRY_VERIFY(!model.choosingFolders());
+    }
+    // What cannot be read at the status file's place (a FIFO would block, a huge file would swamp) is
+    // refused at once, and the last status stands.
+    void unreadableStatusKeepsTheLastOne()
+    {
+        AppModel &model = start(Stored::finishedSetup);
+        confirmed();
+        writeStatus(State::connected);
+        model.readStatus();
+        const std::optional<HelperStatus> before = model.helperStatus();
+        QVERIFY(before && before->state() == State::connected);
+        QVERIFY(QFile::remove(AppPaths::status()));
+        QCOMPARE(::mkfifo(QFile::encodeName(AppPaths::status()).constData(), 0600), 0);
+        model.readStatus();
+        QCOMPARE(model.helperStatus(), before);
+        QVERIFY(QFile::remove(AppPaths::status()));
+        QFile huge(AppPaths::status());
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(5 << 20));
+        huge.close();
+        model.readStatus();
+        QCOMPARE(model.helperStatus(), before);
+        QCOMPARE(model.machine().step, OnboardingStep::connected);
+    }
+    void changeFolders()
+    {
+        AppModel &model = start(Stored::finishedSetup);
+        model.changeFolders();
+        QTRY_COMPARE_WITH_TIMEOUT(m_standIns.config->saves, 1, patience);
+        QCOMPARE(m_standIns.config->config, finishedConfig());
+        m_standIns.chooser->answer = QList<QUrl>{QUrl::fromLocalFile(u"/srv/new"_s)};
+        model.changeFolders();
+        QTRY_COMPARE_WITH_TIMEOUT(m_standIns.config->saves, 2, patience);
+        AppConfig expected = finishedConfig();
+        expected.allowedRoots = {expected.defaultDirectory = u"/srv/new"_s};
+        QCOMPARE(m_standIns.config->config, expected);
+        QCOMPARE(model.machine().step, OnboardingStep::connected);
+    }
+
+    void logOut_data()
+    {
+        QTest::addColumn<Stored>("stored");
+        QTest::addColumn<int>("disconnectStatus");
+        QTest::newRow("disconnects, then forgets") << Stored::finishedSetup << 204;
+        QTest::newRow("no credential: no request") << Stored::nothing << 0;
+        QTest::newRow("service refuses: deletes nothing") << Stored::finishedSetup << 500;
+    }
+    void logOut()
+    {
+        QFETCH(Stored, stored);
+        QFETCH(int, disconnectStatus);
+        AppModel &model = start(stored);
+        if (stored == Stored::finishedSetup)
+            confirmed();
+        else
+            m_standIns.config->config = finishedConfig();
+        m_server->answer(mePath, disconnectStatus, {});
+        const qsizetype requestsBefore = m_server->requests().size();
+        model.logOut();
+        QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), patience);
+        const bool failed = disconnectStatus == 500;
+        QCOMPARE(m_server->requests().size() - requestsBefore, stored == Stored::nothing ? 0 : 1);
+        QCOMPARE(model.errorMessage().has_value(), failed);
+        QCOMPARE(m_standIns.credential->credential.has_value(), failed && stored != Stored::nothing);
+        QCOMPARE(m_standIns.config->config.has_value(), failed);
+        QCOMPARE(m_standIns.loginItem->calls.contains(u"unregister"_s), !failed);
+        if (failed)
+            return;
+        QCOMPARE(model.machine().step, OnboardingStep::connect);
+        QVERIFY(!model.helperStatus());
+        QCOMPARE(model.recoveryAction(), HelperRecoveryAction::none);
+        // What the user chose stays for the next sign-in, which offers the same device.
+        QCOMPARE(model.selectedFolders().size(), stored == Stored::nothing ? 0 : 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppModel)
+#include "tst_appmodel.moc"

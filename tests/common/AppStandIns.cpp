@@ -1,0 +1,25 @@
+#include "AppStandIns.h"
+
+#include "config/AppPaths.h"
+
+AppModelParts AppStandIns::parts(const QUrl &baseURL)
+{
+    loginItem = std::make_shared<ScriptedLoginItem>();
+    AppModelParts parts;
+    parts.configStore = std::unique_ptr<MemoryConfigStore>(config = new MemoryConfigStore);
+    parts.credentialStore = std::unique_ptr<MemoryCredentialStore>(credential = new MemoryCredentialStore);
+    parts.api = std::make_unique<DeviceAPIClient>(baseURL);
+    parts.loginItem = [item = loginItem] { return item; };
+    parts.signIn = std::unique_ptr<ScriptedSignIn>(signIn = new ScriptedSignIn);
+    parts.discoverProviders = [discovered = discovered, count = discoveries] {
+        ++*count;
+        return *discovered;
+    };
+    parts.folderChooser = std::unique_ptr<ScriptedFolderChooser>(chooser = new ScriptedFolderChooser);
+    parts.networkMonitor = std::unique_ptr<ScriptedNetworkMonitor>(network = new ScriptedNetworkMonitor);
+    parts.clock = std::unique_ptr<ManualClock>(clock = new ManualClock);
+    parts.deviceName = [] { return QStringLiteral("Studio Mac"); };
+    parts.statusPath = AppPaths::status();
+    parts.baseURL = baseURL;
+    return parts;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ManualClock.h"
+#include "MemoryConfigStore.h"
+#include "MemoryCredentialStore.h"
+#include "ScriptedFolderChooser.h"
+#include "ScriptedLoginItem.h"
+#include "ScriptedNetworkMonitor.h"
+#include "ScriptedSignIn.h"
+
+#include "model/AppModel.h"
+
+#include <memory>
+
+// In-process collaborators for an AppModel: stores in memory, a scripted login item, browser, folder
+// chooser and network, a manual clock, and discovery that answers `discovered`. parts() hands them to a
+// model and keeps pointers to them for the test, valid while that model lives.
+class AppStandIns
+{
+public:
+    AppModelParts parts(const QUrl &baseURL);
+
+    MemoryConfigStore *config = nullptr;
+    MemoryCredentialStore *credential = nullptr;
+    ScriptedSignIn *signIn = nullptr;
+    ScriptedFolderChooser *chooser = nullptr;
+    ScriptedNetworkMonitor *network = nullptr;
+    ManualClock *clock = nullptr;
+    std::shared_ptr<ScriptedLoginItem> loginItem;
+    // Read when discovery runs; counts the runs.
+    std::shared_ptr<ProviderReadiness> discovered = std::make_shared<ProviderReadiness>();
+    std::shared_ptr<std::atomic_int> discoveries = std::make_shared<std::atomic_int>(0);
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "model/BrowserSignIn.h"
+#include "model/SignInError.h"
+
+#include <QList>
+
+// The browser: records the pages it opens and stays open until the test finishes it with a callback
+// URL or an error; or cannot open at all, or reports later that no browser opened.
+class ScriptedSignIn final : public BrowserSignIn
+{
+public:
+    bool start(const QUrl &page, const QString &callbackScheme, Completion completion, BrowserFailure browserFailed) override
+    {
+        openedPages.append(page);
+        lastScheme = callbackScheme;
+        pending = canOpen ? std::move(completion) : nullptr;
+        failBrowser = canOpen ? std::move(browserFailed) : nullptr;
+        return canOpen;
+    }
+    void cancel() override
+    {
+        if (pending)
+            finish(failure(SignInError::canceledLogin()));
+    }
+    bool isOpen() const override { return bool(pending); }
+    void finish(Result<QUrl> outcome) { std::exchange(pending, nullptr)(std::move(outcome)); }
+
+    bool canOpen = true;
+    QList<QUrl> openedPages;
+    QString lastScheme;
+    Completion pending;
+    BrowserFailure failBrowser; // the browser of the open sign-in reports that it could not open
+};
