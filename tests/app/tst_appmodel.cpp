@@ -235,11 +235,16 @@ private Q_SLOTS:
         QFETCH(std::optional<qint64>, age);
         QFETCH(OnboardingStep, step);
         AppModel &model = start(Stored::finishedSetup);
+        m_standIns.network->report(true);
+        QTRY_VERIFY(model.networkAvailable());
         writeStatus(state, age);
         model.readStatus();
         QCOMPARE(model.machine().step, step);
         if (step == OnboardingStep::needsAttention)
             QCOMPARE(model.errorMessage(), u"The background service couldn't start."_s);
+        else
+            QCOMPARE(model.property("readyStatus").toString(),
+                     state == State::connected ? u"readyForCalls"_s : u"gettingReady"_s);
     }
     void freshConnectedStatusClearsAttention()
     {

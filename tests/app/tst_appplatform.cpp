@@ -36,7 +36,7 @@ bool writeScript(const QString &path, const QByteArray &body)
 
 } // namespace
 
-class AppPlatformTest : public QObject
+class TestAppPlatform : public QObject
 {
     Q_OBJECT
 
@@ -228,5 +228,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(AppPlatformTest)
+QTEST_MAIN(TestAppPlatform)
 #include "tst_appplatform.moc"

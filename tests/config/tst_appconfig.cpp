@@ -78,7 +78,7 @@ void writePlainFile(const QString &path, const QByteArray &bytes, QFile::Permiss
 
 // The configuration file: its bytes, its rules, the store at $XDG_DATA_HOME/Tarnwick/config.json of a temporary
 // folder, and the atomic, owner-only writes every stored file goes through.
-class AppConfigTest : public QObject
+class TestAppConfig : public QObject
 {
     Q_OBJECT
 
@@ -337,5 +337,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(AppConfigTest)
+QTEST_GUILESS_MAIN(TestAppConfig)
 #include "tst_appconfig.moc"

@@ -32,7 +32,7 @@ QString everyLetterWith(const QString &extension)
 
 }
 
-class tst_DeviceCredentialParser : public QObject
+class TestDeviceCredentialParser : public QObject
 {
     Q_OBJECT
 
@@ -78,5 +78,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_APPLESS_MAIN(tst_DeviceCredentialParser)
+QTEST_APPLESS_MAIN(TestDeviceCredentialParser)
 #include "tst_devicecredentialparser.moc"

@@ -31,7 +31,7 @@ Result<void> perform(const SystemCredentialStore &store, const QString &operatio
 
 }
 
-class tst_SystemCredentialStore : public QObject
+class TestSystemCredentialStore : public QObject
 {
     Q_OBJECT
 
@@ -179,7 +179,7 @@ int main(int argc, char **argv)
         std::printf("%s\n", qPrintable(error));
         return 0;
     }
-    tst_SystemCredentialStore test;
+    TestSystemCredentialStore test;
     return QTest::qExec(&test, argc, argv);
 }
 #include "tst_systemcredentialstore.moc"

@@ -76,7 +76,7 @@ bool helperIsGone() { return !HelperInstanceLock::runningHelperPid(); }
 
 } // namespace
 
-class FirstSetup : public QObject
+class TestFirstSetup : public QObject
 {
     Q_OBJECT
 
@@ -267,7 +267,7 @@ int main(int argc, char *argv[])
 {
     keepSoftwareGlDriverLoaded();
     QApplication application(argc, argv);
-    FirstSetup test;
+    TestFirstSetup test;
     return QTest::qExec(&test, argc, argv);
 }
 #include "tst_firstsetup.moc"

@@ -75,7 +75,7 @@ qint64 runningHelper() { return HelperInstanceLock::runningHelperPid().value_or(
 
 } // namespace
 
-class Install : public QObject
+class TestInstall : public QObject
 {
     Q_OBJECT
 
@@ -208,5 +208,5 @@ private:
     const QString m_pngIcon = dataHome(u"icons/hicolor/256x256/apps/com.tarnwick.Tarnwick.png"_s);
 };
 
-QTEST_GUILESS_MAIN(Install)
+QTEST_GUILESS_MAIN(TestInstall)
 #include "tst_install.moc"

@@ -78,7 +78,7 @@ void openMenu(MenuController &controller)
 
 } // namespace
 
-class tst_MenuController : public QObject
+class TestMenuController : public QObject
 {
     Q_OBJECT
 
@@ -319,5 +319,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(tst_MenuController)
+QTEST_MAIN(TestMenuController)
 #include "tst_menucontroller.moc"

@@ -138,7 +138,7 @@ extern "C" int fsync(int descriptor)
 
 Q_DECLARE_METATYPE(Fault)
 
-class tst_RunnerSupervisor : public QObject
+class TestRunnerSupervisor : public QObject
 {
     Q_OBJECT
 
@@ -499,5 +499,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_RunnerSupervisor)
+QTEST_GUILESS_MAIN(TestRunnerSupervisor)
 #include "tst_runnersupervisor.moc"

@@ -44,7 +44,7 @@ void stays(const char *name, const QString &text)
 
 // The status file: its bytes, its rules, the redaction of its error text, and the store at
 // $XDG_DATA_HOME/Tarnwick/status.json of a temporary folder.
-class HelperStatusTest : public QObject
+class TestHelperStatus : public QObject
 {
     Q_OBJECT
 
@@ -219,5 +219,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(HelperStatusTest)
+QTEST_GUILESS_MAIN(TestHelperStatus)
 #include "tst_helperstatus.moc"

@@ -71,7 +71,7 @@ struct Answer
 } // namespace
 
 // The local service's contract with the setup application and the helper, over real HTTP on loopback.
-class tst_LocalService : public QObject
+class TestLocalService : public QObject
 {
     Q_OBJECT
 
@@ -177,5 +177,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_LocalService)
+QTEST_GUILESS_MAIN(TestLocalService)
 #include "tst_localservice.moc"
