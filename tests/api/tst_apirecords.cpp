@@ -3,7 +3,7 @@
 #include "api/DashboardLinks.h"
 #include "api/DeviceExchange.h"
 #include "api/DeviceTaskActivity.h"
-#include "api/JsonFields.h"
+#include "common/JsonObjectReader.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -71,7 +71,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(bool, decodes);
         QFETCH(std::optional<QString>, lastSeenAt);
-        const Result<Device> device = JsonFields::decode<Device>(body);
+        const Result<Device> device = JsonObjectReader::decode<Device>(body);
         QCOMPARE(device.has_value(), decodes);
         if (!decodes)
             return;
@@ -95,7 +95,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, body);
         QFETCH(bool, decodes);
-        const Result<DeviceExchange> exchange = JsonFields::decode<DeviceExchange>(body);
+        const Result<DeviceExchange> exchange = JsonObjectReader::decode<DeviceExchange>(body);
         QCOMPARE(exchange.has_value(), decodes);
         if (decodes)
             QCOMPARE(exchange->credential, u"twk_device_x"_s);
@@ -130,7 +130,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(bool, running);
         QFETCH(QStringList, recent);
-        const Result<DeviceTaskActivity> activity = JsonFields::decode<DeviceTaskActivity>(body);
+        const Result<DeviceTaskActivity> activity = JsonObjectReader::decode<DeviceTaskActivity>(body);
         QCOMPARE(activity.has_value(), recent != QStringList{u"-"_s});
         if (!activity)
             return;

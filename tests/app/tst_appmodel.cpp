@@ -70,14 +70,18 @@ private:
         m_standIns.loginItem->currentState = LoginItemState::enabled;
         m_model = std::make_unique<AppModel>(std::move(parts));
         m_finished = std::make_unique<QSignalSpy>(m_model.get(), &AppModel::operationFinished);
-        // The stored credential is read off the main thread.
-        (void)QTest::qWaitFor([this] { return !m_model->restoring(); }, 10000);
+        restored(*m_model);
         return *m_model;
     }
     void writeStatus(State state, std::optional<qint64> age = 0)
     {
         const auto heartbeat = age ? std::optional(m_standIns.clock->now().addSecs(-*age)) : std::nullopt;
         QVERIFY(StatusStore(AppPaths::status()).save(HelperStatus(state, heartbeat)));
+    }
+    // The stored credential is read off the main thread.
+    static void restored(const AppModel &model)
+    {
+        QVERIFY(QTest::qWaitFor([&model] { return !model.restoring(); }, patience));
     }
     // The service hands out a credential for `device` for any code.
     QString scriptExchange()
@@ -163,7 +167,7 @@ private Q_SLOTS:
         if (status == 401) {
             // A new sign-in for the same device; the helper is unregistered and not registered again.
             QCOMPARE(model.machine().step, OnboardingStep::connect);
-            QCOMPARE(m_standIns.signIn->openedPages.size(), 1);
+            QTRY_COMPARE(m_standIns.signIn->openedPages.size(), 1);
             QCOMPARE(queryValue(m_standIns.signIn->openedPages.first(), u"existingDeviceId"_s), upper(device));
             QTest::qWait(20);
             QCOMPARE(m_standIns.loginItem->calls, QStringList{u"unregister"_s});
@@ -414,6 +418,7 @@ private Q_SLOTS:
             m_standIns.config->failure = Error{u"JSONDecoding"_s, 1, message};
         m_standIns.credential->credential = credential;
         AppModel model(std::move(parts));
+        restored(model);
         QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
         QCOMPARE(model.errorMessage(), message);
         QTest::qWait(20);
@@ -471,6 +476,7 @@ private Q_SLOTS:
         if (earlierSetup)
             m_standIns.config->config = finishedConfig();
         m_model = std::make_unique<AppModel>(std::move(parts));
+        restored(*m_model);
         m_model->signIn();
         const QUrl page = m_standIns.signIn->openedPages.first();
         QCOMPARE(page.path(), u"/connect/mac/10"_s);
