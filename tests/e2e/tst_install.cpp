@@ -2,6 +2,7 @@
 // under a prefix that needs quoting. The steps run in order and build on each other.
 
 #include "common/HelperInstanceLock.h"
+#include "platform/InstanceMessage.h"
 #include "platform/SingleInstance.h"
 
 #include <QDir>
@@ -125,7 +126,7 @@ private Q_SLOTS:
         const QString link = u"tarnwick://auth/callback?state=s1&code=c1"_s;
         RUNS(run(u"gio"_s, {u"open"_s, link}));
         QVERIFY(received.wait(20000));
-        QCOMPARE(received.first().first().toString(), link);
+        QCOMPARE(InstanceMessage::decoded(received.first().first().toString()).url, link);
     }
     void restartsARunningHelperFromTheNewCopy()
     {

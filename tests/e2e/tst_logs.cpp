@@ -11,6 +11,7 @@
 #include "credentials/SystemCredentialStore.h"
 #include "logging/LogOutput.h"
 #include "model/AppModel.h"
+#include "platform/InstanceMessage.h"
 #include "platform/SingleInstance.h"
 #include "platform/SystemBrowserSignIn.h"
 #include "platform/SystemLoginItemManager.h"
@@ -109,7 +110,7 @@ private Q_SLOTS:
             auto *signIn = new SystemBrowserSignIn;
             AppModel model(parts(signIn));
             connect(&instance, &SingleInstance::messageReceived, &model,
-                    [signIn](const QString &message) { signIn->acceptCallback(QUrl(message)); });
+                    [signIn](const QString &line) { signIn->acceptCallback(QUrl(InstanceMessage::decoded(line).url)); });
 
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(opened), patience);
             const QString state = QUrlQuery(QUrl(QString::fromUtf8(readFile(opened)))).queryItemValue(u"state"_s);
