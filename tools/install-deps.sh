@@ -19,6 +19,8 @@ packages=(
   nodejs
   # tests: a private session bus, a Secret Service, an X server
   xvfb xauth dbus gnome-keyring libsecret-tools fonts-dejavu-core xdg-utils
+  # tests: the mock prompter that answers gnome-keyring's unlock prompt
+  libgcr-3-dev
   # the Debian package: its build, and the tools that check it
   debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream file man-db
 )

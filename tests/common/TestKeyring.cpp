@@ -118,8 +118,7 @@ bool TestKeyring::unlockDefault()
         return false;
     QDBusArgument master;
     master.beginStructure();
-    // The password tests/with-keyring.sh starts gnome-keyring with.
-    master << opened.arguments().at(1).value<QDBusObjectPath>() << QByteArray() << QByteArrayLiteral("tarnwick-test")
+    master << opened.arguments().at(1).value<QDBusObjectPath>() << QByteArray() << QByteArray(sessionPassword)
            << QStringLiteral("text/plain");
     master.endStructure();
     const QDBusMessage reply = callSecrets(QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
@@ -139,7 +138,7 @@ bool TestKeyring::restartDaemon()
     QProcess daemon;
     daemon.start(QStringLiteral("gnome-keyring-daemon"),
                  {QStringLiteral("--replace"), QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
-    daemon.write(QByteArrayLiteral("tarnwick-test"));
+    daemon.write(sessionPassword);
     daemon.closeWriteChannel();
     if (!daemon.waitForFinished() || daemon.exitCode() != 0)
         return false;

@@ -1,4 +1,5 @@
 #include "TestKeyring.h"
+#include "TestPrompter.h"
 
 #include "credentials/KeychainError.h"
 #include "credentials/SystemCredentialStore.h"
@@ -20,13 +21,18 @@ const QString secondToken = QStringLiteral("twk_device_3f2504e0-4f89-41d3-9a0c-0
 using ReadResult = Result<std::optional<QString>>;
 const ReadResult nothingStored = std::optional<QString>();
 
-Result<void> perform(const SystemCredentialStore &store, const QString &operation)
+// What the operation read; nothing for save and remove.
+ReadResult perform(const SystemCredentialStore &store, const QString &operation)
 {
-    if (operation == u"read") {
-        const ReadResult credential = store.read();
-        return credential ? Result<void>() : failure(credential.error());
-    }
-    return operation == u"save" ? store.save(secondToken) : store.remove();
+    if (operation == u"read")
+        return store.read();
+    const Result<void> done = operation == u"save" ? store.save(secondToken) : store.remove();
+    return done ? nothingStored : failure(done.error());
+}
+
+ReadResult keychainFailure(int status)
+{
+    return failure(Error{u"KeychainError"_s, status, u"Keychain access failed (%1)."_s.arg(status)});
 }
 
 }
@@ -36,6 +42,9 @@ class TestSystemCredentialStore : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // A gnome-keyring that asks m_prompter when it needs to prompt.
+    void initTestCase() { QVERIFY(TestKeyring::restartDaemon()); }
+
     void init()
     {
         if (TestKeyring::isDefaultLocked())
@@ -109,15 +118,58 @@ private Q_SLOTS:
             QVERIFY(m_store.save(firstToken));
         QVERIFY(TestKeyring::lockAll());
 
-        const Result<void> outcome = perform(m_store, operation);
-
-        QVERIFY(!outcome);
-        QCOMPARE(outcome.error(), (Error{QStringLiteral("KeychainError"), -25308,
-                                         QStringLiteral("Keychain access failed (-25308).")}));
+        QCOMPARE(perform(m_store, operation), keychainFailure(-25308));
         QVERIFY(TestKeyring::isDefaultLocked());
         QVERIFY(TestKeyring::unlockDefault());
         QCOMPARE(TestKeyring::credentialSecrets(),
                  stored ? QList<QByteArray>{firstToken.toUtf8()} : QList<QByteArray>());
+    }
+
+    void unlockPromptIsAnswered_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<TestPrompter::Answer>("answer");
+        QTest::addColumn<ReadResult>("outcome");
+        QTest::addColumn<QList<QByteArray>>("secretsAfter");
+        const QList<QByteArray> first{firstToken.toUtf8()};
+        const QList<QByteArray> second{secondToken.toUtf8()};
+        const QList<QByteArray> none;
+        const auto password = TestPrompter::Answer::password;
+        const auto dismiss = TestPrompter::Answer::dismiss;
+        const ReadResult dismissed = keychainFailure(-25293);
+        QTest::newRow("read, answered") << u"read"_s << true << password << ReadResult(firstToken) << first;
+        QTest::newRow("read of an empty keyring, answered") << u"read"_s << false << password << nothingStored << none;
+        QTest::newRow("save, answered") << u"save"_s << true << password << nothingStored << second;
+        QTest::newRow("save to an empty keyring, answered") << u"save"_s << false << password << nothingStored << second;
+        QTest::newRow("read, dismissed") << u"read"_s << true << dismiss << dismissed << first;
+        QTest::newRow("save, dismissed") << u"save"_s << true << dismiss << dismissed << first;
+        QTest::newRow("save to an empty keyring, dismissed") << u"save"_s << false << dismiss << dismissed << none;
+        QTest::newRow("remove, dismissed") << u"remove"_s << true << dismiss << dismissed << first;
+    }
+
+    // The setup window may ask to unlock: the right password lets the operation go on; a dismissed prompt
+    // fails it with -25293, leaves the collection locked and the item as it was.
+    void unlockPromptIsAnswered()
+    {
+        QFETCH(QString, operation);
+        QFETCH(bool, stored);
+        QFETCH(TestPrompter::Answer, answer);
+        QFETCH(ReadResult, outcome);
+        QFETCH(QList<QByteArray>, secretsAfter);
+        const SystemCredentialStore store(std::nullopt, SystemCredentialStore::UnlockPrompt::allowed);
+        if (stored)
+            QVERIFY(store.save(firstToken));
+        QVERIFY(TestKeyring::lockAll());
+        m_prompter.answerNext(answer);
+
+        QCOMPARE(perform(store, operation), outcome);
+
+        QVERIFY2(!m_prompter.isExpecting(), "no unlock prompt was shown");
+        QCOMPARE(TestKeyring::isDefaultLocked(), answer == TestPrompter::Answer::dismiss);
+        // Unlocked without a prompt, to see what is stored.
+        QVERIFY(!TestKeyring::isDefaultLocked() || TestKeyring::unlockDefault());
+        QCOMPARE(TestKeyring::credentialSecrets(), secretsAfter);
     }
 
     void unreachableSecretServiceFails_data()
@@ -164,6 +216,7 @@ private Q_SLOTS:
     }
 
 private:
+    TestPrompter m_prompter;
     const SystemCredentialStore m_store{std::nullopt};
 };
 
@@ -174,7 +227,7 @@ int main(int argc, char **argv)
     const QCoreApplication application(argc, argv);
     if (application.arguments().value(1) == u"--probe") {
         const SystemCredentialStore store(SystemCredentialStore::sharedAccessGroup());
-        const Result<void> result = perform(store, application.arguments().value(2));
+        const ReadResult result = perform(store, application.arguments().value(2));
         const QString error = result ? u"ok"_s : u"%1 %2"_s.arg(result.error().code).arg(result.error().description);
         std::printf("%s\n", qPrintable(error));
         return 0;
