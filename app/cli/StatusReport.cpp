@@ -1,6 +1,7 @@
 #include "StatusReport.h"
 
 #include "credentials/KeychainError.h"
+#include "status/HelperHealth.h"
 #include "status/StatusRedactor.h"
 
 #include <QJsonArray>
@@ -95,8 +96,7 @@ bool StatusReport::isPaired() const
 
 bool StatusReport::isFresh() const
 {
-    return m_state.status && *m_state.status
-        && (*m_state.status)->isFresh(m_now, HelperStatus::freshnessWindow);
+    return m_state.status && HelperHealth::isFresh(*m_state.status, m_now);
 }
 
 bool StatusReport::isReady() const
@@ -139,7 +139,7 @@ QString StatusReport::helperLine() const
     if (isFresh())
         text += QStringLiteral(" (fresh)");
     else if ((*m_state.status)->state() == HelperStatus::State::connected)
-        text += QStringLiteral(" (stale: older than %1 s)").arg(HelperStatus::freshnessWindow);
+        text += QStringLiteral(" (stale: older than %1 s)").arg(HelperHealth::freshnessWindow.count());
     text += m_state.helperPid ? QStringLiteral("; process %1").arg(*m_state.helperPid)
                               : QStringLiteral("; no helper process");
     return text;

@@ -8,6 +8,7 @@
 #include "model/SignInError.h"
 #include "onboarding/OnboardingError.h"
 #include "pairing/PairingSecurity.h"
+#include "status/HelperHealth.h"
 #include "status/StatusStore.h"
 
 #include <QCoroFuture>
@@ -223,26 +224,17 @@ void AppModel::readStatus()
     if (loaded || loaded.error().domain != u"POSIX")
         setHelperStatus(loaded ? *loaded : std::nullopt);
 
-    if (m_machine.step == OnboardingStep::connected && m_helperStatus && !healthy())
+    const QDateTime now = m_parts.clock->now();
+    if (m_machine.step == OnboardingStep::connected && m_helperStatus && !HelperHealth::isHealthy(*m_helperStatus, now))
         needsAttention(helperCouldNotStart);
 
-    const QDateTime now = m_parts.clock->now();
     if (m_machine.step == OnboardingStep::needsAttention && m_recoveryAction == HelperRecoveryAction::none
-        && m_helperStatus && m_helperStatus->isFresh(now, HelperStatus::freshnessWindow)) {
+        && HelperHealth::isFresh(m_helperStatus, now)) {
         setStep(OnboardingStep::connected);
         setErrorMessage(std::nullopt);
         setRecoveryAction(HelperRecoveryAction::none);
     }
     refreshReadyStatus();
-}
-
-bool AppModel::healthy() const
-{
-    const HelperStatus::State state = m_helperStatus->state();
-    if (state != HelperStatus::State::starting && state != HelperStatus::State::connected)
-        return false;
-    const std::optional<QDateTime> &heartbeat = m_helperStatus->lastHeartbeat();
-    return heartbeat && heartbeat->msecsTo(m_parts.clock->now()) <= HelperStatus::freshnessWindow * 1000;
 }
 
 // Sign-in ---------------------------------------------------------------------------------------------

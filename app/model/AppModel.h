@@ -9,8 +9,8 @@
 #include "model/Clock.h"
 #include "model/FolderChoosing.h"
 #include "model/NetworkMonitoring.h"
-#include "model/ReadyStatus.h"
 #include "onboarding/OnboardingStateMachine.h"
+#include "onboarding/ReadyStatus.h"
 #include "pairing/PairingRequest.h"
 #include "recovery/HelperRecoveryPolicy.h"
 #include "status/HelperStatus.h"
@@ -187,7 +187,6 @@ private:
     static QCoro::Task<> restoreWithStoredCredential(QPointer<AppModel> self, std::optional<AppConfig> config);
     Result<void> restoreFromStores(const std::optional<AppConfig> &config, const std::optional<QString> &credential);
     void restoreFromConfig(const AppConfig &config);
-    bool healthy() const;
 
     static QCoro::Task<> resumeFinishedSetup(QPointer<AppModel> self, QString credential);
     static QCoro::Task<> resumePairedSetup(QPointer<AppModel> self, QString credential);

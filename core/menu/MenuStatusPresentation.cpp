@@ -1,5 +1,7 @@
 #include "MenuStatusPresentation.h"
 
+#include "status/HelperHealth.h"
+
 MenuStatusPresentation MenuStatusPresentation::ready()
 {
     return {QStringLiteral("Ready for tasks"), QStringLiteral("laptopcomputer")};
@@ -31,5 +33,5 @@ MenuStatusPresentation MenuStatusPresentation::make(const std::optional<HelperSt
     case HelperStatus::State::connected:
         break;
     }
-    return helperStatus->isFresh(now, HelperStatus::freshnessWindow) ? ready() : starting();
+    return HelperHealth::isFresh(helperStatus, now) ? ready() : starting();
 }

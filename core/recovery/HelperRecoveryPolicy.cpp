@@ -1,5 +1,7 @@
 #include "HelperRecoveryPolicy.h"
 
+#include "status/HelperHealth.h"
+
 namespace HelperRecoveryPolicy {
 
 HelperRecoveryAction action(LoginItemState loginItemState, const std::optional<HelperStatus> &status,
@@ -17,7 +19,7 @@ HelperRecoveryAction action(LoginItemState loginItemState, const std::optional<H
     }
     if (!gracePeriodElapsed)
         return HelperRecoveryAction::none;
-    if (!status || !status->isFresh(now, HelperStatus::freshnessWindow))
+    if (!HelperHealth::isFresh(status, now))
         return HelperRecoveryAction::restart;
     return HelperRecoveryAction::none;
 }

@@ -88,14 +88,6 @@ HelperStatus::HelperStatus(State state, std::optional<QDateTime> lastHeartbeat, 
 {
 }
 
-bool HelperStatus::isFresh(const QDateTime &now, double maximumAge) const
-{
-    if (m_state != State::connected || !m_lastHeartbeat)
-        return false;
-    const double ageInSeconds = static_cast<double>(m_lastHeartbeat->msecsTo(now)) / 1000.0;
-    return ageInSeconds <= maximumAge;
-}
-
 QByteArray HelperStatus::encoded() const
 {
     QJsonObject object{{Key::state, rawValue(m_state)}};

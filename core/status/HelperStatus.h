@@ -28,14 +28,6 @@ public:
     const std::optional<QDateTime> &lastHeartbeat() const { return m_lastHeartbeat; }
     const std::optional<QString> &error() const { return m_error; }
 
-    // The one age, in seconds, under which the menu, the setup application and the recovery policy all
-    // take a connected status as fresh.
-    static constexpr double freshnessWindow = 45.0;
-
-    // Connected with a heartbeat at most `maximumAge` seconds before `now`; a heartbeat later than `now`
-    // counts as fresh.
-    bool isFresh(const QDateTime &now, double maximumAge) const;
-
     // Compact JSON, keys sorted, "/" written "\/", the heartbeat as ISO 8601 UTC whole seconds with "Z";
     // absent fields are left out.
     QByteArray encoded() const;

@@ -1,5 +1,6 @@
 #include "loginitem/HelperRegistrationService.h"
 #include "onboarding/OnboardingStateMachine.h"
+#include "onboarding/ReadyStatus.h"
 
 #include <QTest>
 
@@ -34,8 +35,10 @@ using Event = std::function<Result<void>(Machine &)>;
 Q_DECLARE_METATYPE(Event)
 Q_DECLARE_METATYPE(OnboardingStep)
 Q_DECLARE_METATYPE(std::optional<Error>)
+Q_DECLARE_METATYPE(std::optional<HelperStatus>)
+Q_DECLARE_METATYPE(ReadyStatus)
 
-// The setup window's steps, and registering the helper at login.
+// The setup window's steps, its ready line, and registering the helper at login.
 class TestSetupSteps : public QObject
 {
     Q_OBJECT
@@ -136,6 +139,40 @@ private Q_SLOTS:
         const Error denied{u"POSIX"_s, 13, failedCall};
         QCOMPARE(result, failedCall.isEmpty() ? Result<void>() : Result<void>(failure(denied)));
     }
+    // The ready screen's line: the network first, then the helper's freshness; the step only tells a
+    // helper on its way from one that could not start.
+    void readyStatus_data()
+    {
+        QTest::addColumn<std::optional<bool>>("network");
+        QTest::addColumn<std::optional<HelperStatus>>("status");
+        QTest::addColumn<OnboardingStep>("step");
+        QTest::addColumn<ReadyStatus>("shown");
+        using S = HelperStatus::State;
+        const auto aged = [](S state, qint64 seconds) { return std::optional(HelperStatus(state, now.addSecs(-seconds))); };
+        const std::optional<bool> online(true);
+        const auto connected = OnboardingStep::connected;
+        const auto attention = OnboardingStep::needsAttention;
+        QTest::newRow("no network report yet") << std::optional<bool>() << aged(S::connected, 0) << connected
+                                               << ReadyStatus::checkingConnection;
+        QTest::newRow("offline") << std::optional(false) << aged(S::connected, 0) << connected << ReadyStatus::offline;
+        QTest::newRow("fresh") << online << aged(S::connected, 45) << attention << ReadyStatus::readyForCalls;
+        QTest::newRow("stale") << online << aged(S::connected, 46) << connected << ReadyStatus::couldNotStart;
+        QTest::newRow("starting") << online << aged(S::starting, 46) << connected << ReadyStatus::gettingReady;
+        QTest::newRow("starting, needs attention") << online << aged(S::starting, 0) << attention << ReadyStatus::couldNotStart;
+        QTest::newRow("stopped") << online << aged(S::stopped, 0) << connected << ReadyStatus::couldNotStart;
+        QTest::newRow("no status") << online << std::optional<HelperStatus>() << connected << ReadyStatus::couldNotStart;
+    }
+    void readyStatus()
+    {
+        QFETCH(std::optional<bool>, network);
+        QFETCH(std::optional<HelperStatus>, status);
+        QFETCH(OnboardingStep, step);
+        QFETCH(ReadyStatus, shown);
+        QCOMPARE(ReadyStatusRule::decide(network, status, step, now), shown);
+    }
+
+private:
+    static inline const QDateTime now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
 };
 
 QTEST_GUILESS_MAIN(TestSetupSteps)

@@ -1,6 +1,6 @@
 #include "ReadyStatus.h"
 
-#include "recovery/HelperRecoveryPolicy.h"
+#include "status/HelperHealth.h"
 
 namespace ReadyStatusRule {
 
@@ -11,7 +11,7 @@ ReadyStatus decide(std::optional<bool> networkAvailable, const std::optional<Hel
         return ReadyStatus::checkingConnection;
     if (!*networkAvailable)
         return ReadyStatus::offline;
-    if (helperStatus && helperStatus->isFresh(now, HelperStatus::freshnessWindow))
+    if (HelperHealth::isFresh(helperStatus, now))
         return ReadyStatus::readyForCalls;
     if (step == OnboardingStep::connected && helperStatus && helperStatus->state() == HelperStatus::State::starting)
         return ReadyStatus::gettingReady;
