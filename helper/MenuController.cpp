@@ -1,15 +1,12 @@
 #include "MenuController.h"
 
 #include "DesktopNotifier.h"
-#include "HelperLocations.h"
 #include "MenuLog.h"
-#include "RunnerSupervisor.h"
 #include "TrayHostWatcher.h"
 #include "api/APIError.h"
 #include "api/DashboardLinks.h"
 #include "api/DeviceAPIClient.h"
 #include "common/ProductionBaseURL.h"
-#include "config/AppPaths.h"
 #include "menu/MenuStatusPresentation.h"
 #include "common/UrlLauncher.h"
 #include "status/StatusStore.h"
@@ -61,6 +58,19 @@ QString menuText(const QString &text)
     return escaped.replace(u'&', QStringLiteral("&&"));
 }
 
+// The brand mark drawn into an 18×18 template image, or absent when the file cannot be loaded.
+std::optional<QIcon> brandedMenuImage(const QString &logoMarkPath)
+{
+    const QImage image(logoMarkPath);
+    if (image.isNull())
+        return std::nullopt;
+    QIcon icon;
+    icon.addPixmap(drawnInto(image, menuBarImageSize, 1));
+    icon.addPixmap(drawnInto(image, menuBarImageSize, 2));
+    icon.setIsMask(true);
+    return icon;
+}
+
 std::optional<QUrl> absoluteURL(const QString &text)
 {
     const QUrl url(text, QUrl::StrictMode);
@@ -71,50 +81,48 @@ std::optional<QUrl> absoluteURL(const QString &text)
 
 } // namespace
 
-MenuController::MenuController(RunnerSupervisor *supervisor, MenuControllerOptions options, QObject *parent)
+MenuController::MenuController(const HelperParts &parts, QObject *parent)
     : QObject(parent)
+    , m_credentialStore(parts.credentialStore)
+    , m_configStore(parts.configStore)
+    , m_apiClient(parts.apiClient)
+    , m_mainAppBundle(parts.mainAppBundle)
+    , m_activityTimeout(parts.activityTimeout)
     , m_menu(std::make_unique<QMenu>())
-    , m_supervisor(supervisor)
-    , m_credentialStore(SystemCredentialStore::sharedAccessGroup(), SystemCredentialStore::UnlockPrompt::never)
-    , m_configStore(AppPaths::config())
     , m_trayHostWatcher(new TrayHostWatcher(this))
     , m_notifier(std::make_unique<DesktopNotifier>([this](const QString &token) { openMainApp(token); }))
-    , m_options(std::move(options))
+    , m_brandIcon(brandedMenuImage(parts.logoMarkPath))
 {
-    if (m_options.logoMarkPath.isEmpty())
-        m_options.logoMarkPath = QDir(HelperLocations::helperBundle()).filePath(QStringLiteral("Contents/Resources/LogoMark.png"));
-    m_brandIcon = brandedMenuImage(m_options.logoMarkPath);
-
-    const Result<std::optional<HelperStatus>> previous = StatusStore(AppPaths::status()).load();
+    const Result<std::optional<HelperStatus>> previous = StatusStore(parts.statusPath).load();
     if (previous)
         m_helperStatus = *previous;
     else
         qCWarning(lcMenu).noquote() << "The last status could not be read:" << previous.error().description;
 
-    connect(m_menu.get(), &QMenu::aboutToShow, this, &MenuController::menuWillOpen);
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &MenuController::aboutToShow);
     rebuildMenu();
-    connect(m_trayHostWatcher, &TrayHostWatcher::hostAvailable, this, &MenuController::showStatusItem);
+    connect(m_trayHostWatcher, &TrayHostWatcher::hostAvailable, this, &MenuController::showTrayIcon);
 }
 
-// The tray item refers to the menu, so it goes first.
+// The tray icon refers to the menu, so it goes first.
 MenuController::~MenuController()
 {
-    delete m_statusItem;
+    delete m_trayIcon;
 }
 
-void MenuController::showStatusItem()
+void MenuController::showTrayIcon()
 {
-    if (m_statusItem)
+    if (m_trayIcon)
         return;
-    m_statusItem = new QSystemTrayIcon(m_icon, this);
-    m_statusItem->setToolTip(m_toolTip);
-    m_statusItem->setContextMenu(m_menu.get());
+    m_trayIcon = new QSystemTrayIcon(m_icon, this);
+    m_trayIcon->setToolTip(m_toolTip);
+    m_trayIcon->setContextMenu(m_menu.get());
     // A plain click opens the menu too, as it does on other desktops' status items.
-    connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger)
             m_menu->popup(QCursor::pos());
     });
-    m_statusItem->show();
+    m_trayIcon->show();
     qCInfo(lcMenu) << "Showing the status item in the tray";
 }
 
@@ -136,11 +144,6 @@ void MenuController::noticeAttention()
     case AttentionNotice::Action::none:
         return;
     }
-}
-
-void MenuController::setOnQuit(std::function<void()> onQuit)
-{
-    m_onQuit = std::move(onQuit);
 }
 
 void MenuController::rebuildMenu()
@@ -174,7 +177,7 @@ void MenuController::perform(const MenuItem &item)
     case MenuItem::Action::openDashboard:
         return openDashboard();
     case MenuItem::Action::quit:
-        return quit();
+        return Q_EMIT quitChosen();
     case MenuItem::Action::none:
         return;
     }
@@ -190,46 +193,29 @@ void MenuController::updateIcon()
         m_icon = m_brandIcon ? *m_brandIcon : symbolImage(presentation.systemImageName);
         m_icon.setIsMask(true);
         m_iconName = iconName;
-        if (m_statusItem)
-            m_statusItem->setIcon(m_icon);
+        if (m_trayIcon)
+            m_trayIcon->setIcon(m_icon);
     }
     const QString toolTip = QStringLiteral("Tarnwick — ") + presentation.title;
     if (toolTip != m_toolTip) {
         m_toolTip = toolTip;
-        if (m_statusItem)
-            m_statusItem->setToolTip(m_toolTip);
+        if (m_trayIcon)
+            m_trayIcon->setToolTip(m_toolTip);
     }
 }
 
-std::optional<QIcon> MenuController::brandedMenuImage(const QString &logoMarkPath)
-{
-    const QImage image(logoMarkPath);
-    if (image.isNull())
-        return std::nullopt;
-    QIcon icon;
-    icon.addPixmap(drawnInto(image, menuBarImageSize, 1));
-    icon.addPixmap(drawnInto(image, menuBarImageSize, 2));
-    icon.setIsMask(true);
-    return icon;
-}
-
-void MenuController::menuWillOpen()
+void MenuController::aboutToShow()
 {
     rebuildMenu();
-    refreshActivity();
+    refreshActivity(++m_refreshGeneration);
 }
 
-void MenuController::refreshActivity()
-{
-    refreshActivityTask(++m_refreshGeneration);
-}
-
-QCoro::Task<> MenuController::refreshActivityTask(quint64 generation)
+QCoro::Task<> MenuController::refreshActivity(quint64 generation)
 {
     const QPointer<MenuController> self(this);
     // A slow Secret Service must not hold up the menu: the read runs off the main thread. (Named: GCC 12
     // destroys a temporary of a co_await expression twice.)
-    const auto read = [store = m_credentialStore] { return store.read(); };
+    const auto read = [store = m_credentialStore] { return store->read(); };
     const Result<std::optional<QString>> credential = co_await QtConcurrent::run(read);
     if (!self || self->m_refreshGeneration != generation)
         co_return;
@@ -238,7 +224,7 @@ QCoro::Task<> MenuController::refreshActivityTask(quint64 generation)
         qCWarning(lcMenu).noquote() << "Task activity not fetched: the device credential could not be read:"
                                     << credential.error().description;
     } else if (*credential) {
-        const Result<std::optional<AppConfig>> config = self->m_configStore.load();
+        const Result<std::optional<AppConfig>> config = self->m_configStore->load();
         if (!config)
             qCWarning(lcMenu).noquote() << "Task activity not fetched: the configuration could not be read:"
                                         << config.error().description;
@@ -257,8 +243,8 @@ QCoro::Task<> MenuController::refreshActivityTask(quint64 generation)
 QCoro::Task<> MenuController::fetchActivity(QUrl baseURL, QString credential, quint64 generation)
 {
     const QPointer<MenuController> self(this);
-    const DeviceAPIClient client(baseURL);
-    const Result<DeviceTaskActivity> activity = co_await client.activity(credential, m_options.activityTimeout);
+    const DeviceAPIClient client = m_apiClient(baseURL);
+    const Result<DeviceTaskActivity> activity = co_await client.activity(credential, m_activityTimeout);
     if (!self || self->m_refreshGeneration != generation)
         co_return;
 
@@ -291,7 +277,7 @@ void MenuController::openTask(const QString &representedObject)
 
 QUrl MenuController::dashboardURL()
 {
-    const Result<std::optional<AppConfig>> config = m_configStore.load();
+    const Result<std::optional<AppConfig>> config = m_configStore->load();
     if (config && *config) {
         if (const std::optional<QUrl> url = absoluteURL((*config)->apiUrl))
             return *url;
@@ -311,7 +297,7 @@ void MenuController::openMainApp(const QString &activationToken)
     // The setup application is single-instance: a second start brings the running window to the front,
     // and the token it passes on lets the desktop raise that window.
     QProcess application;
-    application.setProgram(QDir(HelperLocations::mainAppBundle()).filePath(QStringLiteral("Contents/MacOS/Tarnwick")));
+    application.setProgram(QDir(m_mainAppBundle).filePath(QStringLiteral("Contents/MacOS/Tarnwick")));
     application.setWorkingDirectory(QDir::homePath());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
@@ -324,10 +310,4 @@ void MenuController::openMainApp(const QString &activationToken)
     application.setProcessEnvironment(environment);
     if (!application.startDetached())
         qCWarning(lcMenu).noquote() << "The setup application could not be started:" << application.errorString();
-}
-
-void MenuController::quit()
-{
-    if (m_onQuit)
-        m_onQuit();
 }

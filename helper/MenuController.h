@@ -1,9 +1,8 @@
 #pragma once
 
 #include "DesktopNotifying.h"
+#include "HelperParts.h"
 #include "MenuItem.h"
-#include "config/FileConfigStore.h"
-#include "credentials/SystemCredentialStore.h"
 #include "menu/AttentionNotice.h"
 #include "menu/MenuActivityCache.h"
 #include "status/HelperStatus.h"
@@ -19,16 +18,7 @@
 
 class QMenu;
 class QSystemTrayIcon;
-class RunnerSupervisor;
 class TrayHostWatcher;
-
-struct MenuControllerOptions
-{
-    // Seconds an activity fetch may take.
-    double activityTimeout = 5.0;
-    // The brand mark for the tray; the helper bundle's Contents/Resources/LogoMark.png by default.
-    QString logoMarkPath;
-};
 
 // The helper's only interface: a tray item whose menu shows the runner's state, the running task and
 // the latest tasks, and offers to open a task's page, the setup window, the dashboard, or to quit.
@@ -40,72 +30,61 @@ class MenuController : public QObject
     Q_OBJECT
 
 public:
-    explicit MenuController(RunnerSupervisor *supervisor, MenuControllerOptions options = {},
-                            QObject *parent = nullptr);
+    explicit MenuController(const HelperParts &parts, QObject *parent = nullptr);
     ~MenuController() override;
 
     // Every status the supervisor publishes.
     void update(const HelperStatus &status);
 
-    // What the Quit item calls.
-    void setOnQuit(std::function<void()> onQuit);
-
     // The menu as it was last built.
     const QList<MenuItem> &items() const { return m_items; }
     QMenu *menu() const { return m_menu.get(); }
-    // The tray item, absent until the session has a tray.
-    QSystemTrayIcon *statusItem() const { return m_statusItem; }
     const QString &toolTip() const { return m_toolTip; }
     // The image the tray item shows: "LogoMark", else the name of the symbol that stands for the state
     // (drawn from the desktop's icon theme, which may lack it).
     const QString &iconName() const { return m_iconName; }
 
     // The menu is about to open: rebuild it and fetch the activity.
-    void menuWillOpen();
-
-    void openTask(const QString &representedObject);
-    // Starts the setup application (or brings it forward); `activationToken` lets the desktop raise it.
-    void openMainApp(const QString &activationToken = {});
-    void openDashboard();
-    void quit();
-
-    // The service's web root from the configuration, else the built-in service address.
-    QUrl dashboardURL();
-
-    // The brand mark drawn into an 18×18 template image, or absent when the file cannot be loaded.
-    static std::optional<QIcon> brandedMenuImage(const QString &logoMarkPath);
+    void aboutToShow();
 
 Q_SIGNALS:
+    // Quit Tarnwick was chosen.
+    void quitChosen();
     // An activity fetch ended and its result was applied.
     void activityRefreshed();
 
 private:
-    void showStatusItem();
+    void showTrayIcon();
     void rebuildMenu();
     void noticeAttention();
     void updateIcon();
-    void refreshActivity();
-    QCoro::Task<> refreshActivityTask(quint64 generation);
+    QCoro::Task<> refreshActivity(quint64 generation);
     QCoro::Task<> fetchActivity(QUrl baseURL, QString credential, quint64 generation);
     void perform(const MenuItem &item);
+    void openTask(const QString &representedObject);
+    // Starts the setup application (or brings it forward); `activationToken` lets the desktop raise it.
+    void openMainApp(const QString &activationToken = {});
+    void openDashboard();
+    // The service's web root from the configuration, else the built-in service address.
+    QUrl dashboardURL();
 
-    QSystemTrayIcon *m_statusItem = nullptr;
+    const std::shared_ptr<const CredentialStoring> m_credentialStore;
+    const std::shared_ptr<ConfigStoring> m_configStore;
+    const std::function<DeviceAPIClient(const QUrl &)> m_apiClient;
+    const QString m_mainAppBundle;
+    const double m_activityTimeout;
+
+    QSystemTrayIcon *m_trayIcon = nullptr;
     std::unique_ptr<QMenu> m_menu;
-    // The supervisor whose statuses the menu shows (the delegate delivers them); owned by the delegate.
-    [[maybe_unused]] RunnerSupervisor *m_supervisor = nullptr;
-    SystemCredentialStore m_credentialStore;
-    FileConfigStore m_configStore;
     std::optional<HelperStatus> m_helperStatus;
     MenuActivityCache m_activityCache;
     bool m_credentialInvalid = false;
     // Each fetch gets the next number; a fetch whose number is no longer current was cancelled.
     quint64 m_refreshGeneration = 0;
-    std::function<void()> m_onQuit;
     TrayHostWatcher *m_trayHostWatcher = nullptr;
     std::unique_ptr<DesktopNotifying> m_notifier;
     AttentionNotice m_attentionNotice;
 
-    MenuControllerOptions m_options;
     // The brand mark, decoded once; absent when the file cannot be loaded.
     std::optional<QIcon> m_brandIcon;
     QList<MenuItem> m_items;

@@ -1,25 +1,22 @@
 #include "RunnerSupervisor.h"
 
-#include "RunnerSupervisorQueue.h"
+#include "RunnerSupervisorWorker.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 
-RunnerSupervisor::RunnerSupervisor(StatusCallback onStatus, RunnerSupervisorTiming timing, QObject *parent)
+RunnerSupervisor::RunnerSupervisor(const HelperParts &parts, QObject *parent)
     : QObject(parent)
-    , m_onStatus(std::move(onStatus))
 {
-    // The queue holds this object only as the receiver of posted calls: the thread ends in the destructor
+    // The worker holds this object only as the receiver of posted calls: the thread ends in the destructor
     // before this object goes, and calls still queued for a deleted receiver are dropped.
-    m_queue = new RunnerSupervisorQueue(
-        [this](const HelperStatus &status) {
-            QMetaObject::invokeMethod(this, [this, status] { deliver(status); }, Qt::QueuedConnection);
-        },
-        timing);
+    m_worker = new RunnerSupervisorWorker(parts, [this](const HelperStatus &status) {
+        QMetaObject::invokeMethod(this, [this, status] { Q_EMIT published(status); }, Qt::QueuedConnection);
+    });
     m_thread.setObjectName(QStringLiteral("com.tarnwick.runner-supervisor"));
-    m_queue->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::started, m_queue, &RunnerSupervisorQueue::prepareThread);
-    connect(&m_thread, &QThread::finished, m_queue, &QObject::deleteLater);
+    m_worker->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::started, m_worker, &RunnerSupervisorWorker::prepareThread);
+    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread.start();
 }
 
@@ -31,7 +28,7 @@ RunnerSupervisor::~RunnerSupervisor()
 
 void RunnerSupervisor::start()
 {
-    QMetaObject::invokeMethod(m_queue, &RunnerSupervisorQueue::start, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_worker, &RunnerSupervisorWorker::start, Qt::QueuedConnection);
 }
 
 void RunnerSupervisor::stop(std::function<void()> completion)
@@ -42,17 +39,11 @@ void RunnerSupervisor::stop(std::function<void()> completion)
         QMetaObject::invokeMethod(QCoreApplication::instance(), completion, Qt::QueuedConnection);
     };
     QMetaObject::invokeMethod(
-        m_queue, [queue = QPointer(m_queue), onMainThread] {
-            if (queue)
-                queue->stop(onMainThread);
+        m_worker, [worker = QPointer(m_worker), onMainThread] {
+            if (worker)
+                worker->stop(onMainThread);
             else
                 onMainThread();
         },
         Qt::QueuedConnection);
-}
-
-void RunnerSupervisor::deliver(const HelperStatus &status)
-{
-    if (m_onStatus)
-        m_onStatus(status);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RunnerSupervisorTiming.h"
+#include "HelperParts.h"
 #include "status/HelperStatus.h"
 
 #include <QObject>
@@ -8,25 +8,22 @@
 
 #include <functional>
 
-class RunnerSupervisorQueue;
+class RunnerSupervisorWorker;
 
 // Keeps the runner alive for as long as the helper runs: launches it with the device credential on its
 // standard input, watches it with a heartbeat, relaunches it after a crash or a configuration change,
-// stops it when the helper quits, and publishes every change as a HelperStatus to the status file and to
-// `onStatus`.
+// stops it when the helper quits, and publishes every change as a HelperStatus to the status file and
+// through `published`.
 //
-// All supervision runs on a thread of its own ("com.tarnwick.runner-supervisor"). The public calls below
-// belong to the main thread and return at once; `onStatus` and every stop completion are delivered on
-// the main thread, in publishing order.
+// All supervision runs on a thread of its own ("com.tarnwick.runner-supervisor"), in a
+// RunnerSupervisorWorker. The public calls below belong to the main thread and return at once;
+// `published` and every stop completion come on the main thread, in publishing order.
 class RunnerSupervisor : public QObject
 {
     Q_OBJECT
 
 public:
-    using StatusCallback = std::function<void(const HelperStatus &)>;
-
-    explicit RunnerSupervisor(StatusCallback onStatus, RunnerSupervisorTiming timing = {},
-                              QObject *parent = nullptr);
+    explicit RunnerSupervisor(const HelperParts &parts, QObject *parent = nullptr);
     // Ends the supervision thread. A runner still running then is killed with its process object; stop
     // first for an orderly end.
     ~RunnerSupervisor() override;
@@ -38,10 +35,10 @@ public:
     // completions of several calls run in the order of the calls.
     void stop(std::function<void()> completion);
 
-private:
-    void deliver(const HelperStatus &status);
+Q_SIGNALS:
+    void published(const HelperStatus &status);
 
-    StatusCallback m_onStatus;
+private:
     QThread m_thread;
-    RunnerSupervisorQueue *m_queue = nullptr;
+    RunnerSupervisorWorker *m_worker = nullptr;
 };

@@ -11,6 +11,7 @@ struct RunnerSupervisorTiming
     std::chrono::milliseconds heartbeatInterval{15000};
     std::chrono::milliseconds relaunchDelay{static_cast<long long>(RunnerSupervisionPolicy::relaunchDelay * 1000)};
     std::chrono::milliseconds killDelay{2000};
-
-    friend bool operator==(const RunnerSupervisorTiming &, const RunnerSupervisorTiming &) = default;
+    // The credential is a few dozen bytes into an empty pipe; a runner that has not taken them by then is
+    // not going to.
+    std::chrono::milliseconds handOverTimeout{2000};
 };

@@ -1,5 +1,7 @@
 #include "TerminationSignals.h"
 
+#include "HelperLog.h"
+
 #include <QSocketNotifier>
 
 #include <array>
@@ -39,8 +41,11 @@ void setHandler(void (*handler)(int))
 TerminationSignals::TerminationSignals(QObject *parent)
     : QObject(parent)
 {
-    if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        qCWarning(lcHelper) << "Termination signals keep their default action: no pipe for them:"
+                            << qt_error_string(errno);
         return;
+    }
     m_notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPendingSignals);
     setHandler(writeSignalNumber);

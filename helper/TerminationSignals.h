@@ -6,7 +6,8 @@ class QSocketNotifier;
 
 // Turns SIGTERM, SIGINT and SIGHUP into a signal on the main thread. The handler only writes the signal's
 // number into a pipe (the one thing a handler may safely do); a notifier on the other end emits
-// `terminationRequested` from the event loop. Only one instance may exist at a time.
+// `terminationRequested` from the event loop. Only one instance may exist at a time. Should the pipe not
+// be made, the signals keep their default actions.
 class TerminationSignals : public QObject
 {
     Q_OBJECT
@@ -14,9 +15,6 @@ class TerminationSignals : public QObject
 public:
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
-
-    // False when the pipe or the handlers could not be set up; the default actions then stay in place.
-    bool isInstalled() const { return m_notifier != nullptr; }
 
 Q_SIGNALS:
     void terminationRequested(int signalNumber);

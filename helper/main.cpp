@@ -1,11 +1,16 @@
-#include "HelperAppDelegate.h"
+#include "HelperApplication.h"
+#include "HelperLocations.h"
 #include "HelperLog.h"
 #include "TerminationSignals.h"
 #include "common/HelperInstanceLock.h"
+#include "config/AppPaths.h"
+#include "config/FileConfigStore.h"
+#include "credentials/SystemCredentialStore.h"
 #include "logging/LogOutput.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -68,6 +73,23 @@ QStringList argumentList(int argc, char **argv)
     return arguments;
 }
 
+// The Linux parts: the Secret Service (never asking to unlock: the helper runs unattended and retries),
+// the files under the data directory, and the bundle the helper sits in.
+HelperParts systemParts()
+{
+    HelperParts parts;
+    parts.credentialStore = std::make_shared<SystemCredentialStore>(SystemCredentialStore::sharedAccessGroup(),
+                                                                    SystemCredentialStore::UnlockPrompt::never);
+    parts.configStore = std::make_shared<FileConfigStore>(AppPaths::config());
+    parts.configPath = AppPaths::config();
+    parts.statusPath = AppPaths::status();
+    parts.applicationSupportDirectory = AppPaths::applicationSupportDirectory();
+    parts.mainAppBundle = HelperLocations::mainAppBundle();
+    parts.logoMarkPath = QDir(HelperLocations::helperBundle()).filePath(QStringLiteral("Contents/Resources/LogoMark.png"));
+    parts.apiClient = [](const QUrl &baseURL) { return DeviceAPIClient(baseURL); };
+    return parts;
+}
+
 // The session's own quit (and QCoreApplication::quit from anywhere) arrives as a Quit event; it takes the
 // same road as a termination signal.
 class QuitRequests : public QObject
@@ -124,18 +146,15 @@ int main(int argc, char **argv)
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QStringLiteral("com.tarnwick.mac.helper"));
 
-    HelperAppDelegate delegate;
-    QObject::connect(&delegate, &HelperAppDelegate::terminationConfirmed, &application, [] { QCoreApplication::exit(0); });
-    const auto terminationRequest = [&delegate] {
-        if (delegate.applicationShouldTerminate() == HelperAppDelegate::TerminateReply::now)
-            QCoreApplication::exit(0);
-    };
+    HelperApplication helper(systemParts());
+    QObject::connect(&helper, &HelperApplication::terminationConfirmed, &application, [] { QCoreApplication::exit(0); });
     TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::terminationRequested, &delegate, terminationRequest);
-    QuitRequests quitRequests(terminationRequest);
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &helper,
+                     &HelperApplication::requestTermination);
+    QuitRequests quitRequests([&helper] { helper.requestTermination(); });
     application.installEventFilter(&quitRequests);
 
-    QTimer::singleShot(0, &delegate, &HelperAppDelegate::applicationDidFinishLaunching);
+    QTimer::singleShot(0, &helper, &HelperApplication::start);
     application.exec();
     qCInfo(lcHelper) << "Quitting";
     return 0;

@@ -37,6 +37,22 @@ HelperFixture::HelperFixture()
     QVERIFY(writeConfig());
 }
 
+HelperParts HelperFixture::systemParts(RunnerSupervisorTiming timing)
+{
+    HelperParts parts;
+    parts.credentialStore = std::make_shared<SystemCredentialStore>(std::nullopt);
+    parts.configStore = std::make_shared<FileConfigStore>(AppPaths::config());
+    parts.configPath = AppPaths::config();
+    parts.statusPath = AppPaths::status();
+    parts.applicationSupportDirectory = AppPaths::applicationSupportDirectory();
+    parts.mainAppBundle = qEnvironmentVariable("TWK_MAIN_APP_BUNDLE");
+    parts.logoMarkPath = QStringLiteral("/nonexistent.png");
+    parts.apiClient = [](const QUrl &baseURL) { return DeviceAPIClient(baseURL); };
+    parts.timing = timing;
+    parts.activityTimeout = 0.5;
+    return parts;
+}
+
 bool HelperFixture::writeConfig(const QString &apiUrl)
 {
     const AppConfig config{apiUrl,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HelperParts.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
@@ -21,6 +23,9 @@ public:
         return QStringLiteral("twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301."
                               "abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJKLMNOP");
     }
+    // The helper's own parts, on the session's keyring and the data directory; the tray's logo does not
+    // load, so the icon names the state's symbol.
+    static HelperParts systemParts(RunnerSupervisorTiming timing = {});
     [[nodiscard]] static bool writeConfig(const QString &apiUrl = QStringLiteral("http://127.0.0.1:9/"));
 
     QString runtimePath() const { return m_bundle.filePath(QStringLiteral("Contents/Resources/runtime/node")); }

@@ -4,7 +4,7 @@
 #include "StallMeter.h"
 #include "StandInNotificationServer.h"
 
-#include "HelperAppDelegate.h"
+#include "HelperApplication.h"
 #include "MenuController.h"
 #include "common/ProductionBaseURL.h"
 #include "config/AppPaths.h"
@@ -59,8 +59,7 @@ QStringList head(const QString &title, const QString &running = QStringLiteral("
 
 std::unique_ptr<MenuController> makeController()
 {
-    // A logo that does not load, so the icon names the state's symbol.
-    return std::make_unique<MenuController>(nullptr, MenuControllerOptions{0.5, QStringLiteral("/nonexistent.png")});
+    return std::make_unique<MenuController>(HelperFixture::systemParts());
 }
 
 std::optional<HelperStatus> savedStatus()
@@ -72,7 +71,7 @@ std::optional<HelperStatus> savedStatus()
 void openMenu(MenuController &controller)
 {
     QSignalSpy refreshed(&controller, &MenuController::activityRefreshed);
-    controller.menuWillOpen();
+    controller.aboutToShow();
     QVERIFY(refreshed.count() == 1 || refreshed.wait(10000));
 }
 
@@ -249,7 +248,7 @@ private Q_SLOTS:
         const auto controller = makeController();
         QSignalSpy refreshed(controller.get(), &MenuController::activityRefreshed);
         const StallMeter meter;
-        controller->menuWillOpen();
+        controller->aboutToShow();
         QVERIFY(refreshed.wait(30000));
         QVERIFY(keyring.callsAnswered() > 0);
         QVERIFY2(meter.longestStallMs() < 100, qPrintable(u"stood still %1 ms from %2 ms on"_s.arg(meter.longestStallMs()).arg(meter.longestStallBeganMs())));
@@ -263,7 +262,7 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(AppPaths::config()));
         const auto controller = makeController();
         QSignalSpy refreshed(controller.get(), &MenuController::activityRefreshed);
-        controller->menuWillOpen();
+        controller->aboutToShow();
         QVERIFY(refreshed.count() == 1 || refreshed.wait(10000));
         QVERIFY(texts(controller->items()).contains(refreshFailed));
         const QList<QAction *> actions = controller->menu()->actions();
@@ -277,23 +276,24 @@ private Q_SLOTS:
     // Quit chosen twice stops the runner once; a termination request meanwhile waits for that stop.
     void quitStopsTheRunnerOnce()
     {
-        HelperAppDelegate delegate(RunnerSupervisorTiming{50ms, 300ms, 150ms, 300ms},
-                                   MenuControllerOptions{0.5, QStringLiteral("/nonexistent.png")});
-        QSignalSpy confirmed(&delegate, &HelperAppDelegate::terminationConfirmed);
-        QCOMPARE(delegate.applicationShouldTerminate(), HelperAppDelegate::TerminateReply::now);
-        delegate.applicationDidFinishLaunching();
+        HelperApplication helper(HelperFixture::systemParts(RunnerSupervisorTiming{50ms, 300ms, 150ms, 300ms}));
+        QSignalSpy confirmed(&helper, &HelperApplication::terminationConfirmed);
+        helper.requestTermination();
+        QCOMPARE(confirmed.count(), 1);
+        helper.start();
         QTRY_VERIFY_WITH_TIMEOUT(savedStatus() && savedStatus()->state() == State::connected, 20000);
         const qint64 runner = runnerLaunches().first();
 
-        delegate.quit();
-        delegate.quit();
-        QCOMPARE(delegate.applicationShouldTerminate(), HelperAppDelegate::TerminateReply::later);
+        helper.quit();
+        helper.quit();
+        helper.requestTermination();
         QVERIFY(confirmed.wait(20000));
         QVERIFY(hasEnded(runner));
         QCOMPARE(savedStatus()->state(), State::stopped);
-        QCOMPARE(delegate.applicationShouldTerminate(), HelperAppDelegate::TerminateReply::now);
         QTest::qWait(400);
-        QCOMPARE(confirmed.count(), 1);
+        QCOMPARE(confirmed.count(), 2);
+        helper.requestTermination();
+        QCOMPARE(confirmed.count(), 3);
         QCOMPARE(runnerLaunches().size(), 1);
     }
 
@@ -305,10 +305,10 @@ private Q_SLOTS:
         const auto controller = makeController();
         QSignalSpy refreshed(controller.get(), &MenuController::activityRefreshed);
 
-        controller->menuWillOpen();
+        controller->aboutToShow();
         QTRY_COMPARE(server.requests().size(), 1);
         server.answer(activityPath, 200, activityJson(QStringLiteral("Second"), 0));
-        controller->menuWillOpen();
+        controller->aboutToShow();
         QVERIFY(refreshed.wait(10000));
         QCOMPARE(controller->items()[3].text, QStringLiteral("Second"));
 

@@ -146,12 +146,11 @@ private:
     void startSupervisor(RunnerSupervisorTiming supervisorTiming = timing)
     {
         m_statuses.clear();
-        m_supervisor = std::make_unique<RunnerSupervisor>(
-            [this](const HelperStatus &status) {
-                QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
-                m_statuses.append(status);
-            },
-            supervisorTiming);
+        m_supervisor = std::make_unique<RunnerSupervisor>(HelperFixture::systemParts(supervisorTiming));
+        connect(m_supervisor.get(), &RunnerSupervisor::published, this, [this](const HelperStatus &status) {
+            QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
+            m_statuses.append(status);
+        });
         m_supervisor->start();
     }
 
@@ -301,8 +300,9 @@ private Q_SLOTS:
     void launchesOnlyBetweenStartAndStop()
     {
         m_statuses.clear();
-        m_supervisor = std::make_unique<RunnerSupervisor>([this](const HelperStatus &status) { m_statuses.append(status); },
-                                                          timing);
+        m_supervisor = std::make_unique<RunnerSupervisor>(HelperFixture::systemParts(timing));
+        connect(m_supervisor.get(), &RunnerSupervisor::published, this,
+                [this](const HelperStatus &status) { m_statuses.append(status); });
         QTest::qWait(int(timing.relaunchDelay.count() * 3));
         QVERIFY(runnerLaunches().isEmpty() && m_statuses.isEmpty() && !savedStatus());
 

@@ -1,8 +1,6 @@
 #pragma once
 
-#include "RunnerSupervisorTiming.h"
-#include "config/FileConfigStore.h"
-#include "credentials/SystemCredentialStore.h"
+#include "HelperParts.h"
 #include "status/HelperStatus.h"
 #include "status/StatusStore.h"
 #include "supervision/RunnerExitReason.h"
@@ -13,15 +11,15 @@
 #include <QPointer>
 
 #include <functional>
-#include <utility>
 #include <optional>
 
 class QProcess;
 class QTimer;
 
-// The state of RunnerSupervisor and everything that acts on it. It lives on the supervision thread and
-// is only ever called there (RunnerSupervisor posts its calls), so it needs no lock.
-class RunnerSupervisorQueue : public QObject
+// The state of RunnerSupervisor and everything that acts on it: it owns the runner's process and the
+// supervision's timers. It lives on the supervision thread and is only ever called there (RunnerSupervisor
+// posts its calls), so it needs no lock.
+class RunnerSupervisorWorker : public QObject
 {
     Q_OBJECT
 
@@ -29,8 +27,9 @@ public:
     using StatusSink = std::function<void(const HelperStatus &)>;
     using Completion = std::function<void()>;
 
-    RunnerSupervisorQueue(StatusSink publishToMainThread, RunnerSupervisorTiming timing);
-    ~RunnerSupervisorQueue() override;
+    // `onStatus` is called with every status, on this worker's thread.
+    RunnerSupervisorWorker(const HelperParts &parts, StatusSink onStatus);
+    ~RunnerSupervisorWorker() override;
 
     // Run once on the supervision thread when it starts.
     void prepareThread();
@@ -53,17 +52,21 @@ private:
     void publish(HelperStatus::State state, const std::optional<QString> &error = std::nullopt);
     void finishStopping();
 
-    const SystemCredentialStore m_credentialStore;
-    FileConfigStore m_configStore;
+    const std::shared_ptr<const CredentialStoring> m_credentialStore;
+    const std::shared_ptr<ConfigStoring> m_configStore;
     const StatusStore m_statusStore;
-    const StatusSink m_onStatus;
+    const QString m_configPath;
+    const QString m_applicationSupportDirectory;
+    const QString m_mainAppBundle;
     const RunnerSupervisorTiming m_timing;
+    const StatusSink m_onStatus;
 
     // The last status written, so a heartbeat that only renews its time is written without a flush.
     std::optional<HelperStatus> m_lastPublished;
     QPointer<QProcess> m_process;
     QTimer *m_heartbeatTimer = nullptr;
-    QTimer *m_retryWorkItem = nullptr;
+    // The one pending launch: starting it again replaces the launch it was waiting for.
+    QTimer *m_relaunchTimer = nullptr;
     bool m_stopping = true;
     RunnerExitReason m_exitReason = RunnerExitReason::crash;
     QList<Completion> m_stopCompletions;

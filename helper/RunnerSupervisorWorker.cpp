@@ -1,9 +1,8 @@
-#include "RunnerSupervisorQueue.h"
+#include "RunnerSupervisorWorker.h"
 
 #include "HelperLocations.h"
 #include "RunnerRecord.h"
 #include "SupervisorLog.h"
-#include "config/AppPaths.h"
 #include "supervision/RunnerSupervisionPolicy.h"
 
 #include <QDir>
@@ -25,10 +24,6 @@ const QString runtimeIncompleteMessage =
     QStringLiteral("The installed background runtime is incomplete. Reinstall Tarnwick.");
 const QString couldNotStartMessage = QStringLiteral("The runner could not start. It will retry shortly.");
 const QString crashMessage = QStringLiteral("The runner stopped unexpectedly. Restarting shortly.");
-
-// The credential is a few dozen bytes into an empty pipe; a runner that has not taken them by then is
-// not going to.
-constexpr int handOverTimeoutMs = 2000;
 
 QProcessEnvironment runnerEnvironment()
 {
@@ -78,25 +73,28 @@ void prepareRunnerChild(pid_t helperPid)
 
 } // namespace
 
-RunnerSupervisorQueue::RunnerSupervisorQueue(StatusSink publishToMainThread, RunnerSupervisorTiming timing)
-    : m_credentialStore(SystemCredentialStore::sharedAccessGroup(), SystemCredentialStore::UnlockPrompt::never)
-    , m_configStore(AppPaths::config())
-    , m_statusStore(AppPaths::status())
-    , m_onStatus(std::move(publishToMainThread))
-    , m_timing(timing)
+RunnerSupervisorWorker::RunnerSupervisorWorker(const HelperParts &parts, StatusSink onStatus)
+    : m_credentialStore(parts.credentialStore)
+    , m_configStore(parts.configStore)
+    , m_statusStore(parts.statusPath)
+    , m_configPath(parts.configPath)
+    , m_applicationSupportDirectory(parts.applicationSupportDirectory)
+    , m_mainAppBundle(parts.mainAppBundle)
+    , m_timing(parts.timing)
+    , m_onStatus(std::move(onStatus))
     , m_heartbeatTimer(new QTimer(this))
-    , m_retryWorkItem(new QTimer(this))
+    , m_relaunchTimer(new QTimer(this))
 {
     m_heartbeatTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_heartbeatTimer, &QTimer::timeout, this, &RunnerSupervisorQueue::heartbeat);
-    m_retryWorkItem->setTimerType(Qt::PreciseTimer);
-    m_retryWorkItem->setSingleShot(true);
-    connect(m_retryWorkItem, &QTimer::timeout, this, &RunnerSupervisorQueue::launch);
+    connect(m_heartbeatTimer, &QTimer::timeout, this, &RunnerSupervisorWorker::heartbeat);
+    m_relaunchTimer->setTimerType(Qt::PreciseTimer);
+    m_relaunchTimer->setSingleShot(true);
+    connect(m_relaunchTimer, &QTimer::timeout, this, &RunnerSupervisorWorker::launch);
 }
 
-RunnerSupervisorQueue::~RunnerSupervisorQueue() = default;
+RunnerSupervisorWorker::~RunnerSupervisorWorker() = default;
 
-void RunnerSupervisorQueue::prepareThread()
+void RunnerSupervisorWorker::prepareThread()
 {
     // Writing the credential to a runner that has just died must fail with EPIPE, not end the helper.
     sigset_t pipeSignal;
@@ -105,7 +103,7 @@ void RunnerSupervisorQueue::prepareThread()
     pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
 }
 
-void RunnerSupervisorQueue::start()
+void RunnerSupervisorWorker::start()
 {
     // A runner left behind by a helper that was killed outright goes before this helper launches its own.
     const Result<bool> stopped = RunnerRecord::stopRecordedRunner(m_timing.killDelay);
@@ -118,20 +116,20 @@ void RunnerSupervisorQueue::start()
     scheduleLaunch(std::chrono::milliseconds(0));
 }
 
-void RunnerSupervisorQueue::scheduleLaunch(std::chrono::milliseconds delay)
+void RunnerSupervisorWorker::scheduleLaunch(std::chrono::milliseconds delay)
 {
     if (m_stopping)
         return;
     // Restarting the one single-shot timer replaces a launch that is still pending.
-    m_retryWorkItem->start(delay);
+    m_relaunchTimer->start(delay);
 }
 
-void RunnerSupervisorQueue::launch()
+void RunnerSupervisorWorker::launch()
 {
     if (m_stopping || m_process)
         return;
 
-    const Result<std::optional<QString>> credential = m_credentialStore.read();
+    const Result<std::optional<QString>> credential = m_credentialStore->read();
     if (!credential)
         return failLaunch(QStringLiteral("the device credential could not be read: ") + credential.error().description);
     if (!*credential) {
@@ -140,7 +138,7 @@ void RunnerSupervisorQueue::launch()
         return scheduleLaunch(m_timing.relaunchDelay);
     }
 
-    const Result<std::optional<AppConfig>> config = m_configStore.load();
+    const Result<std::optional<AppConfig>> config = m_configStore->load();
     if (!config)
         return failLaunch(QStringLiteral("the configuration could not be read: ") + config.error().description);
     if (!*config) {
@@ -149,7 +147,7 @@ void RunnerSupervisorQueue::launch()
         return scheduleLaunch(m_timing.relaunchDelay);
     }
 
-    const QDir bundle(HelperLocations::mainAppBundle());
+    const QDir bundle(m_mainAppBundle);
     const QString executable = bundle.absoluteFilePath(QStringLiteral("Contents/Resources/runtime/node"));
     const QString script = bundle.absoluteFilePath(QStringLiteral("Contents/Resources/runner/runner.js"));
     const QFileInfo executableInfo(executable);
@@ -161,7 +159,7 @@ void RunnerSupervisorQueue::launch()
     }
 
     QProcess *process = prepareProcess(executable, script);
-    const std::optional<QDateTime> launchDate = HelperLocations::modificationDate(AppPaths::config());
+    const std::optional<QDateTime> launchDate = HelperLocations::modificationDate(m_configPath);
     m_exitReason = RunnerExitReason::crash;
     m_process = process;
     publish(HelperStatus::State::starting);
@@ -177,7 +175,7 @@ void RunnerSupervisorQueue::launch()
     startHeartbeat(process, launchDate);
 }
 
-void RunnerSupervisorQueue::watchExit(QProcess *process)
+void RunnerSupervisorWorker::watchExit(QProcess *process)
 {
     const qint64 pid = process->processId();
     // A helper killed outright cannot stop its runner; the record lets the next helper do it.
@@ -195,12 +193,12 @@ void RunnerSupervisorQueue::watchExit(QProcess *process)
             Qt::QueuedConnection);
 }
 
-QProcess *RunnerSupervisorQueue::prepareProcess(const QString &executable, const QString &script)
+QProcess *RunnerSupervisorWorker::prepareProcess(const QString &executable, const QString &script)
 {
     auto *process = new QProcess(this);
     process->setProgram(executable);
     process->setArguments({script});
-    process->setWorkingDirectory(AppPaths::applicationSupportDirectory());
+    process->setWorkingDirectory(m_applicationSupportDirectory);
     process->setProcessEnvironment(runnerEnvironment());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
@@ -208,19 +206,19 @@ QProcess *RunnerSupervisorQueue::prepareProcess(const QString &executable, const
     return process;
 }
 
-bool RunnerSupervisorQueue::handOverCredential(QProcess *process, const QString &credential)
+bool RunnerSupervisorWorker::handOverCredential(QProcess *process, const QString &credential)
 {
     const QByteArray line = credential.toUtf8() + '\n';
     if (process->write(line) != line.size())
         return false;
     process->closeWriteChannel();
     // Nothing is sent until the pipe is written; a runner that died meanwhile makes this fail (EPIPE).
-    return process->waitForBytesWritten(handOverTimeoutMs) && process->bytesToWrite() == 0;
+    return process->waitForBytesWritten(int(m_timing.handOverTimeout.count())) && process->bytesToWrite() == 0;
 }
 
 // A launch that keeps failing for the same reason is retried every few seconds; its warning is given once,
 // and again only when the reason changes or after a launch has succeeded.
-void RunnerSupervisorQueue::reportLaunchFailure(const QString &cause)
+void RunnerSupervisorWorker::reportLaunchFailure(const QString &cause)
 {
     if (cause == m_lastLaunchFailure) {
         qCDebug(lcSupervisor).noquote() << "The runner was again not launched:" << cause;
@@ -230,7 +228,7 @@ void RunnerSupervisorQueue::reportLaunchFailure(const QString &cause)
     qCWarning(lcSupervisor).noquote() << "The runner was not launched:" << cause;
 }
 
-void RunnerSupervisorQueue::failLaunch(const QString &cause)
+void RunnerSupervisorWorker::failLaunch(const QString &cause)
 {
     reportLaunchFailure(cause);
     QProcess *process = m_process;
@@ -250,14 +248,14 @@ void RunnerSupervisorQueue::failLaunch(const QString &cause)
     scheduleLaunch(m_timing.relaunchDelay);
 }
 
-void RunnerSupervisorQueue::startHeartbeat(QProcess *process, const std::optional<QDateTime> &configDate)
+void RunnerSupervisorWorker::startHeartbeat(QProcess *process, const std::optional<QDateTime> &configDate)
 {
     m_heartbeatProcess = process;
     m_launchConfigDate = configDate;
     m_heartbeatTimer->start(m_timing.firstHeartbeat);
 }
 
-void RunnerSupervisorQueue::heartbeat()
+void RunnerSupervisorWorker::heartbeat()
 {
     if (m_heartbeatTimer->intervalAsDuration() != m_timing.heartbeatInterval)
         m_heartbeatTimer->start(m_timing.heartbeatInterval);
@@ -265,7 +263,7 @@ void RunnerSupervisorQueue::heartbeat()
     if (!process || m_process != process)
         return;
 
-    if (HelperLocations::modificationDate(AppPaths::config()) == m_launchConfigDate) {
+    if (HelperLocations::modificationDate(m_configPath) == m_launchConfigDate) {
         if (process->state() == QProcess::Running)
             publish(HelperStatus::State::connected);
         else
@@ -280,7 +278,7 @@ void RunnerSupervisorQueue::heartbeat()
     process->terminate();
 }
 
-void RunnerSupervisorQueue::handleExit(QProcess *process)
+void RunnerSupervisorWorker::handleExit(QProcess *process)
 {
     process->deleteLater();
     if (!m_process || m_process != process)
@@ -305,12 +303,12 @@ void RunnerSupervisorQueue::handleExit(QProcess *process)
     scheduleLaunch(m_timing.relaunchDelay);
 }
 
-void RunnerSupervisorQueue::stop(Completion completion)
+void RunnerSupervisorWorker::stop(Completion completion)
 {
     m_stopCompletions.append(std::move(completion));
     m_stopping = true;
     m_exitReason = RunnerExitReason::quit;
-    m_retryWorkItem->stop();
+    m_relaunchTimer->stop();
     m_heartbeatTimer->stop();
     m_heartbeatProcess = nullptr;
 
@@ -324,7 +322,7 @@ void RunnerSupervisorQueue::stop(Completion completion)
     finishStopping();
 }
 
-void RunnerSupervisorQueue::killIfStillRunning(const QPointer<QProcess> &process)
+void RunnerSupervisorWorker::killIfStillRunning(const QPointer<QProcess> &process)
 {
     if (process && m_process == process && process->state() == QProcess::Running) {
         qCWarning(lcSupervisor) << "The runner did not end when asked; killing it";
@@ -332,7 +330,7 @@ void RunnerSupervisorQueue::killIfStillRunning(const QPointer<QProcess> &process
     }
 }
 
-void RunnerSupervisorQueue::finishStopping()
+void RunnerSupervisorWorker::finishStopping()
 {
     m_process = nullptr;
     qCInfo(lcSupervisor) << "Stopped";
@@ -342,7 +340,7 @@ void RunnerSupervisorQueue::finishStopping()
         completion();
 }
 
-void RunnerSupervisorQueue::publish(HelperStatus::State state, const std::optional<QString> &error)
+void RunnerSupervisorWorker::publish(HelperStatus::State state, const std::optional<QString> &error)
 {
     const HelperStatus status(state, QDateTime::currentDateTimeUtc(), error);
     // A change of state or message is what the user acts on, so it is flushed to disk; a heartbeat that
