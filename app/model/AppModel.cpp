@@ -1,80 +1,47 @@
 #include "AppModel.h"
 
-#include "api/APIError.h"
-#include "api/PairingCredentialPersister.h"
-#include "credentials/DeviceCredentialParser.h"
-#include "credentials/KeychainError.h"
 #include "model/SetupLog.h"
-#include "model/SignInError.h"
 #include "onboarding/OnboardingError.h"
-#include "pairing/PairingSecurity.h"
-#include "status/HelperHealth.h"
-#include "status/StatusStore.h"
 
 #include <QCoroFuture>
-#include <QDir>
-#include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
-const QString callbackScheme = QStringLiteral("tarnwick");
-const QString confirmationFailed =
-    QStringLiteral("Could not confirm this Mac with Tarnwick. Check your connection and try again.");
-const QString helperCouldNotStart = QStringLiteral("The background service couldn't start.");
-const QString enableInLoginItems = QStringLiteral("Enable Tarnwick in Login Items so it can run after login.");
-const QString helperMissing = QStringLiteral("The background helper is missing. Reinstall Tarnwick.");
-const QString helperRegistrationFailed =
-    QStringLiteral("The background helper could not start. Reinstall Tarnwick if this continues.");
 const QString folderChooserTitle = QStringLiteral("Choose folders Tarnwick may use");
 const QString folderChooserAccept = QStringLiteral("Allow folders");
+
+AppModelParts withDefaultVersion(AppModelParts parts)
+{
+    if (parts.appVersion.isEmpty())
+        parts.appVersion = QStringLiteral("0.3.0");
+    if (parts.appBuild.isEmpty())
+        parts.appBuild = QStringLiteral("10");
+    return parts;
+}
 
 ProviderReadiness readinessFromConfig(const ProviderPaths &paths)
 {
     return ProviderReadiness{paths, paths.codex.has_value(), paths.claudeCode.has_value(), {}};
 }
 
-QString homeAbbreviated(const QString &path)
-{
-    const QString home = QDir::homePath();
-    if (path == home)
-        return QStringLiteral("~");
-    if (path.startsWith(home + QLatin1Char('/')))
-        return QLatin1Char('~') + path.mid(home.size());
-    return path;
-}
-
-QString lastPathComponent(const QString &path)
-{
-    const QString name = QFileInfo(QDir::cleanPath(path)).fileName();
-    return name.isEmpty() ? path : name;
-}
-
 } // namespace
 
 AppModel::AppModel(AppModelParts parts, QObject *parent)
     : QObject(parent)
-    , m_parts(std::move(parts))
-    , m_appVersion(m_parts.appVersion.isEmpty() ? QStringLiteral("0.3.0") : m_parts.appVersion)
-    , m_appBuild(m_parts.appBuild.isEmpty() ? QStringLiteral("10") : m_parts.appBuild)
+    , m_parts(withDefaultVersion(std::move(parts)))
+    , m_helper(m_parts, m_state)
+    , m_signIn(m_parts, m_state, m_helper)
 {
-    m_recoveryTimer.setSingleShot(true);
-    m_recoveryTimer.setTimerType(Qt::PreciseTimer);
-    m_recoveryTimer.setInterval(m_parts.recoveryDelay);
-    connect(&m_recoveryTimer, &QTimer::timeout, this, &AppModel::checkHelperAfterGracePeriod);
-    m_keyring.setMaxThreadCount(1);
-
-    restoreEarlierSetup();
-
-    m_statusTimer.setInterval(m_parts.statusInterval);
-    connect(&m_statusTimer, &QTimer::timeout, this, &AppModel::readStatus);
-    m_statusTimer.start();
+    forwardSignals();
+    m_signIn.restoreEarlierSetup();
+    m_helper.start();
 
     connect(m_parts.networkMonitor.get(), &NetworkMonitoring::reachabilityChanged, this,
             &AppModel::setNetworkAvailable, Qt::QueuedConnection);
     m_parts.networkMonitor->start();
 
-    readStatus();
+    m_helper.readStatus();
 }
 
 AppModel::~AppModel()
@@ -83,83 +50,27 @@ AppModel::~AppModel()
     m_parts.networkMonitor.reset();
 }
 
-// Keyring ---------------------------------------------------------------------------------------------
-
-// The Secret Service may sit behind an unlock prompt for as long as the user takes, so its calls run on
-// the keyring thread and the window keeps drawing meanwhile.
-template<typename Operation>
-auto AppModel::onKeyring(Operation operation)
+void AppModel::forwardSignals()
 {
-    return QtConcurrent::run(&m_keyring, [store = m_parts.credentialStore.get(), operation] { return operation(*store); });
-}
-
-namespace {
-
-Result<std::optional<QString>> readCredential(const CredentialStoring &store)
-{
-    return store.read();
-}
-
-} // namespace
-
-// Start-up ------------------------------------------------------------------------------------------
-
-void AppModel::restoreEarlierSetup()
-{
-    Result<std::optional<AppConfig>> config = m_parts.configStore->load();
-    if (!config) {
-        qCWarning(lcSetup).noquote() << "The earlier setup could not be restored:" << config.error().description;
-        needsAttention(config.error().description);
-        return;
-    }
-    setRestoring(true);
-    restoreWithStoredCredential(this, std::move(*config));
-}
-
-QCoro::Task<> AppModel::restoreWithStoredCredential(QPointer<AppModel> self, std::optional<AppConfig> config)
-{
-    const quint64 actions = self->m_userActions;
-    const Result<std::optional<QString>> credential = co_await self->onKeyring(readCredential);
-    if (!self)
-        co_return;
-    // A user who has started something meanwhile (a sign-in) keeps it: the late answer changes nothing.
-    if (self->m_userActions == actions) {
-        if (Result<void> restored = credential ? self->restoreFromStores(config, *credential) : failure(credential.error());
-            !restored) {
-            qCWarning(lcSetup).noquote() << "The earlier setup could not be restored:" << restored.error().description;
-            self->needsAttention(restored.error().description);
-        }
-    } else {
-        qCInfo(lcSetup) << "The stored setup came after the user had moved on; it is left as it is";
-    }
-    // Last, so that the window judges the step restored, not the initial one.
-    self->setRestoring(false);
-}
-
-Result<void> AppModel::restoreFromStores(const std::optional<AppConfig> &config, const std::optional<QString> &credential)
-{
-    if (config)
-        restoreFromConfig(*config);
-    if (!credential)
-        return {};
-
-    const std::optional<QUuid> id = DeviceCredentialParser::deviceId(*credential);
-    if (!id)
-        return failure(KeychainError::invalidData().toError());
-    m_deviceId = id;
-    if (config && config->isReadyForReconnect(*id)) {
-        setStep(OnboardingStep::connected);
-        resumeFinishedSetup(this, *credential);
-    } else {
-        setStep(OnboardingStep::providers);
-        resumePairedSetup(this, *credential);
-    }
-    return {};
+    connect(&m_state, &SetupState::machineChanged, this, &AppModel::machineChanged);
+    connect(&m_state, &SetupState::machineChanged, this, &AppModel::refreshReadyStatus);
+    connect(&m_state, &SetupState::errorMessageChanged, this, &AppModel::errorMessageChanged);
+    connect(&m_state, &SetupState::busyChanged, this, &AppModel::busyChanged);
+    connect(&m_state, &SetupState::operationFinished, this, &AppModel::operationFinished);
+    connect(&m_helper, &HelperLifecycle::helperStatusChanged, this, &AppModel::helperStatusChanged);
+    connect(&m_helper, &HelperLifecycle::helperStatusChanged, this, &AppModel::refreshReadyStatus);
+    connect(&m_helper, &HelperLifecycle::statusRead, this, &AppModel::refreshReadyStatus);
+    connect(&m_helper, &HelperLifecycle::recoveryActionChanged, this, &AppModel::recoveryActionChanged);
+    connect(&m_signIn, &SignInFlow::restoringChanged, this, &AppModel::restoringChanged);
+    connect(&m_signIn, &SignInFlow::restoringChanged, this, &AppModel::signInIfFirstShown);
+    connect(&m_signIn, &SignInFlow::signInLinkChanged, this, &AppModel::signInLinkChanged);
+    connect(&m_signIn, &SignInFlow::browserUnavailableChanged, this, &AppModel::browserUnavailableChanged);
+    connect(&m_signIn, &SignInFlow::configRestored, this, &AppModel::restoreFromConfig);
+    connect(&m_signIn, &SignInFlow::providerCheckDue, this, &AppModel::checkProviders);
 }
 
 void AppModel::restoreFromConfig(const AppConfig &config)
 {
-    m_deviceId = config.deviceId;
     QList<QUrl> folders;
     for (const QString &root : config.allowedRoots)
         folders.append(QUrl::fromLocalFile(root));
@@ -167,237 +78,48 @@ void AppModel::restoreFromConfig(const AppConfig &config)
     setProviderReadiness(readinessFromConfig(config.providerPaths));
 }
 
-QCoro::Task<> AppModel::resumeFinishedSetup(QPointer<AppModel> self, QString credential)
-{
-    const bool applied = co_await validateConnection(self, credential);
-    // A rejected credential has just unregistered the helper and reset setup; registering it again would
-    // start a helper that cannot authenticate.
-    if (applied && self->m_machine.step != OnboardingStep::connect)
-        self->ensureHelperLifecycle();
-}
-
-QCoro::Task<> AppModel::resumePairedSetup(QPointer<AppModel> self, QString credential)
-{
-    const bool applied = co_await validateConnection(self, credential);
-    if (applied && self->m_machine.step == OnboardingStep::providers)
-        self->checkProviders();
-}
-
-QCoro::Task<bool> AppModel::validateConnection(QPointer<AppModel> self, QString credential)
-{
-    const quint64 round = self->m_setupRound;
-    const Result<Device> device = co_await self->m_parts.api->currentDevice(credential);
-    if (!self)
-        co_return false;
-    // The answer can take a minute; a log-out or a new sign-in meanwhile has moved setup on, and the
-    // answer no longer speaks for it.
-    if (self->m_setupRound != round) {
-        Q_EMIT self->operationFinished();
-        co_return false;
-    }
-    // A device other than the one this computer knows counts as a failure, though not as a rejection.
-    if (!device && APIError::isUnauthorized(device.error())) {
-        qCWarning(lcSetup) << "The service no longer accepts this computer's credential; signing in again";
-        self->reconnectAccount();
-    } else if (!device) {
-        qCWarning(lcSetup).noquote() << "The connection could not be confirmed:" << device.error().description;
-        self->needsAttention(confirmationFailed);
-    } else if (self->m_deviceId != device->id) {
-        qCWarning(lcSetup) << "The service answered for device" << device->id << "instead of" << *self->m_deviceId;
-        self->needsAttention(confirmationFailed);
-    }
-    Q_EMIT self->operationFinished();
-    co_return true;
-}
-
-// Status reading --------------------------------------------------------------------------------------
-
-void AppModel::readStatus()
-{
-    const Result<std::optional<HelperStatus>> loaded = StatusStore(m_parts.statusPath).load();
-    // Read every few seconds: a file that stays unreadable is reported once, not at every reading.
-    if (!loaded && loaded.error() != m_statusReadFailure)
-        qCWarning(lcSetup).noquote() << "The helper's status could not be read:" << loaded.error().description;
-    m_statusReadFailure = loaded ? std::nullopt : std::optional(loaded.error());
-    // A file that holds no status reads as none; one that could not be read at all (something other
-    // than a small regular file planted there) leaves the last status standing.
-    if (loaded || loaded.error().domain != u"POSIX")
-        setHelperStatus(loaded ? *loaded : std::nullopt);
-
-    const QDateTime now = m_parts.clock->now();
-    if (m_machine.step == OnboardingStep::connected && m_helperStatus && !HelperHealth::isHealthy(*m_helperStatus, now))
-        needsAttention(helperCouldNotStart);
-
-    if (m_machine.step == OnboardingStep::needsAttention && m_recoveryAction == HelperRecoveryAction::none
-        && HelperHealth::isFresh(m_helperStatus, now)) {
-        setStep(OnboardingStep::connected);
-        setErrorMessage(std::nullopt);
-        setRecoveryAction(HelperRecoveryAction::none);
-    }
-    refreshReadyStatus();
-}
-
 // Sign-in ---------------------------------------------------------------------------------------------
 
-void AppModel::connectDevice(std::optional<QUuid> existingDeviceId)
+void AppModel::windowShown()
 {
-    ++m_setupRound;
-    setErrorMessage(std::nullopt);
-    const Result<PairingRequest> request = PairingSecurity::makeRequest();
-    if (!request) {
-        qCWarning(lcSetup).noquote() << "The sign-in could not be prepared:" << request.error().description;
-        setErrorMessage(request.error().description);
+    m_windowShown = true;
+    signInIfFirstShown();
+}
+
+// Decided once, when the window is first shown with the stored setup read: a later showing, or a log-out
+// back to the first step, waits for the user's "Sign In".
+void AppModel::signInIfFirstShown()
+{
+    if (!m_windowShown || restoring() || m_initialSignInDecided)
         return;
-    }
-    const QString name = m_parts.deviceName ? m_parts.deviceName() : QString();
-    const std::optional<QUrl> page = PairingSecurity::connectionURL(
-        m_parts.baseURL, *request, name.isEmpty() ? QStringLiteral("This Mac") : name, m_appVersion, m_appBuild,
-        existingDeviceId ? existingDeviceId : m_deviceId);
-    if (!page) {
-        qCWarning(lcSetup) << "No connection page address can be made from the service address" << m_parts.baseURL;
-        setErrorMessage(QStringLiteral("The connection page address could not be made."));
-        return;
-    }
-    QPointer<AppModel> self(this);
-    const auto completion = [self, request = *request](Result<QUrl> outcome) {
-        // The sign-in may report from anywhere; the work happens on the main thread.
-        QMetaObject::invokeMethod(
-            self, [self, request, outcome] { completeSignIn(self, request, outcome); }, Qt::QueuedConnection);
-    };
-    const auto browserFailed = [self, link = *page](const Error &error) {
-        QMetaObject::invokeMethod(
-            self,
-            [self, link, error] {
-                qCWarning(lcSetup).noquote() << "The sign-in page could not be opened:" << error.description;
-                if (self->m_signInLink == link)
-                    self->setBrowserUnavailable(true);
-            },
-            Qt::QueuedConnection);
-    };
-    setBrowserUnavailable(false);
-    const bool started = m_parts.signIn->start(*page, callbackScheme, completion, browserFailed);
-    if (started)
-        qCInfo(lcSetup) << "Sign-in started in the browser";
-    else
-        qCWarning(lcSetup) << "The sign-in could not start";
-    setSignInLink(started ? *page : QUrl());
-    setBusy(started);
+    m_initialSignInDecided = true;
+    if (m_state.step() == OnboardingStep::connect && !signInOpen())
+        signIn();
 }
 
 void AppModel::signIn()
 {
-    userActed();
-    connectDevice(std::nullopt);
+    m_state.userActed();
+    m_signIn.connectDevice(std::nullopt);
 }
 
 void AppModel::cancelSignIn()
 {
-    m_parts.signIn->cancel();
+    m_signIn.cancelSignIn();
 }
 
-QCoro::Task<> AppModel::completeSignIn(QPointer<AppModel> self, PairingRequest request, Result<QUrl> outcome)
+void AppModel::logOut()
 {
-    self->setSignInLink(QUrl());
-    self->setBrowserUnavailable(false);
-    self->setBusy(false);
-    if (!outcome) {
-        if (SignInError::isCanceledLogin(outcome.error())) {
-            qCInfo(lcSetup) << "Sign-in canceled";
-        } else {
-            qCWarning(lcSetup).noquote() << "Sign-in failed:" << outcome.error().description;
-            self->setErrorMessage(outcome.error().description);
-        }
-        Q_EMIT self->operationFinished();
-        co_return;
-    }
-    if (outcome->isEmpty()) {
-        qCWarning(lcSetup) << "Sign-in failed: the browser came back without a link";
-        self->setErrorMessage(description(PairingValidationError::invalidCallback));
-        Q_EMIT self->operationFinished();
-        co_return;
-    }
-    const std::expected<QString, PairingValidationError> code = PairingSecurity::validateCallback(*outcome, request.state);
-    // The link itself is never logged: it carries the one-time code.
-    if (!code) {
-        qCWarning(lcSetup).noquote() << "The sign-in link was refused:" << description(code.error());
-        self->setErrorMessage(description(code.error()));
-        Q_EMIT self->operationFinished();
-        co_return;
-    }
-    const Result<DeviceExchange> exchange = co_await self->m_parts.api->exchange(*code, request.verifier);
-    if (!self)
-        co_return;
-    if (!exchange) {
-        qCWarning(lcSetup).noquote() << "The sign-in code could not be exchanged:" << exchange.error().description;
-        self->setErrorMessage(exchange.error().description);
-        Q_EMIT self->operationFinished();
-        co_return;
-    }
-    const Result<void> paired = co_await pairedWith(self, *exchange);
-    if (!self)
-        co_return;
-    if (!paired) {
-        qCWarning(lcSetup).noquote() << "Pairing could not be completed:" << paired.error().description;
-        self->setErrorMessage(paired.error().description);
-    } else {
-        qCInfo(lcSetup) << "Paired as device" << exchange->device.id;
-    }
-    Q_EMIT self->operationFinished();
-}
-
-// `exchange` belongs to the caller, which waits for this to finish.
-QCoro::Task<Result<void>> AppModel::pairedWith(QPointer<AppModel> self, const DeviceExchange &exchange)
-{
-    const quint64 actions = self->m_userActions;
-    // Named, not a temporary of the co_await: GCC 12 destroys such temporaries twice.
-    const auto persist = [exchange](const CredentialStoring &store) { return PairingCredentialPersister(store).persist(exchange); };
-    const Result<void> stored = co_await self->onKeyring(persist);
-    if (!self || !stored)
-        co_return stored;
-    self->m_deviceId = exchange.device.id;
-    // A sign-in started while the credential was being stored is the newer attempt; this one ends here.
-    if (self->m_userActions != actions)
-        co_return Result<void>();
-    const Result<bool> restored = self->restoreExistingSetup(exchange.device.id);
-    if (!restored)
-        co_return failure(restored.error());
-    if (*restored)
-        co_return Result<void>();
-    OnboardingStateMachine next = self->m_machine;
-    if (Result<void> moved = next.paired(); !moved)
-        co_return moved;
-    self->setMachine(next);
-    self->checkProviders();
-    co_return Result<void>();
-}
-
-Result<bool> AppModel::restoreExistingSetup(const QUuid &id)
-{
-    Result<std::optional<AppConfig>> loaded = m_parts.configStore->load();
-    if (!loaded)
-        return failure(loaded.error());
-    if (!*loaded || !(*loaded)->isReadyForReconnect(id))
-        return false;
-    AppConfig config = **loaded;
-    config.apiUrl = m_parts.baseURL.toString(QUrl::FullyEncoded);
-    config.deviceId = id;
-    config.appVersion = m_appVersion;
-    if (Result<void> saved = m_parts.configStore->save(config); !saved)
-        return failure(saved.error());
-    setStep(OnboardingStep::connected);
-    if (Result<void> registered = registerHelper(); !registered)
-        return failure(registered.error());
-    readStatus();
-    ensureHelperLifecycle();
-    return true;
+    m_state.userActed();
+    m_signIn.logOut();
 }
 
 // Coding agents ---------------------------------------------------------------------------------------
 
 void AppModel::checkProviders()
 {
-    setBusy(true);
-    setErrorMessage(std::nullopt);
+    m_state.setBusy(true);
+    m_state.setErrorMessage(std::nullopt);
     runProviderCheck(this);
 }
 
@@ -406,29 +128,29 @@ QCoro::Task<> AppModel::runProviderCheck(QPointer<AppModel> self)
     const ProviderReadiness readiness = co_await QtConcurrent::run(self->m_parts.discoverProviders);
     if (!self)
         co_return;
-    self->setBusy(false);
+    self->m_state.setBusy(false);
     self->setProviderReadiness(readiness);
     Q_EMIT self->operationFinished();
 }
 
 void AppModel::continueFromProviders()
 {
-    userActed();
-    OnboardingStateMachine next = m_machine;
+    m_state.userActed();
+    OnboardingStateMachine next = m_state.machine();
     const ProviderPaths paths = m_providerReadiness ? m_providerReadiness->paths : ProviderPaths{};
     if (Result<void> moved = next.providersVerified(paths); !moved) {
         qCInfo(lcSetup).noquote() << "Staying with the coding agents:" << moved.error().description;
-        setErrorMessage(moved.error().description);
+        m_state.setErrorMessage(moved.error().description);
         return;
     }
-    setMachine(next);
+    m_state.setMachine(next);
 }
 
 // Folders ---------------------------------------------------------------------------------------------
 
 void AppModel::chooseFolders()
 {
-    userActed();
+    m_state.userActed();
     if (!m_choosingFolders)
         chooseFoldersTask(this);
 }
@@ -447,37 +169,38 @@ QCoro::Task<> AppModel::chooseFoldersTask(QPointer<AppModel> self)
 
 void AppModel::finishSetup()
 {
-    userActed();
+    m_state.userActed();
     if (Result<void> finished = saveFinishedSetup(); !finished) {
         qCWarning(lcSetup).noquote() << "Setup could not be finished:" << finished.error().description;
-        needsAttention(finished.error().description);
+        m_state.needsAttention(finished.error().description);
         return;
     }
-    readStatus();
-    ensureHelperLifecycle();
+    m_helper.readStatus();
+    m_helper.ensure();
 }
 
 Result<void> AppModel::saveFinishedSetup()
 {
-    if (!m_deviceId)
+    const std::optional<QUuid> &deviceId = m_signIn.deviceId();
+    if (!deviceId)
         return failure(toError(OnboardingError::invalidTransition));
     if (!m_providerReadiness || !m_providerReadiness->paths.hasProvider())
         return failure(toError(OnboardingError::providerRequired));
-    const QStringList folders = selectedFolderPaths();
-    OnboardingStateMachine next = m_machine;
+    const QStringList folders = m_folders.paths();
+    OnboardingStateMachine next = m_state.machine();
     if (Result<void> moved = next.foldersSelected(folders); !moved)
         return moved;
-    setMachine(next);
-    const AppConfig config{m_parts.baseURL.toString(QUrl::FullyEncoded), *m_deviceId, m_appVersion, folders,
+    m_state.setMachine(next);
+    const AppConfig config{m_parts.baseURL.toString(QUrl::FullyEncoded), *deviceId, m_parts.appVersion, folders,
                            folders.first(), m_providerReadiness->paths};
     if (Result<void> saved = m_parts.configStore->save(config); !saved)
         return saved;
-    return registerHelper();
+    return m_helper.registerHelper();
 }
 
 void AppModel::changeFolders()
 {
-    userActed();
+    m_state.userActed();
     if (!m_choosingFolders)
         changeFoldersTask(this);
 }
@@ -485,11 +208,11 @@ void AppModel::changeFolders()
 QCoro::Task<> AppModel::changeFoldersTask(QPointer<AppModel> self)
 {
     co_await chooseFoldersTask(self);
-    if (!self || self->m_selectedFolders.isEmpty())
+    if (!self || self->m_folders.count() == 0)
         co_return;
     if (Result<void> saved = self->saveChangedFolders(); !saved) {
         qCWarning(lcSetup).noquote() << "The folders could not be changed:" << saved.error().description;
-        self->setErrorMessage(saved.error().description);
+        self->m_state.setErrorMessage(saved.error().description);
     }
     Q_EMIT self->operationFinished();
 }
@@ -502,179 +225,12 @@ Result<void> AppModel::saveChangedFolders()
     if (!*loaded)
         return failure(toError(OnboardingError::invalidTransition));
     AppConfig config = **loaded;
-    config.allowedRoots = selectedFolderPaths();
+    config.allowedRoots = m_folders.paths();
     config.defaultDirectory = config.allowedRoots.first();
     return m_parts.configStore->save(config);
 }
 
-QStringList AppModel::selectedFolderPaths() const
-{
-    QStringList paths;
-    for (const QUrl &folder : m_selectedFolders)
-        paths.append(folder.toLocalFile());
-    return paths;
-}
-
-// Helper ----------------------------------------------------------------------------------------------
-
-HelperRegistrationService AppModel::registrationService() const
-{
-    return HelperRegistrationService(m_parts.loginItem());
-}
-
-Result<void> AppModel::registerHelper()
-{
-    return m_parts.loginItem()->registerItem();
-}
-
-void AppModel::ensureHelperLifecycle()
-{
-    m_recoveryTimer.stop();
-    HelperRegistrationService service = registrationService();
-    const HelperRecoveryAction action =
-        HelperRecoveryPolicy::action(service.state(), m_helperStatus, false, m_parts.clock->now());
-    if (!handleRecovery(action, service))
-        m_recoveryTimer.start();
-}
-
-void AppModel::checkHelperAfterGracePeriod()
-{
-    readStatus();
-    HelperRegistrationService service = registrationService();
-    const HelperRecoveryAction action =
-        HelperRecoveryPolicy::action(service.state(), m_helperStatus, true, m_parts.clock->now());
-    handleRecovery(action, service);
-    Q_EMIT operationFinished();
-}
-
-bool AppModel::handleRecovery(HelperRecoveryAction action, HelperRegistrationService &service)
-{
-    setRecoveryAction(action);
-    Result<void> attempt;
-    switch (action) {
-    case HelperRecoveryAction::none:
-        return false;
-    case HelperRecoveryAction::registerHelper:
-        attempt = service.enable();
-        break;
-    case HelperRecoveryAction::restart:
-        attempt = service.restart();
-        break;
-    case HelperRecoveryAction::enableInSystemSettings:
-        qCWarning(lcSetup) << "The helper's autostart entry is switched off in the desktop's startup settings";
-        needsAttention(enableInLoginItems);
-        return true;
-    case HelperRecoveryAction::reinstall:
-        qCWarning(lcSetup) << "The helper program is missing from the installation";
-        needsAttention(helperMissing);
-        return true;
-    }
-    if (!attempt) {
-        qCWarning(lcSetup).noquote() << "Helper recovery" << rawValue(action) << "failed:" << attempt.error().description;
-        needsAttention(helperRegistrationFailed);
-        return true;
-    }
-    qCInfo(lcSetup).noquote() << "Helper recovery" << rawValue(action) << "done";
-    setHelperStatus(HelperStatus(HelperStatus::State::starting, m_parts.clock->now()));
-    setRecoveryAction(HelperRecoveryAction::none);
-    refreshReadyStatus();
-    return true;
-}
-
-void AppModel::reconnectAccount()
-{
-    if (const Result<void> unregistered = m_parts.loginItem()->unregisterItem(); !unregistered)
-        qCWarning(lcSetup).noquote() << "The helper could not be unregistered:" << unregistered.error().description;
-    m_recoveryTimer.stop();
-    setRecoveryAction(HelperRecoveryAction::none);
-    setStep(OnboardingStep::connect);
-    signInAgainWithStoredDevice(this);
-}
-
-QCoro::Task<> AppModel::signInAgainWithStoredDevice(QPointer<AppModel> self)
-{
-    const quint64 actions = self->m_userActions;
-    const Result<std::optional<QString>> credential = co_await self->onKeyring(readCredential);
-    if (self && !credential)
-        qCWarning(lcSetup).noquote() << "The stored device could not be read:" << credential.error().description;
-    // The user may have signed in or out meanwhile.
-    if (!self || self->m_userActions != actions || self->m_machine.step != OnboardingStep::connect)
-        co_return;
-    const std::optional<QUuid> stored =
-        credential && *credential ? DeviceCredentialParser::deviceId(**credential) : std::nullopt;
-    self->connectDevice(stored ? stored : self->m_deviceId);
-}
-
-// Log-out ---------------------------------------------------------------------------------------------
-
-void AppModel::logOut()
-{
-    userActed();
-    ++m_setupRound;
-    setBusy(true);
-    logOutTask(this);
-}
-
-QCoro::Task<> AppModel::logOutTask(QPointer<AppModel> self)
-{
-    const Result<std::optional<QString>> credential = co_await self->onKeyring(readCredential);
-    if (!self)
-        co_return;
-    Result<void> outcome = credential ? Result<void>() : failure(credential.error());
-    if (outcome && *credential) {
-        outcome = co_await self->m_parts.api->disconnect(**credential);
-        if (!self)
-            co_return;
-    }
-    if (outcome)
-        outcome = self->m_parts.loginItem()->unregisterItem();
-    if (outcome) {
-        outcome = co_await self->onKeyring([](const CredentialStoring &store) { return store.remove(); });
-        if (!self)
-            co_return;
-    }
-    if (outcome)
-        outcome = self->m_parts.configStore->remove();
-    if (outcome) {
-        qCInfo(lcSetup) << "Logged out";
-        self->m_recoveryTimer.stop();
-        self->setStep(OnboardingStep::connect);
-        self->setHelperStatus(std::nullopt);
-        self->setRecoveryAction(HelperRecoveryAction::none);
-    } else {
-        qCWarning(lcSetup).noquote() << "Log-out failed:" << outcome.error().description;
-        self->setErrorMessage(outcome.error().description);
-    }
-    self->setBusy(false);
-    self->refreshReadyStatus();
-    Q_EMIT self->operationFinished();
-}
-
 // Published fields ------------------------------------------------------------------------------------
-
-void AppModel::needsAttention(const QString &message)
-{
-    OnboardingStateMachine next = m_machine;
-    next.needsAttention();
-    setMachine(next);
-    setErrorMessage(message);
-}
-
-void AppModel::setStep(OnboardingStep step)
-{
-    OnboardingStateMachine next = m_machine;
-    next.step = step;
-    setMachine(next);
-}
-
-void AppModel::setMachine(const OnboardingStateMachine &machine)
-{
-    if (m_machine == machine)
-        return;
-    m_machine = machine;
-    Q_EMIT machineChanged();
-    refreshReadyStatus();
-}
 
 void AppModel::setProviderReadiness(std::optional<ProviderReadiness> readiness)
 {
@@ -686,34 +242,8 @@ void AppModel::setProviderReadiness(std::optional<ProviderReadiness> readiness)
 
 void AppModel::setSelectedFolders(QList<QUrl> folders)
 {
-    if (m_selectedFolders == folders)
-        return;
-    m_selectedFolders = std::move(folders);
-    Q_EMIT selectedFoldersChanged();
-}
-
-void AppModel::setHelperStatus(std::optional<HelperStatus> status)
-{
-    if (m_helperStatus == status)
-        return;
-    m_helperStatus = std::move(status);
-    Q_EMIT helperStatusChanged();
-}
-
-void AppModel::setErrorMessage(std::optional<QString> message)
-{
-    if (m_errorMessage == message)
-        return;
-    m_errorMessage = std::move(message);
-    Q_EMIT errorMessageChanged();
-}
-
-void AppModel::setRecoveryAction(HelperRecoveryAction action)
-{
-    if (m_recoveryAction == action)
-        return;
-    m_recoveryAction = action;
-    Q_EMIT recoveryActionChanged();
+    if (m_folders.setFolders(std::move(folders)))
+        Q_EMIT selectedFoldersChanged();
 }
 
 void AppModel::setNetworkAvailable(bool available)
@@ -723,38 +253,6 @@ void AppModel::setNetworkAvailable(bool available)
     m_networkAvailable = available;
     Q_EMIT networkAvailableChanged();
     refreshReadyStatus();
-}
-
-void AppModel::setBusy(bool isBusy)
-{
-    if (m_busy == isBusy)
-        return;
-    m_busy = isBusy;
-    Q_EMIT busyChanged();
-}
-
-void AppModel::setRestoring(bool isRestoring)
-{
-    if (m_restoring == isRestoring)
-        return;
-    m_restoring = isRestoring;
-    Q_EMIT restoringChanged();
-}
-
-void AppModel::setSignInLink(const QUrl &link)
-{
-    if (m_signInLink == link)
-        return;
-    m_signInLink = link;
-    Q_EMIT signInLinkChanged();
-}
-
-void AppModel::setBrowserUnavailable(bool unavailable)
-{
-    if (m_browserUnavailable == unavailable)
-        return;
-    m_browserUnavailable = unavailable;
-    Q_EMIT browserUnavailableChanged();
 }
 
 void AppModel::setChoosingFolders(bool choosing)
@@ -767,8 +265,8 @@ void AppModel::setChoosingFolders(bool choosing)
 
 void AppModel::refreshReadyStatus()
 {
-    const ReadyStatus status =
-        ReadyStatusRule::decide(m_networkAvailable, m_helperStatus, m_machine.step, m_parts.clock->now());
+    const ReadyStatus status = ReadyStatusRule::decide(m_networkAvailable, m_helper.helperStatus(), m_state.step(),
+                                                       m_parts.clock->now());
     if (m_readyStatus == status)
         return;
     m_readyStatus = status;
@@ -779,7 +277,7 @@ void AppModel::refreshReadyStatus()
 
 QString AppModel::stepName() const
 {
-    return rawValue(m_machine.step);
+    return rawValue(m_state.step());
 }
 
 QVariant AppModel::providerReadinessValue() const
@@ -794,24 +292,25 @@ QVariant AppModel::providerReadinessValue() const
 
 QVariant AppModel::helperStatusValue() const
 {
-    if (!m_helperStatus)
+    const std::optional<HelperStatus> &helperStatus = m_helper.helperStatus();
+    if (!helperStatus)
         return {};
-    QVariantMap status{{QStringLiteral("state"), HelperStatus::rawValue(m_helperStatus->state())}};
-    if (m_helperStatus->lastHeartbeat())
-        status.insert(QStringLiteral("lastHeartbeat"), *m_helperStatus->lastHeartbeat());
-    if (m_helperStatus->error())
-        status.insert(QStringLiteral("error"), *m_helperStatus->error());
+    QVariantMap status{{QStringLiteral("state"), HelperStatus::rawValue(helperStatus->state())}};
+    if (helperStatus->lastHeartbeat())
+        status.insert(QStringLiteral("lastHeartbeat"), *helperStatus->lastHeartbeat());
+    if (helperStatus->error())
+        status.insert(QStringLiteral("error"), *helperStatus->error());
     return status;
 }
 
 QVariant AppModel::errorMessageValue() const
 {
-    return m_errorMessage ? QVariant(*m_errorMessage) : QVariant();
+    return m_state.errorMessage() ? QVariant(*m_state.errorMessage()) : QVariant();
 }
 
 QString AppModel::recoveryActionName() const
 {
-    return rawValue(m_recoveryAction);
+    return rawValue(m_helper.recoveryAction());
 }
 
 QVariant AppModel::networkAvailableValue() const
@@ -822,29 +321,4 @@ QVariant AppModel::networkAvailableValue() const
 QString AppModel::readyStatusName() const
 {
     return ReadyStatusRule::name(m_readyStatus);
-}
-
-QVariantList AppModel::folderRows() const
-{
-    QVariantList rows;
-    for (const QString &path : selectedFolderPaths()) {
-        rows.append(QVariantMap{{QStringLiteral("name"), lastPathComponent(path)},
-                                {QStringLiteral("path"), path},
-                                {QStringLiteral("displayPath"), homeAbbreviated(path)}});
-    }
-    return rows;
-}
-
-QString AppModel::folderSummary() const
-{
-    QStringList names;
-    for (const QString &path : selectedFolderPaths())
-        names.append(lastPathComponent(path));
-    const QString label = names.size() == 1 ? QStringLiteral("Folder") : QStringLiteral("Folders");
-    return label + QStringLiteral(": ") + names.join(QStringLiteral(", "));
-}
-
-bool AppModel::signInOpen() const
-{
-    return m_busy && m_parts.signIn->isOpen();
 }

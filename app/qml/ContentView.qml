@@ -6,28 +6,12 @@ import "style" as Style
 Rectangle {
     id: view
     objectName: "contentView"
-    property bool attemptedInitialSignIn: false
     readonly property string step: appModel.step
     readonly property bool readyScreen: step === "connected" || step === "needsAttention"
 
     color: Style.Palette.paper
     implicitWidth: 440
     implicitHeight: Math.max(300, stack.implicitHeight + 64)
-
-    // Set by the window when it is first shown.
-    property bool windowShown: false
-    // On the first showing of the window the sign-in opens by itself, once (unless the model has
-    // already opened one), as soon as the stored setup has been read.
-    readonly property bool initialSignInDue: windowShown && !appModel.restoring
-    onInitialSignInDueChanged: startInitialSignIn()
-
-    function startInitialSignIn() {
-        if (!initialSignInDue || attemptedInitialSignIn || step !== "connect")
-            return
-        attemptedInitialSignIn = true
-        if (!appModel.signInOpen)
-            appModel.signIn()
-    }
 
     ColumnLayout {
         id: stack

@@ -12,7 +12,7 @@ Window {
     maximumWidth: 440
     minimumHeight: content.implicitHeight
 
-    onVisibleChanged: if (visible) content.windowShown = true
+    onVisibleChanged: if (visible) appModel.windowShown()
 
     // Closing the window leaves the program running; the usual shortcut ends it.
     Shortcut {

@@ -26,7 +26,6 @@
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -184,21 +183,6 @@ private Q_SLOTS:
         QFile::remove(AppPaths::status());
     }
     void cleanup() { m_window.reset(), m_model.reset(), m_service.reset(), m_desktop.calls.clear(); }
-    // The status is read every few seconds; a file that stays unreadable is reported once, not each time.
-    void anUnreadableStatusIsReportedOnce()
-    {
-        QVERIFY(QDir().mkpath(AppPaths::applicationSupportDirectory()));
-        QFile status(AppPaths::status());
-        QVERIFY(status.open(QIODevice::WriteOnly) && status.write("{ not json") > 0);
-        status.close();
-        const QRegularExpression warning(u"^The helper's status could not be read: "_s);
-        QTest::ignoreMessage(QtWarningMsg, warning);
-        QTest::failOnWarning(warning);
-        AppModelParts parts = windowParts(m_service->baseUrl(), m_standIns, codexOnly);
-        parts.statusInterval = std::chrono::milliseconds(300);
-        m_model = std::make_unique<AppModel>(std::move(parts));
-        QTest::qWait(1500); // five readings
-    }
     // Keys are object names; "name" compares the item's text (empty when hidden), "name:property" a
     // property, "name:click" what clicking it asks of the desktop.
     void screen_data()
@@ -276,11 +260,6 @@ private Q_SLOTS:
             QVERIFY(QMetaObject::invokeMethod(item(u"copyLinkButton"_s), "clicked"));
             QCOMPARE(m_desktop.copied, m_standIns.signIn->openedPages.last().toString(QUrl::FullyEncoded));
         }
-        if (situation == Situation::oneFolder) {
-            const QVariantMap row = m_model->property("folderRows").toList().first().toMap();
-            QCOMPARE(row.value(u"name"_s).toString(), u"tarnwick"_s);
-            QCOMPARE(row.value(u"displayPath"_s).toString(), u"~/Projects/tarnwick"_s);
-        }
         const QImage picture = window()->grabWindow();
         QCOMPARE(picture.width(), int(440 * window()->devicePixelRatio()));
         // take-screenshots.sh keeps the pictures for docs/screens.
@@ -325,7 +304,6 @@ private Q_SLOTS:
             sample(box.center().x(), box.top(), *border, "border");
     }
 
-    // The window opens the first sign-in by itself, once: shown again after a cancel it does not repeat it.
     // The keyring may hold its answer as long as an unlock prompt stays open: meanwhile the window goes
     // on drawing, and a sign-in the user starts is not undone by the late answer.
     void slowKeyringNeverFreezesTheWindow()
@@ -376,18 +354,6 @@ private Q_SLOTS:
         const QByteArray value(static_cast<const char *>(xcb_get_property_value(property)), xcb_get_property_value_length(property));
         std::free(property);
         QCOMPARE(value, id);
-    }
-    void firstSignInOpensOnce()
-    {
-        showWindow(Situation::firstLaunch);
-        QTRY_COMPARE(m_standIns.signIn->openedPages.size(), 1);
-        m_model->cancelSignIn();
-        QTRY_VERIFY(!m_model->busy());
-        window()->close();
-        window()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window()));
-        QTest::qWait(50);
-        QCOMPARE(m_standIns.signIn->openedPages.size(), 1);
     }
 private:
     void writeStatus(State state)

@@ -6,7 +6,7 @@ import "../style" as Style
 ColumnLayout {
     id: screen
     objectName: "foldersScreen"
-    readonly property var rows: appModel.folderRows
+    readonly property var folders: appModel.folders
 
     spacing: 14
 
@@ -22,7 +22,7 @@ ColumnLayout {
 
     Style.SecondaryButton {
         objectName: "chooseFoldersButton"
-        visible: screen.rows.length === 0
+        visible: screen.folders.count === 0
         text: "Choose Folders…"
         enabled: !appModel.choosingFolders
         onClicked: appModel.chooseFolders()
@@ -30,7 +30,7 @@ ColumnLayout {
 
     Rectangle {
         objectName: "folderBox"
-        visible: screen.rows.length > 0
+        visible: screen.folders.count > 0
         Layout.fillWidth: true
         implicitHeight: box.implicitHeight + 28
         radius: 10
@@ -48,7 +48,7 @@ ColumnLayout {
                 Layout.fillWidth: true
                 StepLabel {
                     objectName: "folderBoxHeader"
-                    text: screen.rows.length === 1 ? "SELECTED FOLDER" : "SELECTED FOLDERS"
+                    text: screen.folders.count === 1 ? "SELECTED FOLDER" : "SELECTED FOLDERS"
                 }
                 Item { Layout.fillWidth: true }
                 Style.SecondaryButton {
@@ -61,9 +61,12 @@ ColumnLayout {
             }
             Repeater {
                 objectName: "folderRows"
-                model: screen.rows
+                model: screen.folders
                 RowLayout {
-                    required property var modelData
+                    id: folderRow
+                    required property string name
+                    required property string path
+                    required property string displayPath
                     spacing: 9
                     Layout.fillWidth: true
                     Style.Symbol {
@@ -76,7 +79,7 @@ ColumnLayout {
                         spacing: 2
                         Layout.fillWidth: true
                         Text {
-                            text: modelData.name
+                            text: folderRow.name
                             color: Style.Palette.ink
                             font.pixelSize: Style.Fonts.callout
                             font.weight: Font.Medium
@@ -84,7 +87,7 @@ ColumnLayout {
                             Layout.fillWidth: true
                         }
                         Text {
-                            text: modelData.displayPath
+                            text: folderRow.displayPath
                             color: Style.Palette.soft
                             font.pixelSize: Style.Fonts.caption
                             elide: Text.ElideMiddle
@@ -93,7 +96,7 @@ ColumnLayout {
                     }
                     HoverHandler { id: rowHover }
                     ToolTip.visible: rowHover.hovered
-                    ToolTip.text: modelData.path
+                    ToolTip.text: folderRow.path
                     ToolTip.delay: 600
                 }
             }
@@ -103,7 +106,7 @@ ColumnLayout {
     Style.PrimaryButton {
         objectName: "finishSetupButton"
         text: "Finish Setup"
-        enabled: screen.rows.length > 0
+        enabled: screen.folders.count > 0
         onClicked: appModel.finishSetup()
     }
 }
