@@ -6,7 +6,9 @@
 #include "config/AppPaths.h"
 #include "status/StatusStore.h"
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrlQuery>
@@ -43,7 +45,7 @@ AppConfig finishedConfig()
 }
 QString queryValue(const QUrl &url, const QString &name) { return QUrlQuery(url).queryItemValue(name, QUrl::FullyDecoded); }
 
-enum class Stored { nothing, credential, finishedSetup };
+enum class Stored { nothing, configuration, credential, finishedSetup }; // configuration: no credential
 enum class Move { logOut, signIn };
 
 } // namespace
@@ -60,17 +62,23 @@ private:
     // confirmation with this device unless the test scripted otherwise.
     AppModel &start(Stored stored, std::chrono::milliseconds recoveryDelay = 3s)
     {
+        create(stored, recoveryDelay);
+        restored(*m_model);
+        return *m_model;
+    }
+    // The same, without waiting for the stored credential to be read.
+    AppModel &create(Stored stored, std::chrono::milliseconds recoveryDelay = 3s)
+    {
         AppModelParts parts = m_standIns.parts(m_server->url());
         parts.statusInterval = 1h; // statuses are read when a test asks
         parts.recoveryDelay = recoveryDelay;
-        if (stored != Stored::nothing)
+        if (stored == Stored::credential || stored == Stored::finishedSetup)
             m_standIns.credential->credential = credentialFor(device);
-        if (stored == Stored::finishedSetup)
+        if (stored == Stored::configuration || stored == Stored::finishedSetup)
             m_standIns.config->config = finishedConfig();
         m_standIns.loginItem->currentState = LoginItemState::enabled;
         m_model = std::make_unique<AppModel>(std::move(parts));
         m_finished = std::make_unique<QSignalSpy>(m_model.get(), &AppModel::operationFinished);
-        restored(*m_model);
         return *m_model;
     }
     void writeStatus(State state, std::optional<qint64> age = 0)
@@ -149,6 +157,40 @@ private Q_SLOTS:
         QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
     }
 
+    // The first showing of the window opens the sign-in by itself once the stored setup has been read,
+    // unless one is open already; nothing else ever does.
+    void firstSignIn_data()
+    {
+        QTest::addColumn<Stored>("stored");
+        QTest::addColumn<QString>("then"); // what happens before the window is shown again
+        QTest::addColumn<int>("opened");
+        QTest::newRow("first launch, shown again") << Stored::nothing << QString() << 1;
+        QTest::newRow("the user signed in first") << Stored::nothing << u"sign in"_s << 1;
+        QTest::newRow("paired") << Stored::credential << QString() << 0;
+        QTest::newRow("logged out, shown again") << Stored::finishedSetup << u"log out"_s << 0;
+    }
+    void firstSignIn()
+    {
+        QFETCH(Stored, stored);
+        QFETCH(QString, then);
+        QFETCH(int, opened);
+        AppModel &model = create(stored);
+        if (then == "sign in"_L1)
+            model.signIn();
+        model.windowShown();
+        QCOMPARE(m_standIns.signIn->openedPages.size(), then == "sign in"_L1 ? 1 : 0); // waits for the stored setup
+        restored(model);
+        QCOMPARE(m_standIns.signIn->openedPages.size(), opened);
+        if (then == "log out"_L1)
+            model.logOut();
+        else
+            model.cancelSignIn();
+        QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), patience);
+        model.windowShown();
+        QTest::qWait(20);
+        QCOMPARE(m_standIns.signIn->openedPages.size(), opened);
+    }
+
     void confirmationAnswers_data()
     {
         QTest::addColumn<int>("status");
@@ -216,86 +258,48 @@ private Q_SLOTS:
         QCOMPARE(m_standIns.loginItem->calls, loginItemCalls);
     }
 
-    // Health at its edges, judged at step connected; and the way back from needsAttention.
-    void helperHealth_data()
+    // Each reading judges the helper: one that is not alive at step connected needs attention, and only a
+    // fresh connected status brings the step back. The ready line is drawn from the same reading.
+    void statusReading_data()
     {
+        QTest::addColumn<OnboardingStep>("before");
         QTest::addColumn<State>("state");
         QTest::addColumn<std::optional<qint64>>("age");
         QTest::addColumn<OnboardingStep>("step");
+        QTest::addColumn<QString>("shown");
+        using Age = std::optional<qint64>;
         const auto connected = OnboardingStep::connected;
         const auto attention = OnboardingStep::needsAttention;
-        QTest::newRow("starting, 45 s") << State::starting << std::optional<qint64>(45) << connected;
-        QTest::newRow("starting, 46 s") << State::starting << std::optional<qint64>(46) << attention;
-        QTest::newRow("connected, 45 s") << State::connected << std::optional<qint64>(45) << connected;
-        QTest::newRow("connected, 46 s") << State::connected << std::optional<qint64>(46) << attention;
-        QTest::newRow("connected, no heartbeat") << State::connected << std::optional<qint64>() << attention;
-        QTest::newRow("connected, in the future") << State::connected << std::optional<qint64>(-600) << connected;
-        QTest::newRow("stopped, fresh") << State::stopped << std::optional<qint64>(0) << attention;
-        QTest::newRow("needs attention, fresh") << State::needsAttention << std::optional<qint64>(0) << attention;
+        QTest::newRow("starting, 45 s") << connected << State::starting << Age(45) << connected << u"gettingReady"_s;
+        QTest::newRow("starting, 46 s") << connected << State::starting << Age(46) << attention << u"couldNotStart"_s;
+        QTest::newRow("connected, 45 s") << connected << State::connected << Age(45) << connected << u"readyForCalls"_s;
+        QTest::newRow("connected, no heartbeat") << connected << State::connected << Age() << attention << u"couldNotStart"_s;
+        QTest::newRow("stopped") << connected << State::stopped << Age(0) << attention << u"couldNotStart"_s;
+        QTest::newRow("needs attention, starting") << attention << State::starting << Age(0) << attention << u"couldNotStart"_s;
+        QTest::newRow("needs attention, connected 45 s") << attention << State::connected << Age(45) << connected
+                                                         << u"readyForCalls"_s;
     }
-    void helperHealth()
+    void statusReading()
     {
+        QFETCH(OnboardingStep, before);
         QFETCH(State, state);
         QFETCH(std::optional<qint64>, age);
         QFETCH(OnboardingStep, step);
-        AppModel &model = start(Stored::finishedSetup);
-        m_standIns.network->report(true);
-        QTRY_VERIFY(model.networkAvailable());
-        writeStatus(state, age);
-        model.readStatus();
-        QCOMPARE(model.machine().step, step);
-        if (step == OnboardingStep::needsAttention)
-            QCOMPARE(model.errorMessage(), u"The background service couldn't start."_s);
-        else
-            QCOMPARE(model.property("readyStatus").toString(),
-                     state == State::connected ? u"readyForCalls"_s : u"gettingReady"_s);
-    }
-    void freshConnectedStatusClearsAttention()
-    {
-        AppModel &model = start(Stored::finishedSetup);
-        writeStatus(State::stopped);
-        model.readStatus();
-        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
-        writeStatus(State::starting);
-        model.readStatus();
-        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
-        writeStatus(State::connected, 45);
-        model.readStatus();
-        QCOMPARE(model.machine().step, OnboardingStep::connected);
-        QVERIFY(!model.errorMessage());
-    }
-
-    // What the ready screen's status line is drawn from.
-    void readyStatus_data()
-    {
-        QTest::addColumn<std::optional<bool>>("network");
-        QTest::addColumn<State>("state");
-        QTest::addColumn<bool>("attention");
-        QTest::addColumn<QString>("shown");
-        const auto online = std::optional(true);
-        QTest::newRow("no network report yet") << std::optional<bool>() << State::connected << false << u"checkingConnection"_s;
-        QTest::newRow("offline") << std::optional(false) << State::connected << false << u"offline"_s;
-        QTest::newRow("fresh") << online << State::connected << false << u"readyForCalls"_s;
-        QTest::newRow("starting") << online << State::starting << false << u"gettingReady"_s;
-        QTest::newRow("starting, needs attention") << online << State::starting << true << u"couldNotStart"_s;
-        QTest::newRow("stopped") << online << State::stopped << false << u"couldNotStart"_s;
-    }
-    void readyStatus()
-    {
-        QFETCH(std::optional<bool>, network);
-        QFETCH(State, state);
-        QFETCH(bool, attention);
         QFETCH(QString, shown);
         AppModel &model = start(Stored::finishedSetup);
-        if (network)
-            m_standIns.network->report(*network);
-        QTRY_COMPARE(model.networkAvailable(), network);
-        if (attention) {
+        QCOMPARE(model.property("readyStatus").toString(), u"checkingConnection"_s);
+        m_standIns.network->report(true);
+        QTRY_VERIFY(model.networkAvailable());
+        if (before == OnboardingStep::needsAttention) {
             writeStatus(State::stopped);
             model.readStatus();
         }
-        writeStatus(state);
+        QCOMPARE(model.machine().step, before);
+        writeStatus(state, age);
         model.readStatus();
+        QCOMPARE(model.machine().step, step);
+        const QString couldNotStart = u"The background service couldn't start."_s;
+        QCOMPARE(model.errorMessage(), step == OnboardingStep::needsAttention ? std::optional(couldNotStart) : std::nullopt);
         QCOMPARE(model.property("readyStatus").toString(), shown);
     }
 
@@ -335,33 +339,37 @@ private Q_SLOTS:
         QCOMPARE(m_standIns.loginItem->calls, calls);
     }
 
-    void finishSetupFailures_data()
+    // Finishing writes the configuration and registers the helper; each refusal, in the order checked,
+    // needs attention with its message and goes no further.
+    void finishSetup_data()
     {
         QTest::addColumn<Stored>("stored");
         QTest::addColumn<ProviderReadiness>("discovered");
         QTest::addColumn<bool>("atFolders");
-        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QStringList>("folders");
         QTest::addColumn<QString>("fault"); // "config" or "login item": that part refuses
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("message"); // empty: setup is finished
         const ProviderReadiness none{{}, false, false, {}};
         const QString notYet = u"That setup step is not available yet."_s;
-        QTest::newRow("no device before anything else") << Stored::nothing << none << false << QString() << QString() << notYet;
-        QTest::newRow("no agent before the folders") << Stored::credential << none << false << QString() << QString()
+        const QStringList one{u"/srv/a"_s};
+        QTest::newRow("finished") << Stored::credential << codexOnly << true << QStringList{u"/srv/b"_s, u"/srv/a"_s}
+                                  << QString() << QString();
+        QTest::newRow("no device before anything else") << Stored::nothing << none << false << QStringList() << QString() << notYet;
+        QTest::newRow("no agent before the folders") << Stored::credential << none << false << QStringList() << QString()
                                                      << u"Verify Codex or Claude Code to continue."_s;
-        QTest::newRow("no folder") << Stored::credential << codexOnly << true << QString() << QString()
+        QTest::newRow("no folder") << Stored::credential << codexOnly << true << QStringList() << QString()
                                    << u"Choose at least one permitted folder."_s;
-        QTest::newRow("not at the folder step") << Stored::credential << codexOnly << false << u"/srv/a"_s << QString() << notYet;
-        QTest::newRow("configuration refused") << Stored::credential << codexOnly << true << u"/srv/a"_s << u"config"_s
-                                               << u"Disk full."_s;
-        QTest::newRow("registration refused, configuration kept") << Stored::credential << codexOnly << true << u"/srv/a"_s
+        QTest::newRow("not at the folder step") << Stored::credential << codexOnly << false << one << QString() << notYet;
+        QTest::newRow("configuration refused") << Stored::credential << codexOnly << true << one << u"config"_s << u"Disk full."_s;
+        QTest::newRow("registration refused, configuration kept") << Stored::credential << codexOnly << true << one
                                                                   << u"login item"_s << u"Refused by the desktop."_s;
     }
-    void finishSetupFailures()
+    void finishSetup()
     {
         QFETCH(Stored, stored);
         QFETCH(ProviderReadiness, discovered);
         QFETCH(bool, atFolders);
-        QFETCH(QString, folder);
+        QFETCH(QStringList, folders);
         QFETCH(QString, fault);
         QFETCH(QString, message);
         *m_standIns.discovered = discovered;
@@ -371,35 +379,24 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(model.providerReadiness() && !model.busy(), patience);
         if (atFolders)
             model.continueFromProviders();
-        if (!folder.isEmpty()) {
-            m_standIns.chooser->answer = QList<QUrl>{QUrl::fromLocalFile(folder)};
+        if (!folders.isEmpty()) {
+            m_standIns.chooser->answer = QList<QUrl>();
+            for (const QString &folder : folders)
+                m_standIns.chooser->answer->append(QUrl::fromLocalFile(folder));
             model.chooseFolders();
-            QTRY_COMPARE(model.selectedFolders().size(), 1);
+            QTRY_COMPARE(model.selectedFolders().size(), folders.size());
         }
         if (fault == "config"_L1)
             m_standIns.config->failure = Error{u"POSIX"_s, 28, u"Disk full."_s};
         if (fault == "login item"_L1)
             m_standIns.loginItem->registerFailure = Error{u"LoginItem"_s, 1, u"Refused by the desktop."_s};
         model.finishSetup();
-        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
-        QCOMPARE(model.errorMessage(), message);
-        QCOMPARE(m_standIns.config->config.has_value(), fault == "login item"_L1);
-        QCOMPARE(m_standIns.loginItem->calls, fault == "login item"_L1 ? QStringList{u"register"_s} : QStringList());
-    }
-    void finishSetupWritesTheConfiguration()
-    {
-        AppModel &model = start(Stored::credential);
-        QTRY_VERIFY_WITH_TIMEOUT(model.providerReadiness() && !model.busy(), patience);
-        model.continueFromProviders();
-        m_standIns.chooser->answer = QList<QUrl>{QUrl::fromLocalFile(u"/srv/b"_s), QUrl::fromLocalFile(u"/srv/a"_s)};
-        model.chooseFolders();
-        QTRY_COMPARE(model.selectedFolders().size(), 2);
-        model.finishSetup();
-        QCOMPARE(model.machine().step, OnboardingStep::connected);
-        const AppConfig expected{m_server->url().toString(), device, u"0.3.0"_s, {u"/srv/b"_s, u"/srv/a"_s},
-                                 u"/srv/b"_s, codexOnly.paths};
-        QCOMPARE(m_standIns.config->config, expected);
-        QCOMPARE(m_standIns.loginItem->calls, QStringList{u"register"_s});
+        const bool saved = message.isEmpty() || fault == "login item"_L1;
+        QCOMPARE(model.machine().step, message.isEmpty() ? OnboardingStep::connected : OnboardingStep::needsAttention);
+        QCOMPARE(model.errorMessage(), message.isEmpty() ? std::nullopt : std::optional(message));
+        QCOMPARE(m_standIns.loginItem->calls, saved ? QStringList{u"register"_s} : QStringList());
+        const AppConfig written{m_server->url().toString(), device, u"0.3.0"_s, folders, folders.value(0), codexOnly.paths};
+        QCOMPARE(m_standIns.config->config, saved ? std::optional(written) : std::nullopt);
     }
 
     void unreadableStartUpNeedsAttention_data()
@@ -472,11 +469,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, earlierSetup);
         const QString credential = scriptExchange();
-        AppModelParts parts = m_standIns.parts(m_server->url());
-        if (earlierSetup)
-            m_standIns.config->config = finishedConfig();
-        m_model = std::make_unique<AppModel>(std::move(parts));
-        restored(*m_model);
+        start(earlierSetup ? Stored::configuration : Stored::nothing);
         m_model->signIn();
         const QUrl page = m_standIns.signIn->openedPages.first();
         QCOMPARE(page.path(), u"/connect/mac/10"_s);
@@ -574,27 +567,67 @@ private Q_SLOTS:
         QCOMPARE(m_standIns.chooser->calls, 2);
         QTRY_VERIFY(!model.choosingFolders());
     }
-    // What cannot be read at the status file's place (a FIFO would block, a huge file would swamp) is
-    // refused at once, and the last status stands.
-    void unreadableStatusKeepsTheLastOne()
+    // What cannot be read at the status file's place (a pipe would block, a huge file would swamp) is
+    // refused at once and the last status stands; a file that holds no status reads as none. Read every
+    // few seconds, a fault that stays is reported once.
+    void unreadableStatus_data()
     {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("a pipe") << u"pipe"_s << true;
+        QTest::newRow("5 MB") << u"huge"_s << true;
+        QTest::newRow("not JSON") << u"text"_s << false;
+    }
+    void unreadableStatus()
+    {
+        QFETCH(QString, planted);
+        QFETCH(bool, kept);
         AppModel &model = start(Stored::finishedSetup);
-        confirmed();
         writeStatus(State::connected);
         model.readStatus();
         const std::optional<HelperStatus> before = model.helperStatus();
-        QVERIFY(before && before->state() == State::connected);
         QVERIFY(QFile::remove(AppPaths::status()));
-        QCOMPARE(::mkfifo(QFile::encodeName(AppPaths::status()).constData(), 0600), 0);
-        model.readStatus();
-        QCOMPARE(model.helperStatus(), before);
-        QVERIFY(QFile::remove(AppPaths::status()));
-        QFile huge(AppPaths::status());
-        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(5 << 20));
-        huge.close();
-        model.readStatus();
-        QCOMPARE(model.helperStatus(), before);
+        QFile file(AppPaths::status());
+        if (planted == "pipe"_L1)
+            QCOMPARE(::mkfifo(QFile::encodeName(AppPaths::status()).constData(), 0600), 0);
+        else
+            QVERIFY(file.open(QIODevice::WriteOnly) && (planted == "huge"_L1 ? file.resize(5 << 20) : file.write("{ not json") > 0));
+        file.close();
+        const QRegularExpression warning(u"^The helper's status could not be read: "_s);
+        QTest::ignoreMessage(QtWarningMsg, warning);
+        QTest::failOnWarning(warning);
+        for (int reading = 0; reading < 3; ++reading)
+            model.readStatus();
+        QCOMPARE(model.helperStatus(), kept ? before : std::nullopt);
         QCOMPARE(model.machine().step, OnboardingStep::connected);
+    }
+    // Each folder's name, its path, and the path as shown, with the home folder as "~".
+    void folderRows_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        const QString home = QDir::homePath();
+        QTest::newRow("in the home folder") << home + u"/Projects/tarnwick"_s << u"tarnwick"_s << u"~/Projects/tarnwick"_s;
+        QTest::newRow("the home folder") << home << QFileInfo(home).fileName() << u"~"_s;
+        QTest::newRow("beside the home folder") << home + u"2/site"_s << u"site"_s << home + u"2/site"_s;
+        QTest::newRow("the root") << u"/"_s << u"/"_s << u"/"_s;
+    }
+    void folderRows()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        FolderListModel rows;
+        QSignalSpy reset(&rows, &QAbstractItemModel::modelReset);
+        QVERIFY(rows.setFolders({QUrl::fromLocalFile(path)}));
+        QVERIFY(!rows.setFolders({QUrl::fromLocalFile(path)}));
+        QCOMPARE(reset.size(), 1);
+        const QModelIndex row = rows.index(0);
+        QCOMPARE(rows.data(row, FolderListModel::NameRole).toString(), name);
+        QCOMPARE(rows.data(row, FolderListModel::PathRole).toString(), path);
+        QCOMPARE(rows.data(row, FolderListModel::DisplayPathRole).toString(), shown);
+        QCOMPARE(rows.summary(), u"Folder: "_s + name);
     }
     void changeFolders()
     {
@@ -616,7 +649,7 @@ private Q_SLOTS:
         QTest::addColumn<Stored>("stored");
         QTest::addColumn<int>("disconnectStatus");
         QTest::newRow("disconnects, then forgets") << Stored::finishedSetup << 204;
-        QTest::newRow("no credential: no request") << Stored::nothing << 0;
+        QTest::newRow("no credential: no request") << Stored::configuration << 0;
         QTest::newRow("service refuses: deletes nothing") << Stored::finishedSetup << 500;
     }
     void logOut()
@@ -626,16 +659,14 @@ private Q_SLOTS:
         AppModel &model = start(stored);
         if (stored == Stored::finishedSetup)
             confirmed();
-        else
-            m_standIns.config->config = finishedConfig();
         m_server->answer(mePath, disconnectStatus, {});
         const qsizetype requestsBefore = m_server->requests().size();
         model.logOut();
         QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), patience);
         const bool failed = disconnectStatus == 500;
-        QCOMPARE(m_server->requests().size() - requestsBefore, stored == Stored::nothing ? 0 : 1);
+        QCOMPARE(m_server->requests().size() - requestsBefore, stored == Stored::configuration ? 0 : 1);
         QCOMPARE(model.errorMessage().has_value(), failed);
-        QCOMPARE(m_standIns.credential->credential.has_value(), failed && stored != Stored::nothing);
+        QCOMPARE(m_standIns.credential->credential.has_value(), failed);
         QCOMPARE(m_standIns.config->config.has_value(), failed);
         QCOMPARE(m_standIns.loginItem->calls.contains(u"unregister"_s), !failed);
         if (failed)
@@ -644,7 +675,7 @@ private Q_SLOTS:
         QVERIFY(!model.helperStatus());
         QCOMPARE(model.recoveryAction(), HelperRecoveryAction::none);
         // What the user chose stays for the next sign-in, which offers the same device.
-        QCOMPARE(model.selectedFolders().size(), stored == Stored::nothing ? 0 : 2);
+        QCOMPARE(model.selectedFolders().size(), 2);
     }
 };
 

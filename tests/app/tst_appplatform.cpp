@@ -7,6 +7,7 @@
 #include "platform/WindowActivation.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QFile>
 #include <QTemporaryDir>
@@ -100,6 +101,30 @@ private Q_SLOTS:
         QCOMPARE(readAll(entryPath), entry);
         QCOMPARE(QFile::exists(entryPath), !entry.isEmpty());
         QCOMPARE(manager.state(), state);
+    }
+    // Unregistering removes the entry and asks the running helper to quit; with no entry there is nothing
+    // registered, and a helper started by hand is left running.
+    void unregistering_data()
+    {
+        QTest::addColumn<bool>("registered");
+        QTest::newRow("registered") << true;
+        QTest::newRow("nothing registered") << false;
+    }
+    void unregistering()
+    {
+        QFETCH(bool, registered);
+        QTemporaryDir folder;
+        const QString entryPath = folder.filePath(u"autostart/com.tarnwick.mac.helper.desktop"_s);
+        QVERIFY(!registered || writeFile(entryPath, "[Desktop Entry]\nType=Application\nExec=helper\n"));
+        QProcess helper;
+        helper.start(u"sleep"_s, {u"30"_s});
+        QVERIFY(helper.waitForStarted());
+        SystemLoginItemManager manager({folder.filePath(u"helper"_s), entryPath}, [&helper] { return pid_t(helper.processId()); });
+        QVERIFY(manager.unregisterItem());
+        QVERIFY(!QFile::exists(entryPath));
+        QCOMPARE(helper.waitForFinished(registered ? 5000 : 200), registered);
+        if (!registered)
+            helper.kill(), helper.waitForFinished();
     }
     // A socket left behind by a crashed instance must not keep the program from starting.
     void staleSocketIsReplaced()
