@@ -1,16 +1,15 @@
-// The setup window over the real model, stores and local service: what each screen shows.
+// The setup window over the model with in-process stand-ins: what each screen shows and how it is drawn.
 
 #include "AppStandIns.h"
-#include "LocalServiceProcess.h"
+#include "ScriptedServer.h"
+#include "SetupFixtures.h"
 #include "SlowSecretService.h"
 #include "SoftwareGl.h"
 #include "StallMeter.h"
 
 #include "config/AppPaths.h"
-#include "config/FileConfigStore.h"
 #include "credentials/SystemCredentialStore.h"
 #include "model/AppModel.h"
-#include "pairing/PairingSecurity.h"
 #include "platform/WindowActivation.h"
 #include "status/StatusStore.h"
 #include "view/DesktopActions.h"
@@ -18,11 +17,9 @@
 #include "view/WindowLoader.h"
 
 #include <QApplication>
-#include <QCoroTask>
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QNetworkReply>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -40,56 +37,19 @@
 using namespace Qt::StringLiterals;
 using State = HelperStatus::State;
 using Expected = QVariantMap;
+using namespace SetupFixtures;
 
 namespace {
 
-// The tarnwick: link the service's connection page redirects to.
-QUrl connectionLink(const QUrl &page)
-{
-    QNetworkAccessManager network;
-    QNetworkRequest request(page);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    const std::unique_ptr<QNetworkReply> reply(network.get(request));
-    QSignalSpy(reply.get(), &QNetworkReply::finished).wait(5000);
-    return reply->header(QNetworkRequest::LocationHeader).toUrl();
-}
-const ProviderReadiness codexOnly{ProviderPaths{u"/usr/local/bin/codex"_s, std::nullopt}, true, false,
-                                  {u"Codex is installed and signed in."_s}};
-
-// The real stores in the isolated home and the local service, stand-ins at the platform seams, the clock
-// at the current time, the second helper check ten times sooner than the program's.
+// The model over the in-process stand-ins and the service scripted on loopback, the clock at the
+// current time, the second helper check ten times sooner than the program's.
 AppModelParts windowParts(const QUrl &baseURL, AppStandIns &standIns, ProviderReadiness discovered)
 {
     AppModelParts parts = standIns.parts(baseURL);
-    parts.configStore = std::make_unique<FileConfigStore>(AppPaths::config());
-    parts.credentialStore = std::make_unique<SystemCredentialStore>(std::nullopt);
-    standIns.config = nullptr;
-    standIns.credential = nullptr;
     standIns.clock->current = QDateTime::currentDateTimeUtc();
     *standIns.discovered = std::move(discovered);
     parts.recoveryDelay = std::chrono::milliseconds(300);
     return parts;
-}
-SystemCredentialStore keychain() { return SystemCredentialStore(std::nullopt); }
-FileConfigStore configFile() { return FileConfigStore(AppPaths::config()); }
-// A finished setup for `deviceId`: two folders, a Codex path.
-AppConfig resumableConfig(const QUuid &deviceId, const QString &apiUrl = u"https://old.example/"_s)
-{
-    return AppConfig{apiUrl, deviceId, u"0.2.0"_s, {u"/home/user/work"_s, u"/home/user/site"_s},
-                     u"/home/user/work"_s, ProviderPaths{u"/usr/local/bin/codex"_s, std::nullopt}};
-}
-// Pairs a device with the service as browser and model would and keeps its credential in the keychain;
-// null when pairing failed.
-QUuid pairedDevice(const QUrl &baseURL)
-{
-    const Result<PairingRequest> request = PairingSecurity::makeRequest();
-    const QUrl page = *PairingSecurity::connectionURL(baseURL, *request, u"Bench"_s, u"0.3.0"_s, u"10"_s, std::nullopt);
-    const auto code = PairingSecurity::validateCallback(connectionLink(page), request->state);
-    const Result<DeviceExchange> exchange =
-        QCoro::waitFor(DeviceAPIClient(baseURL).exchange(code.value_or(QString()), request->verifier));
-    if (!exchange || !keychain().save(exchange->credential))
-        return {};
-    return exchange->device.id;
 }
 // The desktop as the window sees it, recording instead of opening anything.
 class RecordingDesktop final : public DesktopActions
@@ -176,13 +136,12 @@ class TestApp : public QObject
 private Q_SLOTS:
     void init()
     {
-        m_service = std::make_unique<LocalServiceProcess>(QStringList{u"--approve-immediately"_s});
-        QVERIFY(m_service->start());
-        QVERIFY(keychain().remove());
-        QVERIFY(configFile().remove());
+        m_server = std::make_unique<ScriptedServer>();
+        QVERIFY(m_server->port());
+        m_server->answer(mePath, 200, meJson(device));
         QFile::remove(AppPaths::status());
     }
-    void cleanup() { m_window.reset(), m_model.reset(), m_service.reset(), m_desktop.calls.clear(); }
+    void cleanup() { m_window.reset(), m_model.reset(), m_server.reset(), m_desktop.calls.clear(); }
     // Keys are object names; "name" compares the item's text (empty when hidden), "name:property" a
     // property, "name:click" what clicking it asks of the desktop.
     void screen_data()
@@ -310,7 +269,10 @@ private Q_SLOTS:
     {
         const SlowSecretService keyring(std::chrono::seconds(3));
         QVERIFY(keyring.isRegistered());
-        m_model = std::make_unique<AppModel>(windowParts(m_service->baseUrl(), m_standIns, codexOnly));
+        AppModelParts parts = windowParts(m_server->url(), m_standIns, codexOnly);
+        parts.credentialStore = std::make_unique<SystemCredentialStore>(std::nullopt);
+        m_standIns.credential = nullptr;
+        m_model = std::make_unique<AppModel>(std::move(parts));
         m_window = std::make_unique<WindowLoader>(*m_model, m_desktop, QStringLiteral(LOGO_MARK_PATH));
         window()->show();
         QVERIFY(QTest::qWaitForWindowExposed(window()));
@@ -381,13 +343,13 @@ private:
     }
     void reachModelSituation(Situation situation)
     {
-        const QUrl base = m_service->baseUrl();
-        const QUuid device = situation >= Situation::providersReady ? pairedDevice(base) : QUuid();
-        if (situation >= Situation::offline)
-            QVERIFY(configFile().save(resumableConfig(device)));
         const ProviderReadiness nothing{{}, false, false, {u"Install Codex or Claude Code, then check again."_s}};
-        m_model = std::make_unique<AppModel>(
-            windowParts(base, m_standIns, situation == Situation::providersMissing ? nothing : codexOnly));
+        AppModelParts parts = windowParts(m_server->url(), m_standIns, situation == Situation::providersMissing ? nothing : codexOnly);
+        if (situation >= Situation::providersReady)
+            m_standIns.credential->credential = credentialFor(device);
+        if (situation >= Situation::offline)
+            m_standIns.config->config = finishedConfig();
+        m_model = std::make_unique<AppModel>(std::move(parts));
         m_standIns.loginItem->currentState = LoginItemState::enabled;
         QSignalSpy finished(m_model.get(), &AppModel::operationFinished);
         if (situation <= Situation::signInError)
@@ -430,7 +392,7 @@ private:
         QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, centre().toPoint());
     }
 
-    std::unique_ptr<LocalServiceProcess> m_service;
+    std::unique_ptr<ScriptedServer> m_server;
     AppStandIns m_standIns;
     std::unique_ptr<AppModel> m_model;
     RecordingDesktop m_desktop;

@@ -2,6 +2,7 @@
 
 #include "AppStandIns.h"
 #include "ScriptedServer.h"
+#include "SetupFixtures.h"
 
 #include "config/AppPaths.h"
 #include "status/StatusStore.h"
@@ -18,35 +19,18 @@
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using State = HelperStatus::State;
+using namespace SetupFixtures;
 
 namespace {
 
-const QString mePath = u"/api/devices/me"_s;
-const QUuid device = QUuid(u"3f2504e0-4f89-41d3-9a0c-0305e82c3301"_s);
 const QString confirmationFailed = u"Could not confirm this Mac with Tarnwick. Check your connection and try again."_s;
-const ProviderReadiness codexOnly{ProviderPaths{u"/usr/local/bin/codex"_s, std::nullopt}, true, false,
-                                  {u"Codex is installed and signed in."_s}};
 constexpr int patience = 10000;
 
-QString upper(const QUuid &id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
-QString credentialFor(const QUuid &id) { return u"twk_device_"_s + upper(id) + u'.' + QString(43, u'a'); }
-QByteArray deviceJson(const QUuid &id)
-{
-    return QStringLiteral(R"({"id":"%1","name":"Studio Mac","platform":"macos","architecture":"arm64","appVersion":"0.3.0","online":true})")
-        .arg(upper(id)).toUtf8();
-}
-// The service's answer about the device a credential belongs to.
-QByteArray meJson(const QUuid &id) { return "{\"device\":" + deviceJson(id) + "}"; }
-// A finished setup for `device`: two folders, a Codex path.
-AppConfig finishedConfig()
-{
-    return AppConfig{u"https://old.example/"_s, device, u"0.2.0"_s, {u"/home/user/work"_s, u"/home/user/site"_s},
-                     u"/home/user/work"_s, codexOnly.paths};
-}
 QString queryValue(const QUrl &url, const QString &name) { return QUrlQuery(url).queryItemValue(name, QUrl::FullyDecoded); }
 
-enum class Stored { nothing, configuration, credential, finishedSetup }; // configuration: no credential
-enum class Move { logOut, signIn };
+// configuration: no credential; the last two cannot be read as a setup.
+enum class Stored { nothing, configuration, credential, finishedSetup, unreadableConfiguration, credentialWithoutDevice };
+enum class Move { none, logOut, signIn };
 
 } // namespace
 
@@ -76,6 +60,10 @@ private:
             m_standIns.credential->credential = credentialFor(device);
         if (stored == Stored::configuration || stored == Stored::finishedSetup)
             m_standIns.config->config = finishedConfig();
+        if (stored == Stored::unreadableConfiguration)
+            m_standIns.config->failure = Error{u"JSONDecoding"_s, 1, u"The data couldn’t be read."_s};
+        if (stored == Stored::credentialWithoutDevice)
+            m_standIns.credential->credential = u"twk_device_nonsense"_s;
         m_standIns.loginItem->currentState = LoginItemState::enabled;
         m_model = std::make_unique<AppModel>(std::move(parts));
         m_finished = std::make_unique<QSignalSpy>(m_model.get(), &AppModel::operationFinished);
@@ -124,22 +112,31 @@ private Q_SLOTS:
     }
     void cleanup() { m_finished.reset(), m_model.reset(), m_server.reset(); }
 
-    void startUpResumes_data()
+    // What the stores hold decides the first step; what cannot be read as a setup needs attention, and
+    // the service is asked only about a stored credential.
+    void startUp_data()
     {
         QTest::addColumn<Stored>("stored");
         QTest::addColumn<OnboardingStep>("step");
-        QTest::newRow("first launch") << Stored::nothing << OnboardingStep::connect;
-        QTest::newRow("paired, setup unfinished") << Stored::credential << OnboardingStep::providers;
-        QTest::newRow("finished setup") << Stored::finishedSetup << OnboardingStep::connected;
+        QTest::addColumn<QString>("message");
+        const auto attention = OnboardingStep::needsAttention;
+        QTest::newRow("first launch") << Stored::nothing << OnboardingStep::connect << QString();
+        QTest::newRow("paired, setup unfinished") << Stored::credential << OnboardingStep::providers << QString();
+        QTest::newRow("finished setup") << Stored::finishedSetup << OnboardingStep::connected << QString();
+        QTest::newRow("configuration unreadable") << Stored::unreadableConfiguration << attention << u"The data couldn’t be read."_s;
+        QTest::newRow("credential names no device") << Stored::credentialWithoutDevice << attention
+                                                    << u"The saved device credential is invalid."_s;
     }
-    void startUpResumes()
+    void startUp()
     {
         QFETCH(Stored, stored);
         QFETCH(OnboardingStep, step);
+        QFETCH(QString, message);
         AppModel &model = start(stored);
         m_standIns.loginItem->currentState = LoginItemState::notRegistered;
         QCOMPARE(model.machine().step, step);
-        if (stored == Stored::nothing) {
+        QCOMPARE(model.errorMessage(), message.isEmpty() ? std::nullopt : std::optional(message));
+        if (stored != Stored::credential && stored != Stored::finishedSetup) {
             QVERIFY(m_standIns.signIn->openedPages.isEmpty()); // the window opens the first sign-in
             QTest::qWait(50);
             QVERIFY(m_server->requests().isEmpty());
@@ -191,59 +188,34 @@ private Q_SLOTS:
         QCOMPARE(m_standIns.signIn->openedPages.size(), opened);
     }
 
-    void confirmationAnswers_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("body");
-        QTest::newRow("rejected") << 401 << QByteArray(R"({"error":"Unknown credential."})");
-        QTest::newRow("server error") << 500 << QByteArray();
-        QTest::newRow("another device") << 200 << meJson(QUuid::createUuid());
-    }
-    void confirmationAnswers()
-    {
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        m_server->answer(mePath, status, body);
-        AppModel &model = start(Stored::finishedSetup);
-        confirmed();
-        if (status == 401) {
-            // A new sign-in for the same device; the helper is unregistered and not registered again.
-            QCOMPARE(model.machine().step, OnboardingStep::connect);
-            QTRY_COMPARE(m_standIns.signIn->openedPages.size(), 1);
-            QCOMPARE(queryValue(m_standIns.signIn->openedPages.first(), u"existingDeviceId"_s), upper(device));
-            QTest::qWait(20);
-            QCOMPARE(m_standIns.loginItem->calls, QStringList{u"unregister"_s});
-        } else {
-            QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
-            QCOMPARE(model.errorMessage(), confirmationFailed);
-            QVERIFY(m_standIns.signIn->openedPages.isEmpty());
-        }
-    }
-
-    // The confirmation may take a minute; an answer that comes after the user has moved on is dropped.
-    void lateConfirmationIsDropped_data()
+    // The start-up confirmation: a 401 opens a new sign-in for the same device with the helper unregistered;
+    // any other failure, or another device, needs attention. The answer may take a minute: one that comes
+    // after a log-out or a new sign-in is dropped.
+    void confirmation_data()
     {
         QTest::addColumn<Move>("move");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
+        QTest::newRow("rejected") << Move::none << 401 << QByteArray(R"({"error":"Unknown credential."})");
+        QTest::newRow("server error") << Move::none << 500 << QByteArray();
+        QTest::newRow("another device") << Move::none << 200 << meJson(QUuid::createUuid());
         QTest::newRow("log-out, then rejected") << Move::logOut << 401 << QByteArray();
         QTest::newRow("log-out, then confirmed") << Move::logOut << 200 << meJson(device);
         QTest::newRow("sign-in, then rejected") << Move::signIn << 401 << QByteArray();
         QTest::newRow("sign-in, then failed") << Move::signIn << 500 << QByteArray();
     }
-    void lateConfirmationIsDropped()
+    void confirmation()
     {
         QFETCH(Move, move);
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         m_server->holdNext(mePath);
-        m_server->answer(mePath, 204, {});
         AppModel &model = start(Stored::finishedSetup);
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, patience);
         if (move == Move::logOut) {
             model.logOut();
             QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), patience);
-        } else {
+        } else if (move == Move::signIn) {
             model.signIn();
         }
         const OnboardingStep step = model.machine().step;
@@ -253,9 +225,20 @@ private Q_SLOTS:
         m_server->releaseHeld();
         QTRY_VERIFY_WITH_TIMEOUT(m_finished->size() > finished, patience);
         QTest::qWait(20);
-        QCOMPARE(model.machine().step, step);
-        QCOMPARE(m_standIns.signIn->openedPages.size(), move == Move::signIn ? 1 : 0);
-        QCOMPARE(m_standIns.loginItem->calls, loginItemCalls);
+        if (move != Move::none) {
+            QCOMPARE(model.machine().step, step);
+            QCOMPARE(m_standIns.signIn->openedPages.size(), move == Move::signIn ? 1 : 0);
+            QCOMPARE(m_standIns.loginItem->calls, loginItemCalls);
+        } else if (status == 401) {
+            QCOMPARE(model.machine().step, OnboardingStep::connect);
+            QTRY_COMPARE(m_standIns.signIn->openedPages.size(), 1);
+            QCOMPARE(queryValue(m_standIns.signIn->openedPages.first(), u"existingDeviceId"_s), upper(device));
+            QCOMPARE(m_standIns.loginItem->calls, QStringList{u"unregister"_s});
+        } else {
+            QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
+            QCOMPARE(model.errorMessage(), confirmationFailed);
+            QVERIFY(m_standIns.signIn->openedPages.isEmpty());
+        }
     }
 
     // Each reading judges the helper: one that is not alive at step connected needs attention, and only a
@@ -397,29 +380,6 @@ private Q_SLOTS:
         QCOMPARE(m_standIns.loginItem->calls, saved ? QStringList{u"register"_s} : QStringList());
         const AppConfig written{m_server->url().toString(), device, u"0.3.0"_s, folders, folders.value(0), codexOnly.paths};
         QCOMPARE(m_standIns.config->config, saved ? std::optional(written) : std::nullopt);
-    }
-
-    void unreadableStartUpNeedsAttention_data()
-    {
-        QTest::addColumn<QString>("credential");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("configuration unreadable") << QString() << u"The data couldn’t be read."_s;
-        QTest::newRow("credential names no device") << u"twk_device_nonsense"_s << u"The saved device credential is invalid."_s;
-    }
-    void unreadableStartUpNeedsAttention()
-    {
-        QFETCH(QString, credential);
-        QFETCH(QString, message);
-        AppModelParts parts = m_standIns.parts(m_server->url());
-        if (credential.isEmpty())
-            m_standIns.config->failure = Error{u"JSONDecoding"_s, 1, message};
-        m_standIns.credential->credential = credential;
-        AppModel model(std::move(parts));
-        restored(model);
-        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
-        QCOMPARE(model.errorMessage(), message);
-        QTest::qWait(20);
-        QVERIFY(m_server->requests().isEmpty());
     }
 
     void signInOutcomes_data()

@@ -9,6 +9,7 @@ add_library(TarnwickAppStandIns STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ScriptedFolderChooser.h
   ${CMAKE_CURRENT_LIST_DIR}/ScriptedLoginItem.h
   ${CMAKE_CURRENT_LIST_DIR}/ScriptedNetworkMonitor.h
-  ${CMAKE_CURRENT_LIST_DIR}/ScriptedSignIn.h)
+  ${CMAKE_CURRENT_LIST_DIR}/ScriptedSignIn.h
+  ${CMAKE_CURRENT_LIST_DIR}/SetupFixtures.h)
 target_include_directories(TarnwickAppStandIns PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(TarnwickAppStandIns PUBLIC TarnwickAppLib)
