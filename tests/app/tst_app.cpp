@@ -70,7 +70,7 @@ enum class Situation {
     firstLaunch, browserUnavailable, signInError,  // the window opens the sign-in when shown
     providersReady, providersMissing,              // paired
     noFolders, oneFolder, twoFolders,              // at the folder step
-    offline, readyForCalls, needsApproval, // set up
+    offline, readyForCalls, needsApproval, checkingConnection, gettingReady, couldNotStart, // set up
 };
 QQuickItem *findVisible(QQuickItem *root, const QString &objectName)
 {
@@ -186,6 +186,12 @@ private Q_SLOTS:
                            {{u"phoneNumber:visible"_s, true}, {u"phoneNumber"_s, u"+1 (555) 010-0199"_s},
                             {u"folderSummary"_s, u"Folders: work, site"_s},
                             {u"viewAllTasksButton:click"_s, u"dashboard"_s}});
+        QTest::newRow("ready-checking-connection") << Situation::checkingConnection
+            << readyScreen(u"Checking connection…"_s, u"Checking whether this Mac can take calls."_s, true);
+        QTest::newRow("ready-getting-ready") << Situation::gettingReady
+            << readyScreen(u"Getting ready…"_s, u"Available in a moment."_s, true);
+        QTest::newRow("ready-could-not-start") << Situation::couldNotStart
+            << readyScreen(u"Couldn't start"_s, u"Quit and reopen Tarnwick."_s, true);
         // The model's message is not shown on the ready screen.
         QTest::newRow("ready-needs-approval") << Situation::needsApproval
             << readyScreen(u"Ready for calls"_s, QString(), true,
@@ -370,8 +376,10 @@ private:
         writeStatus(State::connected);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 10000);
         QCOMPARE(m_model->machine().step, OnboardingStep::connected);
-        writeStatus(State::connected);
-        m_standIns.network->report(situation != Situation::offline);
+        writeStatus(situation == Situation::gettingReady ? State::starting
+                    : situation == Situation::couldNotStart ? State::stopped : State::connected);
+        if (situation != Situation::checkingConnection)
+            m_standIns.network->report(situation != Situation::offline);
         if (situation == Situation::needsApproval) {
             m_standIns.loginItem->currentState = LoginItemState::requiresApproval;
             m_model->ensureHelperLifecycle();

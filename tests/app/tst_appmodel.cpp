@@ -486,7 +486,6 @@ private Q_SLOTS:
         QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
     }
 
-    // A cancelled chooser writes the folders again unchanged; a choice replaces them.
     // No browser took the page: the sign-in keeps waiting with its link offered, and the callback still
     // completes it; a report about an earlier attempt's browser changes nothing.
     void signInWaitsWithoutABrowser()
@@ -589,6 +588,7 @@ private Q_SLOTS:
         QCOMPARE(rows.data(row, FolderListModel::DisplayPathRole).toString(), shown);
         QCOMPARE(rows.summary(), u"Folder: "_s + name);
     }
+    // A cancelled chooser writes the folders again unchanged; a choice replaces them.
     void changeFolders()
     {
         AppModel &model = start(Stored::finishedSetup);
