@@ -418,32 +418,51 @@ private Q_SLOTS:
         QVERIFY(!m_standIns.credential->credential);
     }
 
-    // A new device goes on to the agent check; a device whose earlier setup is complete resumes it.
+    // A new device goes on to the agent check, a device whose earlier setup is complete resumes it. With no
+    // browser to take the page the sign-in keeps waiting with its link offered, and the callback still
+    // completes it; a report about an earlier attempt's browser changes nothing.
     void pairing_data()
     {
         QTest::addColumn<bool>("earlierSetup");
-        QTest::newRow("new device") << false;
-        QTest::newRow("earlier setup resumed") << true;
+        QTest::addColumn<bool>("noBrowser");
+        QTest::newRow("new device") << false << false;
+        QTest::newRow("earlier setup resumed") << true << false;
+        QTest::newRow("no browser took the page") << false << true;
     }
     void pairing()
     {
         QFETCH(bool, earlierSetup);
+        QFETCH(bool, noBrowser);
         const QString credential = scriptExchange();
-        start(earlierSetup ? Stored::configuration : Stored::nothing);
-        m_model->signIn();
-        const QUrl page = m_standIns.signIn->openedPages.first();
+        AppModel &model = start(earlierSetup ? Stored::configuration : Stored::nothing);
+        model.signIn();
+        if (noBrowser) {
+            const BrowserSignIn::BrowserFailure earlier = m_standIns.signIn->failBrowser;
+            model.cancelSignIn();
+            QTRY_VERIFY(!model.busy() && model.signInLink().isEmpty());
+            model.signIn();
+            const Error failed{u"UrlLauncher"_s, 1, u"No browser could be opened: xdg-open exited with status 3"_s};
+            earlier(failed);
+            QTest::qWait(50);
+            QVERIFY(!model.browserUnavailable());
+            m_standIns.signIn->failBrowser(failed);
+            QTRY_VERIFY(model.browserUnavailable());
+            QVERIFY(model.busy() && model.signInOpen() && !model.errorMessage());
+        }
+        const QUrl page = m_standIns.signIn->openedPages.last();
+        QCOMPARE(model.signInLink(), page.toString(QUrl::FullyEncoded));
         QCOMPARE(page.path(), u"/connect/mac/10"_s);
         QCOMPARE(queryValue(page, u"deviceName"_s), u"Studio Mac"_s);
         QCOMPARE(queryValue(page, u"existingDeviceId"_s), earlierSetup ? upper(device) : QString());
         QCOMPARE(m_standIns.signIn->lastScheme, u"tarnwick"_s);
         finishSignIn(page);
         const OnboardingStep step = earlierSetup ? OnboardingStep::connected : OnboardingStep::providers;
-        QTRY_COMPARE_WITH_TIMEOUT(m_model->machine().step, step, patience);
+        QTRY_COMPARE_WITH_TIMEOUT(model.machine().step, step, patience);
         QCOMPARE(m_standIns.credential->credential, credential);
-        QCOMPARE(m_model->deviceId(), device);
-        QVERIFY(!m_model->errorMessage());
+        QCOMPARE(model.deviceId(), device);
+        QVERIFY(!model.errorMessage() && !model.browserUnavailable() && model.signInLink().isEmpty());
         if (!earlierSetup) {
-            QTRY_COMPARE_WITH_TIMEOUT(m_model->providerReadiness(), codexOnly, patience);
+            QTRY_COMPARE_WITH_TIMEOUT(model.providerReadiness(), codexOnly, patience);
             return;
         }
         AppConfig expected = finishedConfig();
@@ -486,46 +505,6 @@ private Q_SLOTS:
         QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
     }
 
-    // No browser took the page: the sign-in keeps waiting with its link offered, and the callback still
-    // completes it; a report about an earlier attempt's browser changes nothing.
-    void signInWaitsWithoutABrowser()
-    {
-        scriptExchange();
-        AppModel &model = start(Stored::nothing);
-        model.signIn();
-        const BrowserSignIn::BrowserFailure earlier = m_standIns.signIn->failBrowser;
-        model.cancelSignIn();
-        QTRY_VERIFY(!model.busy() && model.signInLink().isEmpty());
-        model.signIn();
-        const QUrl page = m_standIns.signIn->openedPages.last();
-        QCOMPARE(model.signInLink(), page.toString(QUrl::FullyEncoded));
-        const Error noBrowser{u"UrlLauncher"_s, 1, u"No browser could be opened: xdg-open exited with status 3"_s};
-        earlier(noBrowser);
-        QTest::qWait(50);
-        QVERIFY(!model.browserUnavailable());
-        m_standIns.signIn->failBrowser(noBrowser);
-        QTRY_VERIFY(model.browserUnavailable());
-        QVERIFY(model.busy() && model.signInOpen() && !model.errorMessage());
-        finishSignIn(page);
-        QTRY_COMPARE_WITH_TIMEOUT(model.machine().step, OnboardingStep::providers, patience);
-        QVERIFY(!model.browserUnavailable() && model.signInLink().isEmpty());
-    }
-    // A second chooser is not opened while one is: the buttons are disabled, and the model refuses.
-    void oneFolderChooserAtATime()
-    {
-        AppModel &model = start(Stored::nothing);
-        QSignalSpy choosing(&model, &AppModel::choosingFoldersChanged);
-        model.chooseFolders();
-        model.chooseFolders();
-        model.changeFolders();
-        QVERIFY(model.choosingFolders());
-        QCOMPARE(m_standIns.chooser->calls, 1);
-        QTRY_VERIFY(!model.choosingFolders());
-        QCOMPARE(choosing.size(), 2);
-        model.chooseFolders();
-        QCOMPARE(m_standIns.chooser->calls, 2);
-        QTRY_VERIFY(!model.choosingFolders());
-    }
     // What cannot be read at the status file's place (a pipe would block, a huge file would swamp) is
     // refused at once and the last status stands; a file that holds no status reads as none. Read every
     // few seconds, a fault that stays is reported once.
@@ -588,12 +567,18 @@ private Q_SLOTS:
         QCOMPARE(rows.data(row, FolderListModel::DisplayPathRole).toString(), shown);
         QCOMPARE(rows.summary(), u"Folder: "_s + name);
     }
-    // A cancelled chooser writes the folders again unchanged; a choice replaces them.
+    // One chooser at a time (the window disables its buttons, and the model refuses); a cancelled change
+    // writes the folders again unchanged, a choice replaces them.
     void changeFolders()
     {
         AppModel &model = start(Stored::finishedSetup);
         model.changeFolders();
+        model.chooseFolders();
+        model.changeFolders();
+        QVERIFY(model.choosingFolders());
         QTRY_COMPARE_WITH_TIMEOUT(m_standIns.config->saves, 1, patience);
+        QVERIFY(!model.choosingFolders());
+        QCOMPARE(m_standIns.chooser->calls, 1);
         QCOMPARE(m_standIns.config->config, finishedConfig());
         m_standIns.chooser->answer = QList<QUrl>{QUrl::fromLocalFile(u"/srv/new"_s)};
         model.changeFolders();
