@@ -11,6 +11,8 @@ packages=(
   qt6-base-dev qt6-declarative-dev qt6-httpserver-dev qt6-websockets-dev qcoro-qt6-dev libsecret-1-dev libglib2.0-dev
   libxcb1-dev
   libgl-dev
+  # the window's QML compiled ahead of time (qmlcachegen) and checked (qmllint)
+  qt6-declarative-dev-tools
   # runtime QML modules of the setup window
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts qml6-module-qtquick-window
   qml6-module-qtquick-templates qml6-module-qtqml-workerscript qml6-module-qtquick-dialogs

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the debug preset (sanitizers on, benchmarks included so they keep
 # building) and runs every test: the fuzz targets over their seed corpus for a few seconds each, then the
-# CTest suite.
+# QML lint, then the CTest suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -12,4 +12,6 @@ tests/fuzz/run-corpus.sh build/fuzz 5
 
 cmake --preset debug -DTARNWICK_BENCHMARKS=ON
 cmake --build --preset debug
+# The window's QML modules: any qmllint warning fails the run.
+cmake --build --preset debug --target all_qmllint
 ctest --preset debug

@@ -6,6 +6,8 @@
 #include <QCoroFuture>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <utility>
+
 namespace {
 
 const QString folderChooserTitle = QStringLiteral("Choose folders Tarnwick may use");
@@ -275,9 +277,23 @@ void AppModel::refreshReadyStatus()
 
 // Values for the window -------------------------------------------------------------------------------
 
-QString AppModel::stepName() const
+namespace {
+
+// The window's enumerations follow the core's one for one (AppModel.h).
+template<typename Shown, typename Core>
+constexpr Shown shown(Core value)
 {
-    return rawValue(m_state.step());
+    return Shown(std::to_underlying(value));
+}
+static_assert(shown<AppModel::Step>(OnboardingStep::needsAttention) == AppModel::Step::NeedsAttention);
+static_assert(shown<AppModel::ReadyState>(ReadyStatus::couldNotStart) == AppModel::ReadyState::CouldNotStart);
+static_assert(shown<AppModel::Recovery>(HelperRecoveryAction::reinstall) == AppModel::Recovery::Reinstall);
+
+} // namespace
+
+AppModel::Step AppModel::stepShown() const
+{
+    return shown<Step>(m_state.step());
 }
 
 QVariant AppModel::providerReadinessValue() const
@@ -308,9 +324,9 @@ QVariant AppModel::errorMessageValue() const
     return m_state.errorMessage() ? QVariant(*m_state.errorMessage()) : QVariant();
 }
 
-QString AppModel::recoveryActionName() const
+AppModel::Recovery AppModel::recoveryActionShown() const
 {
-    return rawValue(m_helper.recoveryAction());
+    return shown<Recovery>(m_helper.recoveryAction());
 }
 
 QVariant AppModel::networkAvailableValue() const
@@ -318,7 +334,7 @@ QVariant AppModel::networkAvailableValue() const
     return m_networkAvailable ? QVariant(*m_networkAvailable) : QVariant();
 }
 
-QString AppModel::readyStatusName() const
+AppModel::ReadyState AppModel::readyStatusShown() const
 {
-    return ReadyStatusRule::name(m_readyStatus);
+    return shown<ReadyState>(m_readyStatus);
 }

@@ -24,7 +24,7 @@
 class AppModel : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QString step READ stepName NOTIFY machineChanged)
+    Q_PROPERTY(Step step READ stepShown NOTIFY machineChanged)
     // Absent (null) until a check ran or a configuration was restored; else a map with codexReady,
     // claudeCodeReady, hasProvider and messages.
     Q_PROPERTY(QVariant providerReadiness READ providerReadinessValue NOTIFY providerReadinessChanged)
@@ -32,7 +32,7 @@ class AppModel : public QObject
     // Null, or a map with state, lastHeartbeat and error.
     Q_PROPERTY(QVariant helperStatus READ helperStatusValue NOTIFY helperStatusChanged)
     Q_PROPERTY(QVariant errorMessage READ errorMessageValue NOTIFY errorMessageChanged)
-    Q_PROPERTY(QString recoveryAction READ recoveryActionName NOTIFY recoveryActionChanged)
+    Q_PROPERTY(Recovery recoveryAction READ recoveryActionShown NOTIFY recoveryActionChanged)
     Q_PROPERTY(QVariant networkAvailable READ networkAvailableValue NOTIFY networkAvailableChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     // The stored credential is being read at start-up (the keyring may be asking to be unlocked); the
@@ -40,7 +40,7 @@ class AppModel : public QObject
     Q_PROPERTY(bool restoring READ restoring NOTIFY restoringChanged)
 
     // Presentation of the fields above, for the window.
-    Q_PROPERTY(QString readyStatus READ readyStatusName NOTIFY readyStatusChanged)
+    Q_PROPERTY(ReadyState readyStatus READ readyStatusShown NOTIFY readyStatusChanged)
     // The selected folders with their names and paths as the window shows them.
     Q_PROPERTY(FolderListModel *folders READ folderList CONSTANT)
     Q_PROPERTY(QString folderSummary READ folderSummary NOTIFY selectedFoldersChanged)
@@ -54,6 +54,16 @@ class AppModel : public QObject
     Q_PROPERTY(bool choosingFolders READ choosingFolders NOTIFY choosingFoldersChanged)
 
 public:
+    // The step, the ready screen's status line and the recovery action as the window compares them. They
+    // list the core's OnboardingStep, ReadyStatus and HelperRecoveryAction in the same order, capitalised
+    // because QML reads no enumerator that begins with a small letter.
+    enum class Step { Connect, Providers, Folders, Connected, NeedsAttention };
+    Q_ENUM(Step)
+    enum class ReadyState { CheckingConnection, Offline, ReadyForCalls, GettingReady, CouldNotStart };
+    Q_ENUM(ReadyState)
+    enum class Recovery { NoRecovery, RegisterHelper, Restart, EnableInSystemSettings, Reinstall };
+    Q_ENUM(Recovery)
+
     explicit AppModel(AppModelParts parts, QObject *parent = nullptr);
     ~AppModel() override;
 
@@ -111,13 +121,13 @@ Q_SIGNALS:
     void operationFinished();
 
 private:
-    QString stepName() const;
+    Step stepShown() const;
     QVariant providerReadinessValue() const;
     QVariant helperStatusValue() const;
     QVariant errorMessageValue() const;
-    QString recoveryActionName() const;
+    Recovery recoveryActionShown() const;
     QVariant networkAvailableValue() const;
-    QString readyStatusName() const;
+    ReadyState readyStatusShown() const;
     FolderListModel *folderList() { return &m_folders; }
     QString folderSummary() const { return m_folders.summary(); }
 

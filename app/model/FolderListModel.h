@@ -4,12 +4,15 @@
 #include <QList>
 #include <QStringList>
 #include <QUrl>
+#include <QtQml/qqmlregistration.h>
 
 // The folders the user permits, in the order chosen: for each its name (the last path component), its
 // path, and the path as the window shows it, with the home folder written "~".
 class FolderListModel : public QAbstractListModel
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The window's folders are AppModel.folders.")
     Q_PROPERTY(int count READ count NOTIFY countChanged)
 
 public:

@@ -1,13 +1,14 @@
 import QtQuick
 import QtQuick.Layouts
-import "style" as Style
+import Tarnwick
+import Tarnwick.Style as Style
 
 // The window's content: the brand row, the screen for the current step, and the error line.
 Rectangle {
     id: view
     objectName: "contentView"
-    readonly property string step: appModel.step
-    readonly property bool readyScreen: step === "connected" || step === "needsAttention"
+    readonly property int step: AppModel.step
+    readonly property bool readyScreen: step === AppModel.Connected || step === AppModel.NeedsAttention
 
     color: Style.Palette.paper
     implicitWidth: 440
@@ -43,16 +44,16 @@ Rectangle {
         Loader {
             objectName: "screenLoader"
             Layout.fillWidth: true
-            source: view.step === "connect" ? "screens/ConnectScreen.qml"
-                  : view.step === "providers" ? "screens/ProvidersScreen.qml"
-                  : view.step === "folders" ? "screens/FoldersScreen.qml"
+            source: view.step === AppModel.Connect ? "screens/ConnectScreen.qml"
+                  : view.step === AppModel.Providers ? "screens/ProvidersScreen.qml"
+                  : view.step === AppModel.Folders ? "screens/FoldersScreen.qml"
                   : "screens/ReadyScreen.qml"
         }
 
         Text {
             objectName: "errorLine"
-            visible: !view.readyScreen && appModel.errorMessage !== undefined && appModel.errorMessage !== null
-            text: visible ? appModel.errorMessage : ""
+            visible: !view.readyScreen && AppModel.errorMessage !== undefined && AppModel.errorMessage !== null
+            text: visible ? AppModel.errorMessage : ""
             color: Style.Palette.rust
             font.pixelSize: Style.Fonts.callout
             wrapMode: Text.Wrap

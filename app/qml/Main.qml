@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Window
+import Tarnwick
 
 // The one window, as wide as its content and as tall as the content needs (at least 300).
 Window {
@@ -12,11 +13,12 @@ Window {
     maximumWidth: 440
     minimumHeight: content.implicitHeight
 
-    onVisibleChanged: if (visible) appModel.windowShown()
+    onVisibleChanged: if (visible) AppModel.windowShown()
 
-    // Closing the window leaves the program running; the usual shortcut ends it.
+    // Closing the window leaves the program running; the usual shortcut ends it (Ctrl+Q, the desktops'
+    // Quit key).
     Shortcut {
-        sequences: [StandardKey.Quit]
+        sequence: "Ctrl+Q"
         onActivated: Qt.quit()
     }
 

@@ -3,6 +3,7 @@
 #include "platform/DesktopLog.h"
 #include "platform/SystemLoginItemManager.h"
 #include "common/UrlLauncher.h"
+#include "view/WindowEngine.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -11,6 +12,11 @@ DesktopActions::DesktopActions(QUrl dashboard, QObject *parent)
     : QObject(parent)
     , m_dashboard(std::move(dashboard))
 {
+}
+
+DesktopActions *DesktopActions::create(QQmlEngine *engine, QJSEngine *)
+{
+    return WindowEngine::desktopOf(engine);
 }
 
 void DesktopActions::openDashboard()

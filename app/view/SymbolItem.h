@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QImage>
 #include <QQuickPaintedItem>
+#include <QtQml/qqmlregistration.h>
 
 // Draws one of the interface's symbols by name ("phone.fill", "checkmark.circle.fill", "circle",
 // "wifi.slash", "activity" for the activity indicator, or "LogoMark" for the bundle's logo) in one colour, stretched to the item's size. The logo
@@ -11,6 +12,7 @@
 class SymbolItem : public QQuickPaintedItem
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(Symbol)
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
     Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
 

@@ -1,16 +1,18 @@
 #include "WindowLoader.h"
 
-#include "model/AppModel.h"
-#include "view/DesktopActions.h"
 #include "view/ShadowImageProvider.h"
 #include "view/SymbolItem.h"
+#include "view/WindowEngine.h"
 
-#include <QQmlContext>
-#include <QtQml/qqml.h>
 #include <QQuickWindow>
+#include <QtQml/qqmlextensionplugin.h>
+
+// The two modules are static libraries: importing their plugins links their types and files in.
+Q_IMPORT_QML_PLUGIN(Tarnwick_StylePlugin)
+Q_IMPORT_QML_PLUGIN(TarnwickPlugin)
 
 WindowLoader::WindowLoader(AppModel &model, DesktopActions &desktop, const QString &logoMarkPath)
-    : m_engine(std::make_unique<QQmlApplicationEngine>())
+    : m_engine(std::make_unique<WindowEngine>(model, desktop))
 {
     // The window is small and mostly still: drawing it on the main thread saves a render thread and the
     // heap it would keep (about 10 MB under a software GL driver) and costs nothing visible. A user's own
@@ -18,11 +20,10 @@ WindowLoader::WindowLoader(AppModel &model, DesktopActions &desktop, const QStri
     if (!qEnvironmentVariableIsSet("QSG_RENDER_LOOP"))
         qputenv("QSG_RENDER_LOOP", "basic");
     SymbolItem::setLogoMarkPath(logoMarkPath);
-    qmlRegisterType<SymbolItem>("Tarnwick.Symbols", 1, 0, "SymbolItem");
     m_engine->addImageProvider(QStringLiteral("shadow"), new ShadowImageProvider);
-    m_engine->rootContext()->setContextProperty(QStringLiteral("appModel"), &model);
-    m_engine->rootContext()->setContextProperty(QStringLiteral("desktop"), &desktop);
-    m_engine->load(QUrl(QStringLiteral("qrc:/tarnwick/qml/Main.qml")));
+    // Where the modules lie in the resources (Qt 6.5 looks there by itself).
+    m_engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+    m_engine->load(QUrl(QStringLiteral("qrc:/qt/qml/Tarnwick/Main.qml")));
 }
 
 WindowLoader::~WindowLoader() = default;

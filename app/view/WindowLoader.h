@@ -1,15 +1,16 @@
 #pragma once
 
-#include <QQmlApplicationEngine>
+#include <QString>
 
 #include <memory>
 
 class AppModel;
 class DesktopActions;
 class QQuickWindow;
+class WindowEngine;
 
-// Loads the setup window over a model: the QML engine with the symbol item and the two objects the views
-// see ("appModel", "desktop").
+// Loads the setup window over a model: the Tarnwick QML module in an engine of its own that serves the
+// model and the desktop actions to it.
 class WindowLoader
 {
 public:
@@ -18,8 +19,7 @@ public:
 
     // The window, or nothing when the QML failed to load (a build mistake).
     QQuickWindow *window() const;
-    QQmlApplicationEngine &engine() { return *m_engine; }
 
 private:
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    std::unique_ptr<WindowEngine> m_engine;
 };

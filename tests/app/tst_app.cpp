@@ -110,7 +110,7 @@ QString describe(const Rgb &colour) { return u"(%1, %2, %3)"_s.arg(colour[0]).ar
 // Buttons in each state on the paper, hover off (the pointer could be anywhere on the screen).
 const QByteArray buttonScene = R"(
 import QtQuick
-import "qrc:/tarnwick/qml/style" as Style
+import Tarnwick.Style as Style
 Window {
     width: 300; height: 260; visible: true; color: Style.Palette.paper
     Column {
@@ -249,6 +249,7 @@ private Q_SLOTS:
         QFETCH(std::optional<Rgb>, border);
         QQmlApplicationEngine engine;
         engine.addImageProvider(u"shadow"_s, new ShadowImageProvider);
+        engine.addImportPath(u"qrc:/qt/qml"_s);
         engine.loadData(buttonScene);
         auto *scene = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
         QVERIFY(scene && QTest::qWaitForWindowExposed(scene));

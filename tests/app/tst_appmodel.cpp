@@ -253,14 +253,14 @@ private Q_SLOTS:
         using Age = std::optional<qint64>;
         const auto connected = OnboardingStep::connected;
         const auto attention = OnboardingStep::needsAttention;
-        QTest::newRow("starting, 45 s") << connected << State::starting << Age(45) << connected << u"gettingReady"_s;
-        QTest::newRow("starting, 46 s") << connected << State::starting << Age(46) << attention << u"couldNotStart"_s;
-        QTest::newRow("connected, 45 s") << connected << State::connected << Age(45) << connected << u"readyForCalls"_s;
-        QTest::newRow("connected, no heartbeat") << connected << State::connected << Age() << attention << u"couldNotStart"_s;
-        QTest::newRow("stopped") << connected << State::stopped << Age(0) << attention << u"couldNotStart"_s;
-        QTest::newRow("needs attention, starting") << attention << State::starting << Age(0) << attention << u"couldNotStart"_s;
+        QTest::newRow("starting, 45 s") << connected << State::starting << Age(45) << connected << u"GettingReady"_s;
+        QTest::newRow("starting, 46 s") << connected << State::starting << Age(46) << attention << u"CouldNotStart"_s;
+        QTest::newRow("connected, 45 s") << connected << State::connected << Age(45) << connected << u"ReadyForCalls"_s;
+        QTest::newRow("connected, no heartbeat") << connected << State::connected << Age() << attention << u"CouldNotStart"_s;
+        QTest::newRow("stopped") << connected << State::stopped << Age(0) << attention << u"CouldNotStart"_s;
+        QTest::newRow("needs attention, starting") << attention << State::starting << Age(0) << attention << u"CouldNotStart"_s;
         QTest::newRow("needs attention, connected 45 s") << attention << State::connected << Age(45) << connected
-                                                         << u"readyForCalls"_s;
+                                                         << u"ReadyForCalls"_s;
     }
     void statusReading()
     {
@@ -270,7 +270,7 @@ private Q_SLOTS:
         QFETCH(OnboardingStep, step);
         QFETCH(QString, shown);
         AppModel &model = start(Stored::finishedSetup);
-        QCOMPARE(model.property("readyStatus").toString(), u"checkingConnection"_s);
+        QCOMPARE(model.property("readyStatus").toString(), u"CheckingConnection"_s);
         m_standIns.network->report(true);
         QTRY_VERIFY(model.networkAvailable());
         if (before == OnboardingStep::needsAttention) {

@@ -117,9 +117,9 @@ private Q_SLOTS:
     // The browser hands the link to a second start of Tarnwick, which passes it to this instance.
     void signsInThroughTheBrowser()
     {
-        QCOMPARE(step(), u"connect"_s);
+        QCOMPARE(step(), u"Connect"_s);
         m_window->window()->show();
-        QTRY_COMPARE_WITH_TIMEOUT(step(), u"providers"_s, stepTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(step(), u"Providers"_s, stepTimeoutMs);
         QCOMPARE(m_model->errorMessage(), std::nullopt);
         QVERIFY(m_model->deviceId());
         m_credential = credentialInKeyring();
@@ -137,7 +137,7 @@ private Q_SLOTS:
         QCOMPARE(readiness.paths.codex, scripts + u"/codex"_s);
         QCOMPARE(readiness.paths.claudeCode, scripts + u"/claude"_s);
         m_model->continueFromProviders();
-        QCOMPARE(step(), u"folders"_s);
+        QCOMPARE(step(), u"Folders"_s);
     }
     // Finishing writes the configuration file and the autostart entry, and starts the helper.
     void finishesSetupWithTheChosenFolder()
@@ -191,8 +191,8 @@ private Q_SLOTS:
     void windowShowsReadyForCalls()
     {
         QTRY_COMPARE_WITH_TIMEOUT(helperState(), u"connected"_s, stepTimeoutMs);
-        QTRY_COMPARE_WITH_TIMEOUT(m_model->property("readyStatus").toString(), u"readyForCalls"_s, stepTimeoutMs);
-        QCOMPARE(step(), u"connected"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->property("readyStatus").toString(), u"ReadyForCalls"_s, stepTimeoutMs);
+        QCOMPARE(step(), u"Connected"_s);
         QTRY_COMPARE(windowText("statusTitle"), u"Ready for calls"_s);
         QCOMPARE(windowText("phoneNumber"), u"+1 (555) 010-0199"_s);
         QCOMPARE(windowText("phoneNumber", "visible"), u"true"_s);
@@ -205,7 +205,7 @@ private Q_SLOTS:
         m_model->logOut();
         QVERIFY(finished.wait(stepTimeoutMs));
         QCOMPARE(m_model->errorMessage(), std::nullopt);
-        QCOMPARE(step(), u"connect"_s);
+        QCOMPARE(step(), u"Connect"_s);
         QVERIFY(credentialInKeyring().isEmpty());
         QVERIFY(!QFile::exists(AppPaths::config()));
         QVERIFY(!QFile::exists(autostartEntry));

@@ -1,11 +1,13 @@
 import QtQuick
+import Tarnwick
 import QtQuick.Layouts
-import "../style" as Style
+import Tarnwick.Style as Style
 
 ColumnLayout {
+    id: screen
     objectName: "connectScreen"
-    readonly property bool waiting: appModel.busy && !appModel.browserUnavailable
-    readonly property bool stranded: appModel.busy && appModel.browserUnavailable
+    readonly property bool waiting: AppModel.busy && !AppModel.browserUnavailable
+    readonly property bool stranded: AppModel.busy && AppModel.browserUnavailable
 
     spacing: 16
 
@@ -15,13 +17,13 @@ ColumnLayout {
     // The stored setup is still being read: the keyring may be asking to be unlocked.
     Style.ActivityIndicator {
         objectName: "restoringSetup"
-        visible: appModel.restoring && !appModel.busy
+        visible: AppModel.restoring && !AppModel.busy
         Layout.preferredWidth: 16
         Layout.preferredHeight: 16
     }
 
     RowLayout {
-        visible: waiting
+        visible: screen.waiting
         spacing: 10
         Style.ActivityIndicator {
             objectName: "openingSignIn"
@@ -37,25 +39,25 @@ ColumnLayout {
         // A browser tab has no cancel button of its own.
         Style.SecondaryButton {
             objectName: "cancelSignInButton"
-            visible: appModel.signInOpen
+            visible: AppModel.signInOpen
             compact: true
             text: "Cancel"
-            onClicked: appModel.cancelSignIn()
+            onClicked: AppModel.cancelSignIn()
         }
         // For a browser other than the one that opened.
         Style.SecondaryButton {
             objectName: "copyLinkButton"
-            visible: appModel.signInLink !== ""
+            visible: AppModel.signInLink !== ""
             compact: true
             text: "Copy Link"
-            onClicked: desktop.copyToClipboard(appModel.signInLink)
+            onClicked: Desktop.copyToClipboard(AppModel.signInLink)
         }
     }
 
     // No browser took the page: the user opens the link by hand while the sign-in keeps waiting.
     ColumnLayout {
         objectName: "browserUnavailable"
-        visible: stranded
+        visible: screen.stranded
         spacing: 8
         Layout.fillWidth: true
         Text {
@@ -79,21 +81,21 @@ ColumnLayout {
             Style.PrimaryButton {
                 objectName: "copyLinkButton"
                 text: "Copy Link"
-                onClicked: desktop.copyToClipboard(appModel.signInLink)
+                onClicked: Desktop.copyToClipboard(AppModel.signInLink)
             }
             Style.SecondaryButton {
                 objectName: "cancelSignInButton"
-                visible: appModel.signInOpen
+                visible: AppModel.signInOpen
                 text: "Cancel"
-                onClicked: appModel.cancelSignIn()
+                onClicked: AppModel.cancelSignIn()
             }
         }
     }
 
     Style.PrimaryButton {
         objectName: "signInButton"
-        visible: !appModel.busy && !appModel.restoring
+        visible: !AppModel.busy && !AppModel.restoring
         text: "Sign In"
-        onClicked: appModel.signIn()
+        onClicked: AppModel.signIn()
     }
 }

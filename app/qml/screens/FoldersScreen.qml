@@ -1,12 +1,13 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
-import "../style" as Style
+import Tarnwick
+import Tarnwick.Style as Style
 
 ColumnLayout {
     id: screen
     objectName: "foldersScreen"
-    readonly property var folders: appModel.folders
+    readonly property var folders: AppModel.folders
 
     spacing: 14
 
@@ -24,8 +25,8 @@ ColumnLayout {
         objectName: "chooseFoldersButton"
         visible: screen.folders.count === 0
         text: "Choose Folders…"
-        enabled: !appModel.choosingFolders
-        onClicked: appModel.chooseFolders()
+        enabled: !AppModel.choosingFolders
+        onClicked: AppModel.chooseFolders()
     }
 
     Rectangle {
@@ -55,8 +56,8 @@ ColumnLayout {
                     objectName: "changeChosenFoldersButton"
                     compact: true
                     text: "Change…"
-                    enabled: !appModel.choosingFolders
-                    onClicked: appModel.chooseFolders()
+                    enabled: !AppModel.choosingFolders
+                    onClicked: AppModel.chooseFolders()
                 }
             }
             Repeater {
@@ -107,6 +108,6 @@ ColumnLayout {
         objectName: "finishSetupButton"
         text: "Finish Setup"
         enabled: screen.folders.count > 0
-        onClicked: appModel.finishSetup()
+        onClicked: AppModel.finishSetup()
     }
 }

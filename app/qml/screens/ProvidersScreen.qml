@@ -1,11 +1,12 @@
 import QtQuick
+import Tarnwick
 import QtQuick.Layouts
-import "../style" as Style
+import Tarnwick.Style as Style
 
 ColumnLayout {
     id: screen
     objectName: "providersScreen"
-    readonly property var readiness: appModel.providerReadiness
+    readonly property var readiness: AppModel.providerReadiness
     readonly property bool hasReadiness: readiness !== undefined && readiness !== null
 
     spacing: 14
@@ -61,14 +62,14 @@ ColumnLayout {
         Style.SecondaryButton {
             objectName: "checkAgainButton"
             text: "Check Again"
-            enabled: !appModel.busy
-            onClicked: appModel.checkProviders()
+            enabled: !AppModel.busy
+            onClicked: AppModel.checkProviders()
         }
         Style.PrimaryButton {
             objectName: "continueButton"
             text: "Continue"
             enabled: screen.hasReadiness && screen.readiness.hasProvider
-            onClicked: appModel.continueFromProviders()
+            onClicked: AppModel.continueFromProviders()
         }
         Item { Layout.fillWidth: true }
     }

@@ -1,13 +1,14 @@
 import QtQuick
+import Tarnwick
 import QtQuick.Controls
 import QtQuick.Layouts
-import "../style" as Style
+import Tarnwick.Style as Style
 
 ColumnLayout {
     id: screen
     objectName: "readyScreen"
-    readonly property string status: appModel.readyStatus
-    readonly property bool offline: appModel.networkAvailable === false
+    readonly property int status: AppModel.readyStatus
+    readonly property bool offline: AppModel.networkAvailable === false
 
     spacing: 18
 
@@ -19,28 +20,32 @@ ColumnLayout {
         ColumnLayout {
             spacing: 10
             Layout.fillWidth: true
-            Layout.alignment: Qt.AlignTop
+            Layout.alignment: Qt.AlignTop // qmllint disable type
             Style.StatusHeader {
                 objectName: "statusHeader"
                 Layout.fillWidth: true
-                title: ({
-                    checkingConnection: "Checking connection…",
-                    offline: "Offline",
-                    readyForCalls: "Ready for calls",
-                    gettingReady: "Getting ready…",
-                    couldNotStart: "Couldn't start"
-                })[screen.status]
-                detail: ({
-                    checkingConnection: "Checking whether this Mac can take calls.",
-                    offline: "Connect to the internet to take calls.",
-                    readyForCalls: undefined,
-                    gettingReady: "Available in a moment.",
-                    couldNotStart: "Quit and reopen Tarnwick."
-                })[screen.status]
+                title: {
+                    switch (screen.status) {
+                    case AppModel.CheckingConnection: return "Checking connection…"
+                    case AppModel.Offline: return "Offline"
+                    case AppModel.ReadyForCalls: return "Ready for calls"
+                    case AppModel.GettingReady: return "Getting ready…"
+                    default: return "Couldn't start"
+                    }
+                }
+                detail: {
+                    switch (screen.status) {
+                    case AppModel.CheckingConnection: return "Checking whether this Mac can take calls."
+                    case AppModel.Offline: return "Connect to the internet to take calls."
+                    case AppModel.ReadyForCalls: return undefined
+                    case AppModel.GettingReady: return "Available in a moment."
+                    default: return "Quit and reopen Tarnwick."
+                    }
+                }
             }
             TextEdit {
                 objectName: "phoneNumber"
-                visible: screen.status === "readyForCalls"
+                visible: screen.status === AppModel.ReadyForCalls
                 readOnly: true
                 selectByMouse: true
                 text: "+1 (555) 010-0199"
@@ -52,12 +57,12 @@ ColumnLayout {
         }
         Style.Symbol {
             objectName: "offlineSymbol"
-            visible: screen.status === "offline"
+            visible: screen.status === AppModel.Offline
             name: "wifi.slash"
             color: Style.Palette.faint
             Layout.preferredWidth: 28
             Layout.preferredHeight: 28
-            Layout.alignment: Qt.AlignTop
+            Layout.alignment: Qt.AlignTop // qmllint disable type
         }
     }
 
@@ -65,16 +70,16 @@ ColumnLayout {
         objectName: "viewAllTasksButton"
         text: "View All Tasks"
         enabled: !screen.offline
-        onClicked: desktop.openDashboard()
+        onClicked: Desktop.openDashboard()
     }
 
     RowLayout {
-        visible: appModel.selectedFolders.length > 0
+        visible: AppModel.selectedFolders.length > 0
         spacing: 10
         Layout.fillWidth: true
         Text {
             objectName: "folderSummary"
-            text: appModel.folderSummary
+            text: AppModel.folderSummary
             color: Style.Palette.soft
             font.pixelSize: Style.Fonts.caption
             elide: Text.ElideRight
@@ -84,25 +89,25 @@ ColumnLayout {
             objectName: "changeFoldersButton"
             compact: true
             text: "Change…"
-            enabled: !appModel.choosingFolders
-            onClicked: appModel.changeFolders()
+            enabled: !AppModel.choosingFolders
+            onClicked: AppModel.changeFolders()
         }
     }
 
     Style.PrimaryButton {
         objectName: "enableLoginItemsButton"
-        visible: appModel.recoveryAction === "enableInSystemSettings"
+        visible: AppModel.recoveryAction === AppModel.EnableInSystemSettings
         text: "Enable in Login Items"
-        onClicked: desktop.openLoginItemsSettings()
+        onClicked: Desktop.openLoginItemsSettings()
     }
 
     AbstractButton {
         id: logOut
         objectName: "logOutButton"
         text: "Log Out"
-        enabled: !appModel.busy
+        enabled: !AppModel.busy
         hoverEnabled: true
-        onClicked: appModel.logOut()
+        onClicked: AppModel.logOut()
         contentItem: Text {
             text: logOut.text
             color: Style.Palette.rust

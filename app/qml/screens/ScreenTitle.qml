@@ -1,6 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
-import "../style" as Style
+import Tarnwick.Style as Style
 
 Text {
     color: Style.Palette.ink

@@ -1,5 +1,5 @@
 import QtQuick
-import "../style" as Style
+import Tarnwick.Style as Style
 
 // "STEP 1 OF 3" and the folder box's header: small monospaced capitals.
 Text {

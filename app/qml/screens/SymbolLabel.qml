@@ -1,6 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
-import "../style" as Style
+import Tarnwick.Style as Style
 
 // A symbol followed by a line of text.
 RowLayout {

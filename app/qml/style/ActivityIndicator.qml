@@ -1,5 +1,5 @@
 import QtQuick
-import "." as Style
+import Tarnwick.Style as Style
 
 // A small spinning ring shown while something is under way.
 Style.Symbol {

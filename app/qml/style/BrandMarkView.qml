@@ -1,5 +1,4 @@
-import QtQuick
-import "." as Style
+import Tarnwick.Style as Style
 
 // The logo mark as a template in the surrounding colour; the provider draws "phone.fill" when the
 // bundle has no logo. Sized by whoever places it.

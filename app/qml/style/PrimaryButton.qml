@@ -1,5 +1,4 @@
-import QtQuick
-import "." as Style
+import Tarnwick.Style as Style
 
 // The main action of a screen: white text on ink.
 Style.StyledButton {

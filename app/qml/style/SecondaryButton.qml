@@ -1,5 +1,4 @@
-import QtQuick
-import "." as Style
+import Tarnwick.Style as Style
 
 // A lesser action: ink text on the surface colour with a thin border. The compact form is smaller.
 Style.StyledButton {

@@ -1,5 +1,5 @@
 import QtQuick
-import "." as Style
+import Tarnwick.Style as Style
 import QtQuick.Layouts
 
 // A large title with an optional detail line under it.

@@ -29,10 +29,13 @@ T.Button {
     property real animatedHoverScale: hoverScale
     property real animatedShadowOpacity: shadowOpacity
     property real pressOffset: down ? 1 : 0
+    // Qt 6.4's qmllint knows no easing curve.
+    // qmllint disable
     Behavior on animatedPressScale { NumberAnimation { duration: 220; easing.type: Easing.OutBack; easing.overshoot: 0.6 } }
     Behavior on pressOffset { NumberAnimation { duration: 220; easing.type: Easing.OutBack; easing.overshoot: 0.6 } }
     Behavior on animatedHoverScale { NumberAnimation { duration: 120; easing.type: Easing.OutQuad } }
     Behavior on animatedShadowOpacity { NumberAnimation { duration: 120; easing.type: Easing.OutQuad } }
+    // qmllint enable
 
     transform: [
         Scale {
@@ -54,26 +57,23 @@ T.Button {
         elide: Text.ElideRight
     }
 
-    background: Item {
+    background: Rectangle {
         implicitWidth: 10
         implicitHeight: 10
+        radius: 8
+        color: Qt.rgba(control.fillColor.r, control.fillColor.g, control.fillColor.b, control.fillOpacity)
+        border.width: control.borderOpacity > 0 ? 1 : 0
+        border.color: Qt.rgba(0, 0, 0, control.borderOpacity)
 
         // The shadow is cast by what the button draws, so a translucent fill casts a fainter one; it lies
         // around the shape, never under it (see ShadowImageProvider for the image and its two numbers).
         BorderImage {
-            anchors.fill: shape
+            z: -1
+            anchors.fill: parent
             anchors.margins: -7
             border { left: 22; right: 22; top: 22; bottom: 22 }
             source: control.down ? "image://shadow/1/1" : "image://shadow/3/2"
             opacity: control.animatedShadowOpacity * control.fillOpacity
-        }
-        Rectangle {
-            id: shape
-            anchors.fill: parent
-            radius: 8
-            color: Qt.rgba(control.fillColor.r, control.fillColor.g, control.fillColor.b, control.fillOpacity)
-            border.width: control.borderOpacity > 0 ? 1 : 0
-            border.color: Qt.rgba(0, 0, 0, control.borderOpacity)
         }
     }
 }

@@ -1,0 +1,8 @@
+#include "AppModelSingleton.h"
+
+#include "view/WindowEngine.h"
+
+AppModel *AppModelSingleton::create(QQmlEngine *engine, QJSEngine *)
+{
+    return WindowEngine::modelOf(engine);
+}
