@@ -20,10 +20,12 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <QtGui/qguiapplication_platform.h>
@@ -92,6 +94,46 @@ Expected readyScreen(const QString &title, const QString &detail, bool tasksEnab
     for (const char *name : {"phoneNumber", "offlineSymbol", "enableLoginItemsButton"})
         more.insert(QLatin1String(name) + u":visible"_s, more.value(QLatin1String(name) + u":visible"_s, false));
     return more;
+}
+
+// The X server as a window manager sees it: a program's shown window, found by its process id, and the
+// close request a window manager sends.
+xcb_atom_t atom(xcb_connection_t *connection, const QByteArray &name)
+{
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, name.size(), name.constData()), nullptr), &std::free);
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+std::optional<xcb_window_t> shownWindowOf(xcb_connection_t *connection, qint64 pid)
+{
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
+        xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr), &std::free);
+    const xcb_window_t *children = tree ? xcb_query_tree_children(tree.get()) : nullptr;
+    for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
+        const std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> owner(
+            xcb_get_property_reply(connection, xcb_get_property(connection, 0, children[i], atom(connection, "_NET_WM_PID"),
+                                                                XCB_ATOM_CARDINAL, 0, 1), nullptr), &std::free);
+        const std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
+            xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, children[i]), nullptr), &std::free);
+        if (owner && xcb_get_property_value_length(owner.get()) == 4
+            && *static_cast<const quint32 *>(xcb_get_property_value(owner.get())) == pid && attributes
+            && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
+            return children[i];
+    }
+    return std::nullopt;
+}
+void requestClose(xcb_connection_t *connection, xcb_window_t window)
+{
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom(connection, "WM_PROTOCOLS");
+    event.data.data32[0] = atom(connection, "WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
+    xcb_flush(connection);
 }
 
 // The palette's colours in 0…255, and one composed over another as the window draws it.
@@ -323,6 +365,43 @@ private Q_SLOTS:
         const QByteArray value(static_cast<const char *>(xcb_get_property_value(property)), xcb_get_property_value_length(property));
         std::free(property);
         QCOMPARE(value, id);
+    }
+    // The real program: closing its window leaves it running with what it was doing (the sign-in it opened
+    // by itself, not opened again), and a second start shows the window again.
+    void secondStartShowsTheClosedWindowAgain()
+    {
+        auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (!x11)
+            QSKIP("not an X11 session");
+        xcb_connection_t *connection = x11->connection();
+        const QTemporaryDir folder;
+        // The browser notes each page it is given.
+        const QString browser = folder.filePath(u"browser"_s);
+        QFile script(browser);
+        QVERIFY(script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\necho \"$1\" >> \"$0.log\"\n") > 0);
+        script.close();
+        QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"BROWSER"_s, browser);
+        QProcess running;
+        running.setProcessEnvironment(environment);
+        running.start(QStringLiteral(TARNWICK_APP_PATH));
+        const auto window = [&] { return shownWindowOf(connection, running.processId()); };
+        QTRY_VERIFY_WITH_TIMEOUT(window() && QFile::exists(browser + u".log"_s), 30000);
+
+        requestClose(connection, *window());
+        QTRY_VERIFY(!window());
+        QProcess second;
+        second.setProcessEnvironment(environment);
+        second.start(QStringLiteral(TARNWICK_APP_PATH));
+        QVERIFY(second.waitForFinished(30000) && second.exitCode() == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(window(), 10000);
+        QCOMPARE(running.state(), QProcess::Running);
+        QFile log(browser + u".log"_s);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().count('\n'), 1);
+        running.terminate();
+        QVERIFY(running.waitForFinished(10000));
     }
 private:
     void writeStatus(State state)
