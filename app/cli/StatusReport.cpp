@@ -1,5 +1,6 @@
 #include "StatusReport.h"
 
+#include "common/EnumTextTable.h"
 #include "credentials/KeychainError.h"
 #include "status/HelperHealth.h"
 #include "status/StatusRedactor.h"
@@ -55,17 +56,13 @@ QString ageText(qint64 seconds)
 
 QString loginItemText(LoginItemState state)
 {
-    switch (state) {
-    case LoginItemState::enabled:
-        return QStringLiteral("enabled");
-    case LoginItemState::requiresApproval:
-        return QStringLiteral("switched off in the desktop's startup settings");
-    case LoginItemState::notRegistered:
-        return QStringLiteral("not registered");
-    case LoginItemState::notFound:
-        return QStringLiteral("the helper is missing from this installation");
-    }
-    return {};
+    static constexpr EnumTextTable texts{
+        std::pair{LoginItemState::enabled, u"enabled"},
+        std::pair{LoginItemState::requiresApproval, u"switched off in the desktop's startup settings"},
+        std::pair{LoginItemState::notRegistered, u"not registered"},
+        std::pair{LoginItemState::notFound, u"the helper is missing from this installation"},
+    };
+    return texts.text(state);
 }
 
 std::optional<QString> runnerMessage(const LocalState &state)

@@ -15,11 +15,6 @@ Error badServerResponse()
                  QStringLiteral("The server returned an unexpected response.")};
 }
 
-bool isTransportFailure(const Error &error)
-{
-    return error.domain == networkDomain;
-}
-
 bool isUnauthorized(const Error &error)
 {
     return error.domain == domain && error.code == 401;

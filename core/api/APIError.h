@@ -16,8 +16,6 @@ Error refused(int status, const QString &message);
 // The answer was not one the operation can accept (disconnect's rule).
 Error badServerResponse();
 
-bool isTransportFailure(const Error &error);
-
 // True for the refusal that means the service no longer accepts the credential.
 bool isUnauthorized(const Error &error);
 

@@ -3,7 +3,6 @@
 #include <QString>
 
 #include <expected>
-#include <optional>
 
 // One failure as it travels between layers: the family it comes from, its number there, and a text a
 // person can read. The fixed error enumerations convert into it; the platform's file and decoder errors
@@ -26,13 +25,4 @@ using Result = std::expected<T, Error>;
 inline std::unexpected<Error> failure(Error error)
 {
     return std::unexpected<Error>(std::move(error));
-}
-
-// The first failure among several results, or nothing when every one succeeded.
-template<typename... T>
-std::optional<Error> firstError(const Result<T> &...results)
-{
-    std::optional<Error> found;
-    ((found || results.has_value() ? void() : void(found = results.error())), ...);
-    return found;
 }

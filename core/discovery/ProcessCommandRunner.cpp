@@ -17,6 +17,12 @@ QString withoutSearch(const QString &executable)
     return QStringLiteral("./") + executable;
 }
 
+// As a shell reports it: 128 plus the signal number.
+int exitCodeForSignal(int signalNumber)
+{
+    return 128 + signalNumber;
+}
+
 QDeadlineTimer deadlineFor(std::optional<std::chrono::milliseconds> timeLimit)
 {
     if (!timeLimit)

@@ -18,11 +18,6 @@ public:
 
     CommandResult run(const QString &executable, const QStringList &arguments) const override;
 
-    std::optional<std::chrono::milliseconds> timeLimit() const { return m_timeLimit; }
-
-    // The exit status reported for a child killed by `signalNumber`.
-    static int exitCodeForSignal(int signalNumber) { return 128 + signalNumber; }
-
 private:
     std::optional<std::chrono::milliseconds> m_timeLimit;
 };

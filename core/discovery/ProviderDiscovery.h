@@ -34,8 +34,6 @@ public:
     QStringList searchPaths() const;
     ProviderReadiness discover() const;
 
-    const std::shared_ptr<const CommandRunning> &runner() const { return m_runner; }
-    const QString &homeDirectory() const { return m_homeDirectory; }
     const QString &shellPath() const { return m_shellPath; }
 
 private:

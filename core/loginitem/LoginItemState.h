@@ -1,9 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringView>
-
-#include <optional>
 
 // The helper's registration to start at login, as the setup application sees it.
 enum class LoginItemState {
@@ -15,5 +12,3 @@ enum class LoginItemState {
 
 // "enabled", "requiresApproval", "notRegistered" or "notFound".
 QString rawValue(LoginItemState state);
-// The state whose raw value is exactly `rawValue` (case-sensitive), or nullopt.
-std::optional<LoginItemState> loginItemStateFromRawValue(QStringView rawValue);

@@ -1,25 +1,13 @@
 #include "OnboardingError.h"
 
-QString errorDescription(OnboardingError error)
-{
-    switch (error) {
-    case OnboardingError::invalidTransition:
-        return QStringLiteral("That setup step is not available yet.");
-    case OnboardingError::providerRequired:
-        return QStringLiteral("Verify Codex or Claude Code to continue.");
-    case OnboardingError::folderRequired:
-        return QStringLiteral("Choose at least one permitted folder.");
-    }
-    Q_UNREACHABLE();
-    return {};
-}
-
-QString onboardingErrorDomain()
-{
-    return QStringLiteral("OnboardingError");
-}
+#include "common/EnumTextTable.h"
 
 Error toError(OnboardingError error)
 {
-    return Error{onboardingErrorDomain(), static_cast<int>(error), errorDescription(error)};
+    static constexpr EnumTextTable descriptions{
+        std::pair{OnboardingError::invalidTransition, u"That setup step is not available yet."},
+        std::pair{OnboardingError::providerRequired, u"Verify Codex or Claude Code to continue."},
+        std::pair{OnboardingError::folderRequired, u"Choose at least one permitted folder."},
+    };
+    return Error{QStringLiteral("OnboardingError"), static_cast<int>(error), descriptions.text(error)};
 }

@@ -7,8 +7,5 @@
 // Why a setup step refused to move on.
 enum class OnboardingError { invalidTransition, providerRequired, folderRequired };
 
-// The fixed sentence shown to the user.
-QString errorDescription(OnboardingError error);
-// Domain "OnboardingError", the case's position as code, and the fixed sentence.
+// Domain "OnboardingError", the case's position as code, and the fixed sentence shown to the user.
 Error toError(OnboardingError error);
-QString onboardingErrorDomain();

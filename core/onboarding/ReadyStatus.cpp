@@ -1,5 +1,6 @@
 #include "ReadyStatus.h"
 
+#include "common/EnumTextTable.h"
 #include "status/HelperHealth.h"
 
 namespace ReadyStatusRule {
@@ -20,19 +21,14 @@ ReadyStatus decide(std::optional<bool> networkAvailable, const std::optional<Hel
 
 QString name(ReadyStatus status)
 {
-    switch (status) {
-    case ReadyStatus::checkingConnection:
-        return QStringLiteral("checkingConnection");
-    case ReadyStatus::offline:
-        return QStringLiteral("offline");
-    case ReadyStatus::readyForCalls:
-        return QStringLiteral("readyForCalls");
-    case ReadyStatus::gettingReady:
-        return QStringLiteral("gettingReady");
-    case ReadyStatus::couldNotStart:
-        return QStringLiteral("couldNotStart");
-    }
-    return {};
+    static constexpr EnumTextTable names{
+        std::pair{ReadyStatus::checkingConnection, u"checkingConnection"},
+        std::pair{ReadyStatus::offline, u"offline"},
+        std::pair{ReadyStatus::readyForCalls, u"readyForCalls"},
+        std::pair{ReadyStatus::gettingReady, u"gettingReady"},
+        std::pair{ReadyStatus::couldNotStart, u"couldNotStart"},
+    };
+    return names.text(status);
 }
 
 } // namespace ReadyStatusRule

@@ -1,17 +1,15 @@
 #include "PairingValidationError.h"
 
+#include "common/EnumTextTable.h"
+
 QString description(PairingValidationError error)
 {
-    switch (error) {
-    case PairingValidationError::invalidCallback:
-        return QStringLiteral("The browser returned an invalid connection link.");
-    case PairingValidationError::stateMismatch:
-        return QStringLiteral("The connection response did not match this Mac.");
-    case PairingValidationError::missingCode:
-        return QStringLiteral("The connection response did not include a code.");
-    }
-    Q_UNREACHABLE();
-    return {};
+    static constexpr EnumTextTable texts{
+        std::pair{PairingValidationError::invalidCallback, u"The browser returned an invalid connection link."},
+        std::pair{PairingValidationError::stateMismatch, u"The connection response did not match this Mac."},
+        std::pair{PairingValidationError::missingCode, u"The connection response did not include a code."},
+    };
+    return texts.text(error);
 }
 
 Error toError(PairingValidationError error)

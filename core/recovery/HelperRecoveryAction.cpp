@@ -1,18 +1,15 @@
 #include "HelperRecoveryAction.h"
 
+#include "common/EnumTextTable.h"
+
 QString rawValue(HelperRecoveryAction action)
 {
-    switch (action) {
-    case HelperRecoveryAction::none:
-        return QStringLiteral("none");
-    case HelperRecoveryAction::registerHelper:
-        return QStringLiteral("register");
-    case HelperRecoveryAction::restart:
-        return QStringLiteral("restart");
-    case HelperRecoveryAction::enableInSystemSettings:
-        return QStringLiteral("enableInSystemSettings");
-    case HelperRecoveryAction::reinstall:
-        return QStringLiteral("reinstall");
-    }
-    return {};
+    static constexpr EnumTextTable texts{
+        std::pair{HelperRecoveryAction::none, u"none"},
+        std::pair{HelperRecoveryAction::registerHelper, u"register"},
+        std::pair{HelperRecoveryAction::restart, u"restart"},
+        std::pair{HelperRecoveryAction::enableInSystemSettings, u"enableInSystemSettings"},
+        std::pair{HelperRecoveryAction::reinstall, u"reinstall"},
+    };
+    return texts.text(action);
 }

@@ -1,13 +1,11 @@
 #include "HelperStatus.h"
 
+#include "common/EnumTextTable.h"
 #include "common/JsonObjectReader.h"
 #include "common/JsonWriter.h"
 #include "status/StatusRedactor.h"
 
 #include <QJsonObject>
-
-#include <array>
-#include <utility>
 
 namespace {
 namespace Key {
@@ -18,12 +16,12 @@ const QString error = QStringLiteral("error");
 
 using State = HelperStatus::State;
 
-const std::array<std::pair<State, QString>, 4> rawValues{{
-    {State::starting, QStringLiteral("starting")},
-    {State::connected, QStringLiteral("connected")},
-    {State::needsAttention, QStringLiteral("needsAttention")},
-    {State::stopped, QStringLiteral("stopped")},
-}};
+constexpr EnumTextTable stateTexts{
+    std::pair{State::starting, u"starting"},
+    std::pair{State::connected, u"connected"},
+    std::pair{State::needsAttention, u"needsAttention"},
+    std::pair{State::stopped, u"stopped"},
+};
 
 // Whole seconds in UTC with a trailing "Z": 2026-01-31T09:15:00Z. Qt::ISODate leaves out milliseconds.
 QString isoText(const QDateTime &date)
@@ -43,7 +41,7 @@ std::optional<QDateTime> dateFromIsoText(const QString &text)
 State readState(JsonObjectReader &reader)
 {
     const QString text = reader.string(Key::state);
-    const auto state = HelperStatus::stateFromRawValue(text);
+    const auto state = stateTexts.value(text);
     if (!state)
         reader.reject(Key::state, QStringLiteral("is not a known state"));
     return state.value_or(State::stopped);
@@ -64,21 +62,7 @@ std::optional<QDateTime> readHeartbeat(JsonObjectReader &reader)
 
 QString HelperStatus::rawValue(State state)
 {
-    for (const auto &[candidate, text] : rawValues) {
-        if (candidate == state)
-            return text;
-    }
-    Q_UNREACHABLE();
-    return {};
-}
-
-std::optional<HelperStatus::State> HelperStatus::stateFromRawValue(QStringView rawValue)
-{
-    for (const auto &[state, text] : rawValues) {
-        if (text == rawValue)
-            return state;
-    }
-    return std::nullopt;
+    return stateTexts.text(state);
 }
 
 HelperStatus::HelperStatus(State state, std::optional<QDateTime> lastHeartbeat, std::optional<QString> error)

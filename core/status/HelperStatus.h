@@ -16,9 +16,8 @@ class HelperStatus
 public:
     enum class State { starting, connected, needsAttention, stopped };
 
-    // The raw value names the state in the file ("needsAttention"); any other text forms no state.
+    // The raw value names the state in the file ("needsAttention").
     static QString rawValue(State state);
-    static std::optional<State> stateFromRawValue(QStringView rawValue);
 
     HelperStatus() = default;
     explicit HelperStatus(State state, std::optional<QDateTime> lastHeartbeat = std::nullopt,

@@ -253,9 +253,8 @@ private Q_SLOTS:
             writePlainFile(path, QByteArray(size, ' '), QFile::Permissions(0x6600));
 
         std::future<Error> loading = std::async(std::launch::async, [config, path] {
-            const std::optional<Error> failed =
-                config ? firstError(FileConfigStore(path).load()) : firstError(StatusStore(path).load());
-            return failed.value_or(Error{});
+            const auto errorOf = [](const auto &loaded) { return loaded ? Error{} : loaded.error(); };
+            return config ? errorOf(FileConfigStore(path).load()) : errorOf(StatusStore(path).load());
         });
         const bool promptly = loading.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
         if (!promptly) // a writer lets the stuck read go
