@@ -1,12 +1,14 @@
 #include "TarnwickApp.h"
 
 #include "api/DeviceAPIClient.h"
+#include "common/BuildInfo.h"
 #include "common/ProductionBaseURL.h"
 #include "config/AppPaths.h"
 #include "config/FileConfigStore.h"
 #include "credentials/SystemCredentialStore.h"
 #include "discovery/ProviderDiscovery.h"
 #include "model/AppModel.h"
+#include "pairing/PairingSecurity.h"
 #include "platform/HostName.h"
 #include "platform/SystemBrowserSignIn.h"
 #include "platform/SystemFolderChooser.h"
@@ -77,7 +79,7 @@ bool TarnwickApp::showWindow()
 
 void TarnwickApp::handleMessage(const InstanceMessage &message)
 {
-    if (const QUrl url(message.url); url.scheme() == QLatin1String("tarnwick"))
+    if (const QUrl url(message.url); url.scheme() == PairingSecurity::callbackScheme)
         m_signIn->acceptCallback(url);
     bringToFront(message);
 }

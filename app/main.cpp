@@ -1,7 +1,9 @@
 #include "TarnwickApp.h"
 #include "cli/CommandDispatcher.h"
+#include "common/BuildInfo.h"
 #include "logging/LogOutput.h"
 #include "model/SetupLog.h"
+#include "pairing/PairingSecurity.h"
 #include "platform/InstanceMessage.h"
 #include "platform/SingleInstance.h"
 
@@ -17,7 +19,7 @@ namespace {
 QString callbackArgument(const QStringList &arguments)
 {
     for (const QString &argument : arguments) {
-        if (QUrl(argument).scheme() == QLatin1String("tarnwick"))
+        if (QUrl(argument).scheme() == PairingSecurity::callbackScheme)
             return argument;
     }
     return {};

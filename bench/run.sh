@@ -37,8 +37,9 @@ if [ "${TARNWICK_BENCH_INSIDE:-}" != 1 ]; then
 fi
 
 frame="$build/bench/app/bench-first-frame"
-app="$build/Tarnwick.app/Contents/MacOS/Tarnwick"
-helper="$build/Tarnwick.app/Contents/Library/LoginItems/TarnwickHelper.app/Contents/MacOS/TarnwickHelper"
+. "$build/build-settings.sh"
+app="$build/Tarnwick.app/$app_in_bundle"
+helper="$build/Tarnwick.app/$helper_in_bundle"
 tray="$build/bench/helper/bench-bare-tray"
 out=$(mktemp -d)
 pids=""

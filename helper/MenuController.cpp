@@ -6,6 +6,7 @@
 #include "api/APIError.h"
 #include "api/DashboardLinks.h"
 #include "api/DeviceAPIClient.h"
+#include "common/BuildInfo.h"
 #include "common/ProductionBaseURL.h"
 #include "menu/MenuStatusPresentation.h"
 #include "common/UrlLauncher.h"
@@ -297,7 +298,7 @@ void MenuController::openMainApp(const QString &activationToken)
     // The setup application is single-instance: a second start brings the running window to the front,
     // and the token it passes on lets the desktop raise that window.
     QProcess application;
-    application.setProgram(QDir(m_mainAppBundle).filePath(QStringLiteral("Contents/MacOS/Tarnwick")));
+    application.setProgram(QDir(m_mainAppBundle).filePath(QStringLiteral(TARNWICK_APP_IN_BUNDLE)));
     application.setWorkingDirectory(QDir::homePath());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));

@@ -2,6 +2,7 @@
 #include "HelperLocations.h"
 #include "HelperLog.h"
 #include "TerminationSignals.h"
+#include "common/BuildInfo.h"
 #include "common/HelperInstanceLock.h"
 #include "config/AppPaths.h"
 #include "config/FileConfigStore.h"

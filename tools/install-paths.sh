@@ -2,8 +2,6 @@
 # Sourced by install.sh and uninstall.sh: where an installation lives, and the running helper.
 # Expects $prefix (an absolute folder).
 
-helper_in_bundle=Contents/Library/LoginItems/TarnwickHelper.app/Contents/MacOS/TarnwickHelper
-
 data_home=${XDG_DATA_HOME:-$HOME/.local/share}
 config_home=${XDG_CONFIG_HOME:-$HOME/.config}
 

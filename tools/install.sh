@@ -59,12 +59,15 @@ fi
 
 [ -d "$bundle" ] || fail "there is no built bundle at $bundle"
 bundle=$(realpath -e -- "$bundle")
-for part in Contents/MacOS/Tarnwick "$helper_in_bundle" Contents/Resources/runtime/node; do
+build_tree=$(dirname -- "$bundle")
+[ -f "$build_tree/cmake_install.cmake" ] && [ -f "$build_tree/build-settings.sh" ] ||
+  fail "$bundle is not in a build tree (no cmake_install.cmake and build-settings.sh beside it)"
+# shellcheck source=/dev/null
+. "$build_tree/build-settings.sh"
+for part in "$app_in_bundle" "$helper_in_bundle" Contents/Resources/runtime/node; do
   [ -x "$bundle/$part" ] || fail "$bundle is incomplete: $part is missing or not executable"
 done
 [ -f "$bundle/Contents/Resources/runner/runner.js" ] || fail "$bundle is incomplete: the runner is missing"
-build_tree=$(dirname -- "$bundle")
-[ -f "$build_tree/cmake_install.cmake" ] || fail "$bundle is not in a build tree (no cmake_install.cmake beside it)"
 [ "$bundle" != "$installed_bundle" ] || fail "$bundle is already the installed copy"
 
 restart_helper=0
@@ -119,9 +122,9 @@ if command -v update-desktop-database >/dev/null; then
   update-desktop-database -q "$data_home/applications" || true
 fi
 if ! command -v xdg-mime >/dev/null; then
-  echo "install.sh: xdg-mime is missing (Debian package xdg-utils): tarnwick: links may not reach Tarnwick" >&2
-elif ! xdg-mime default "$desktop_id" x-scheme-handler/tarnwick; then
-  echo "install.sh: tarnwick: links could not be given to Tarnwick (xdg-mime default failed)" >&2
+  echo "install.sh: xdg-mime is missing (Debian package xdg-utils): $url_scheme: links may not reach Tarnwick" >&2
+elif ! xdg-mime default "$desktop_id" "x-scheme-handler/$url_scheme"; then
+  echo "install.sh: $url_scheme: links could not be given to Tarnwick (xdg-mime default failed)" >&2
 fi
 
 echo "Installed Tarnwick in $installed_bundle."

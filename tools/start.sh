@@ -7,12 +7,13 @@ tools/install-deps.sh
 cmake --preset release
 cmake --build --preset release
 build=build/release
-app="$build/Tarnwick.app/Contents/MacOS/Tarnwick"
+# shellcheck source=/dev/null
+. "$build/build-settings.sh"
+app="$build/Tarnwick.app/$app_in_bundle"
 service="$build/tools/tarnwick-local-service"
 
-# The programs talk to the base URL built into them; the local service stands in for it when that is a
-# loopback address.
-base_url=$(sed -n 's/^TARNWICK_BASE_URL:[A-Z]*=//p' "$build/CMakeCache.txt")
+# The programs talk to the base URL built into them ($base_url); the local service stands in for it when
+# that is a loopback address.
 port=""
 if [[ "$base_url" =~ ^http://(127\.0\.0\.1|localhost):([0-9]+)(/|$) ]]; then
   port=${BASH_REMATCH[2]}

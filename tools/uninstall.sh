@@ -48,13 +48,14 @@ if helper_pid=$(running_helper_pid); then
   stop_helper "$helper_pid" || fail "the running helper (process $helper_pid) did not stop; nothing else was removed"
 fi
 
-# Drops the desktop entry from the tarnwick: association of a mimeapps.list, keeping any other handler.
+# Drops the desktop entry from the link associations (the tarnwick: one) of a mimeapps.list, keeping any
+# other handler.
 forget_scheme_handler() {
   local list=$1 temporary
-  [ -f "$list" ] && grep -q '^x-scheme-handler/tarnwick=' "$list" || return 0
+  [ -f "$list" ] && grep -q "^x-scheme-handler/[^=]*=.*$desktop_id" "$list" || return 0
   temporary=$(mktemp "$list.XXXXXX")
   awk -F= -v OFS== -v entry="$desktop_id" '
-    $1 == "x-scheme-handler/tarnwick" {
+    index($1, "x-scheme-handler/") == 1 && index($0, entry) > 0 {
       kept = ""
       count = split(substr($0, length($1) + 2), handlers, ";")
       for (i = 1; i <= count; i++)

@@ -4,6 +4,7 @@
 #include "LocalState.h"
 #include "StatusReport.h"
 #include "common/AtomicFile.h"
+#include "common/BuildInfo.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -2,6 +2,7 @@
 
 #include "LocalState.h"
 #include "StatusReport.h"
+#include "common/BuildInfo.h"
 #include "common/ProductionBaseURL.h"
 #include "config/AppPaths.h"
 #include "discovery/ProcessCommandRunner.h"

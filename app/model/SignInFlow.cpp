@@ -16,7 +16,6 @@
 
 namespace {
 
-const QString callbackScheme = QStringLiteral("tarnwick");
 const QString confirmationFailed =
     QStringLiteral("Could not confirm this Mac with Tarnwick. Check your connection and try again.");
 
@@ -203,7 +202,7 @@ void SignInFlow::connectDevice(std::optional<QUuid> existingDeviceId)
             Qt::QueuedConnection);
     };
     setBrowserUnavailable(false);
-    const bool started = m_parts.signIn->start(*page, callbackScheme, completion, browserFailed);
+    const bool started = m_parts.signIn->start(*page, PairingSecurity::callbackScheme, completion, browserFailed);
     if (started)
         qCInfo(lcSetup) << "Sign-in started in the browser";
     else

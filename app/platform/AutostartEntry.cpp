@@ -1,5 +1,7 @@
 #include "AutostartEntry.h"
 
+#include "common/DesktopExecArgument.h"
+
 #include <QList>
 #include <QStandardPaths>
 
@@ -23,27 +25,6 @@ QString path(const QString &identifier)
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart/")
            + identifier + QStringLiteral(".desktop");
-}
-
-QString quotedExecArgument(const QString &argument)
-{
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
-    const bool needsQuotes = argument.isEmpty()
-                             || std::any_of(argument.begin(), argument.end(),
-                                            [](QChar c) { return reserved.contains(c); });
-    QString quoted;
-    for (const QChar c : argument) {
-        if (needsQuotes && (c == u'"' || c == u'`' || c == u'$' || c == u'\\'))
-            quoted += u'\\';
-        if (c == u'%')
-            quoted += u'%';
-        quoted += c;
-    }
-    if (needsQuotes)
-        quoted = u'"' + quoted + u'"';
-    // The Exec value is itself a string value, in which a backslash is written doubled.
-    quoted.replace(u'\\', QStringLiteral("\\\\"));
-    return quoted;
 }
 
 QByteArray contents(const QString &executable)

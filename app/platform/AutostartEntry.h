@@ -16,7 +16,4 @@ QByteArray contents(const QString &executable);
 // desktops' "…-Autostart-enabled=false" / "…-autostart-enabled=false" keys, in the [Desktop Entry] group.
 bool isSwitchedOff(const QByteArray &entry);
 
-// One argument of an Exec line, quoted when it needs to be and escaped for the entry's string value.
-QString quotedExecArgument(const QString &argument);
-
 } // namespace AutostartEntry

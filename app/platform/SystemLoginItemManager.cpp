@@ -2,6 +2,7 @@
 
 #include "AutostartEntry.h"
 #include "common/AtomicFile.h"
+#include "common/BuildInfo.h"
 #include "common/HelperInstanceLock.h"
 #include "loginitem/LoginItemLog.h"
 

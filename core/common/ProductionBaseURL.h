@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/BuildInfo.h"
+
 #include <QString>
 #include <QUrl>
 

@@ -142,7 +142,7 @@ std::optional<QUrl> connectionURL(const QUrl &base, const PairingRequest &reques
 // "TARNWICK://AUTH/callback" is the callback too; the state, not the spelling, ties it to this attempt.
 std::expected<QString, PairingValidationError> validateCallback(const QUrl &url, const QString &expectedState)
 {
-    if (!url.isValid() || url.scheme() != QLatin1String("tarnwick") || url.host() != QLatin1String("auth")
+    if (!url.isValid() || url.scheme() != callbackScheme || url.host() != QLatin1String("auth")
         || reportedPath(url) != QLatin1String("/callback"))
         return std::unexpected(PairingValidationError::invalidCallback);
 

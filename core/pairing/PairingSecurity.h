@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/BuildInfo.h"
 #include "common/Error.h"
 #include "pairing/PairingRequest.h"
 #include "pairing/PairingValidationError.h"
@@ -12,6 +13,9 @@
 // The security-bearing pieces of pairing: the attempt's random values, the connection page to open in the
 // browser, and the check of the callback URL that comes back from it.
 namespace PairingSecurity {
+
+// The scheme of the callback URL; the desktop entry makes the setup application its handler.
+inline const QString callbackScheme = QStringLiteral(TARNWICK_URL_SCHEME);
 
 // A fresh verifier, its challenge and a state, each 43 characters of base64url. Fails only when the
 // kernel's random source does.

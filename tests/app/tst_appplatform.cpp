@@ -1,3 +1,4 @@
+#include "common/DesktopExecArgument.h"
 #include "model/SignInError.h"
 #include "platform/AutostartEntry.h"
 #include "platform/InstanceMessage.h"
@@ -56,7 +57,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, argument);
         QFETCH(QString, quoted);
-        QCOMPARE(AutostartEntry::quotedExecArgument(argument), quoted);
+        QCOMPARE(quotedExecArgument(argument), quoted);
     }
     void switchedOffEntries_data()
     {

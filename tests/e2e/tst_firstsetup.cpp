@@ -6,6 +6,7 @@
 #include "SoftwareGl.h"
 
 #include "api/DeviceAPIClient.h"
+#include "common/BuildInfo.h"
 #include "common/HelperInstanceLock.h"
 #include "config/AppPaths.h"
 #include "config/FileConfigStore.h"

@@ -1,6 +1,7 @@
 // tools/install.sh and tools/uninstall.sh through this build tree's install rules, in the test's own home,
 // under a prefix that needs quoting. The steps run in order and build on each other.
 
+#include "common/BuildInfo.h"
 #include "common/HelperInstanceLock.h"
 #include "platform/InstanceMessage.h"
 #include "platform/SingleInstance.h"
@@ -21,8 +22,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString tools = QStringLiteral(TOOLS_DIR);
-const QString appInBundle = u"Contents/MacOS/Tarnwick"_s;
-const QString helperInBundle = u"Contents/Library/LoginItems/TarnwickHelper.app/Contents/MacOS/TarnwickHelper"_s;
+const QString appInBundle = QStringLiteral(TARNWICK_APP_IN_BUNDLE);
+const QString helperInBundle = QStringLiteral(TARNWICK_HELPER_IN_BUNDLE);
 const QStringList keyringItem{u"service"_s, u"com.tarnwick.mac"_s, u"account"_s, u"device-credential"_s};
 
 // The exit code (-1 for a crash or a hang: copying a debug bundle takes a moment) and everything written.
@@ -145,7 +146,12 @@ private Q_SLOTS:
     }
     void refusesAnIncompleteBundleAndKeepsTheInstallation()
     {
-        QTemporaryDir broken;
+        // A build tree of its own, whose bundle holds the setup application only.
+        QTemporaryDir buildTree;
+        QVERIFY(QFile::copy(QStringLiteral(TARNWICK_BUNDLE_DIR "/../build-settings.sh"),
+                            buildTree.filePath(u"build-settings.sh"_s)));
+        QVERIFY(writeText(buildTree.filePath(u"cmake_install.cmake"_s), {}));
+        const QDir broken(buildTree.filePath(u"Tarnwick.app"_s));
         QVERIFY(writeText(broken.filePath(appInBundle), "#!/bin/sh\n"));
         QVERIFY(QFile::setPermissions(broken.filePath(appInBundle), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         const auto [code, output] = install(broken.path());

@@ -1,6 +1,7 @@
 #include "ActivityFeed.h"
 #include "LocalService.h"
 #include "ServiceOptions.h"
+#include "common/BuildInfo.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
