@@ -37,6 +37,7 @@ if [ "${TARNWICK_BENCH_INSIDE:-}" != 1 ]; then
 fi
 
 frame="$build/bench/app/bench-first-frame"
+# shellcheck source=tools/build-settings.sh.in
 . "$build/build-settings.sh"
 app="$build/Tarnwick.app/$app_in_bundle"
 helper="$build/Tarnwick.app/$helper_in_bundle"

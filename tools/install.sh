@@ -60,9 +60,10 @@ fi
 [ -d "$bundle" ] || fail "there is no built bundle at $bundle"
 bundle=$(realpath -e -- "$bundle")
 build_tree=$(dirname -- "$bundle")
-[ -f "$build_tree/cmake_install.cmake" ] && [ -f "$build_tree/build-settings.sh" ] ||
+if [ ! -f "$build_tree/cmake_install.cmake" ] || [ ! -f "$build_tree/build-settings.sh" ]; then
   fail "$bundle is not in a build tree (no cmake_install.cmake and build-settings.sh beside it)"
-# shellcheck source=/dev/null
+fi
+# shellcheck source=tools/build-settings.sh.in
 . "$build_tree/build-settings.sh"
 for part in "$app_in_bundle" "$helper_in_bundle" Contents/Resources/runtime/node; do
   [ -x "$bundle/$part" ] || fail "$bundle is incomplete: $part is missing or not executable"

@@ -7,7 +7,7 @@ tools/install-deps.sh
 cmake --preset release
 cmake --build --preset release
 build=build/release
-# shellcheck source=/dev/null
+# shellcheck source=tools/build-settings.sh.in
 . "$build/build-settings.sh"
 app="$build/Tarnwick.app/$app_in_bundle"
 service="$build/tools/tarnwick-local-service"
