@@ -1,13 +1,16 @@
 #!/bin/sh
 # Runs one test program with its own HOME and XDG folders, never the developer's.
+#   --bus      inside a private D-Bus session
 #   --keyring  inside a private D-Bus session with its own unlocked gnome-keyring
 #   --display  under Xvfb (otherwise Qt draws offscreen)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+bus=0
 keyring=0
 display=0
 while [ $# -gt 0 ]; do
   case "$1" in
+    --bus) bus=1 ;;
     --keyring) keyring=1 ;;
     --display) display=1 ;;
     --) shift; break ;;
@@ -30,6 +33,8 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 if [ "$keyring" -eq 1 ]; then
   set -- dbus-run-session -- "$here/with-keyring.sh" "$@"
+elif [ "$bus" -eq 1 ]; then
+  set -- dbus-run-session -- "$@"
 fi
 if [ "$display" -eq 1 ]; then
   unset QT_QPA_PLATFORM

@@ -2,6 +2,10 @@
 
 #include "credentials/CredentialStoring.h"
 
+#include <QThread>
+
+#include <atomic>
+
 // The device credential in memory; a scripted failure answers every call until cleared.
 class MemoryCredentialStore final : public CredentialStoring
 {
@@ -15,6 +19,7 @@ public:
     }
     Result<std::optional<QString>> read() const override
     {
+        readOn = QThread::currentThread();
         if (failure)
             return ::failure(*failure);
         return credential;
@@ -29,4 +34,6 @@ public:
 
     mutable std::optional<QString> credential;
     std::optional<Error> failure;
+    // The thread of the latest read.
+    mutable std::atomic<QThread *> readOn = nullptr;
 };

@@ -43,19 +43,6 @@ void StandInNotificationServer::CloseNotification(uint id)
     m_closed.append(id);
 }
 
-QStringList StandInNotificationServer::GetCapabilities()
-{
-    return {QStringLiteral("actions"), QStringLiteral("body")};
-}
-
-QString StandInNotificationServer::GetServerInformation(QString &vendor, QString &version, QString &specVersion)
-{
-    vendor = QStringLiteral("Tarnwick tests");
-    version = QStringLiteral("1");
-    specVersion = QStringLiteral("1.2");
-    return QStringLiteral("stand-in");
-}
-
 void StandInNotificationServer::emitSignal(const QString &name, const QVariantList &arguments)
 {
     QDBusMessage signal = QDBusMessage::createSignal(path, service, name);

@@ -35,8 +35,6 @@ public Q_SLOTS:
     uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
                 const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout);
     void CloseNotification(uint id);
-    QStringList GetCapabilities();
-    QString GetServerInformation(QString &vendor, QString &version, QString &specVersion);
 
 private:
     void emitSignal(const QString &name, const QVariantList &arguments);

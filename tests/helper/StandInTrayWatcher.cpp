@@ -35,14 +35,6 @@ void StandInTrayWatcher::disappear()
     m_bus.unregisterObject(path);
 }
 
-QStringList StandInTrayWatcher::registeredStatusNotifierItems() const
-{
-    QStringList services;
-    for (const Item &item : m_items)
-        services.append(item.service);
-    return services;
-}
-
 void StandInTrayWatcher::RegisterStatusNotifierItem(const QString &itemService)
 {
     const qint64 pid = m_bus.interface()->servicePid(message().service()).value();

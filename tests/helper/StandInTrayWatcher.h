@@ -13,8 +13,6 @@ class StandInTrayWatcher : public QObject, protected QDBusContext
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isStatusNotifierHostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ registeredStatusNotifierItems)
 
 public:
     struct Item
@@ -35,8 +33,6 @@ public:
     const QList<Item> &items() const { return m_items; }
 
     bool isStatusNotifierHostRegistered() const { return m_hostRegistered; }
-    int protocolVersion() const { return 0; }
-    QStringList registeredStatusNotifierItems() const;
 
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString &service);

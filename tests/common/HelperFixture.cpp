@@ -4,7 +4,9 @@
 #include "config/AppPaths.h"
 #include "config/FileConfigStore.h"
 #include "credentials/SystemCredentialStore.h"
+#include "status/StatusStore.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -25,27 +27,30 @@ void writeFile(const QString &path, const QByteArray &contents, QFile::Permissio
 
 } // namespace
 
-HelperFixture::HelperFixture()
+HelperFixture::HelperFixture(Credential where)
 {
     writeFile(scriptPath(), "// stand-in\n", QFile::ReadOwner | QFile::WriteOwner);
     setRuntime(wellBehavedRunner);
     qputenv("TWK_MAIN_APP_BUNDLE", QFile::encodeName(m_bundle.path()));
     QDir(AppPaths::applicationSupportDirectory()).removeRecursively();
+    credentialStore->credential = credential();
+    QVERIFY(writeConfig());
+    if (where == Credential::inMemory)
+        return;
     QVERIFY(TestKeyring::unlockDefault());
     QVERIFY(TestKeyring::deleteCredentialItems());
     QVERIFY(SystemCredentialStore(std::nullopt).save(credential()));
-    QVERIFY(writeConfig());
 }
 
-HelperParts HelperFixture::systemParts(RunnerSupervisorTiming timing)
+HelperParts HelperFixture::parts(RunnerSupervisorTiming timing) const
 {
     HelperParts parts;
-    parts.credentialStore = std::make_shared<SystemCredentialStore>(std::nullopt);
+    parts.credentialStore = credentialStore;
     parts.configStore = std::make_shared<FileConfigStore>(AppPaths::config());
     parts.configPath = AppPaths::config();
     parts.statusPath = AppPaths::status();
     parts.applicationSupportDirectory = AppPaths::applicationSupportDirectory();
-    parts.mainAppBundle = qEnvironmentVariable("TWK_MAIN_APP_BUNDLE");
+    parts.mainAppBundle = m_bundle.path();
     parts.logoMarkPath = QStringLiteral("/nonexistent.png");
     parts.apiClient = [](const QUrl &baseURL) { return DeviceAPIClient(baseURL); };
     parts.timing = timing;
@@ -66,7 +71,10 @@ bool HelperFixture::writeConfig(const QString &apiUrl)
 
 void HelperFixture::setRuntime(const QByteArray &scriptBody)
 {
-    writeFile(runtimePath(), "#!/bin/sh\n" + scriptBody, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray overlaps = "for pid in $(cat launches 2>/dev/null); do\n"
+                                "  grep -qs ') [^Z] ' /proc/$pid/stat && echo $pid >> overlaps\n"
+                                "done\n";
+    writeFile(runtimePath(), "#!/bin/sh\n" + overlaps + scriptBody, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void HelperFixture::recordSetupAppStarts()
@@ -87,7 +95,7 @@ qint64 startHelper(QProcess &helper, qsizetype launch)
     helper.setProgram(QStringLiteral(HELPER_PATH));
     helper.setProcessChannelMode(QProcess::ForwardedChannels);
     helper.start();
-    if (!helper.waitForStarted() || !QTest::qWaitFor([=] { return runnerLaunches().size() == launch; }, 20000))
+    if (!helper.waitForStarted() || !QTest::qWaitFor([=] { return runnerLaunches().size() == launch; }, HelperFixture::patience))
         return 0;
     return runnerLaunches().last();
 }
@@ -120,4 +128,17 @@ bool hasEnded(qint64 pid)
 {
     const QByteArrayList stat = processStat(pid);
     return stat.isEmpty() || stat.first() == "Z";
+}
+
+bool waitUntilEnded(qint64 pid)
+{
+    const QDeadlineTimer deadline(HelperFixture::patience);
+    while (!hasEnded(pid) && !deadline.hasExpired())
+        QTest::qSleep(2);
+    return hasEnded(pid);
+}
+
+std::optional<HelperStatus> savedStatus()
+{
+    return StatusStore(AppPaths::status()).load().value_or(std::nullopt);
 }
