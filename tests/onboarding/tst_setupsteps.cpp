@@ -44,7 +44,7 @@ class TestSetupSteps : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // Every event from every step: where it leads, or the error, with its text, that keeps the step where it was.
+    // Each event: where it leads, or the error, with its text, that keeps the step where it was.
     void transitions_data()
     {
         QTest::addColumn<OnboardingStep>("from");
@@ -72,21 +72,14 @@ private Q_SLOTS:
         row(S::providers, "no provider", noProvider, S::providers, providerRequired);
         row(S::folders, "a folder", folder, S::connected, ok);
         row(S::folders, "no folder", noFolder, S::folders, folderRequired);
-        // The step is checked before the argument.
-        for (const S from : {S::providers, S::folders, S::connected})
-            row(from, "paired", paired, from, invalid);
-        for (const S from : {S::connect, S::folders, S::connected, S::needsAttention}) {
-            row(from, "a provider", provider, from, invalid);
-            row(from, "no provider", noProvider, from, invalid);
-        }
-        for (const S from : {S::connect, S::providers, S::connected, S::needsAttention}) {
-            row(from, "a folder", folder, from, invalid);
-            row(from, "no folder", noFolder, from, invalid);
-        }
-        for (const S from : {S::connect, S::providers, S::folders, S::connected, S::needsAttention}) {
-            row(from, "needsAttention", attention, S::needsAttention, ok);
-            row(from, "reset", reset, S::connect, ok);
-        }
+        // One row per guard; the step is checked before the argument.
+        row(S::connected, "paired", paired, S::connected, invalid);
+        row(S::connect, "a provider", provider, S::connect, invalid);
+        row(S::needsAttention, "no provider", noProvider, S::needsAttention, invalid);
+        row(S::providers, "a folder", folder, S::providers, invalid);
+        row(S::connected, "no folder", noFolder, S::connected, invalid);
+        row(S::folders, "needsAttention", attention, S::needsAttention, ok);
+        row(S::connected, "reset", reset, S::connect, ok);
     }
 
     void transitions()
