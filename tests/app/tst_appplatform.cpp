@@ -1,3 +1,5 @@
+#include "TestFiles.h"
+
 #include "common/DesktopExecArgument.h"
 #include "model/SignInError.h"
 #include "platform/AutostartEntry.h"
@@ -18,31 +20,26 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-bool writeFile(const QString &path, const QByteArray &body, QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(body) == body.size() && file.setPermissions(permissions);
-}
-bool writeScript(const QString &path, const QByteArray &body)
-{
-    return writeFile(path, "#!/bin/sh\n" + body, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-} // namespace
-
 class TestAppPlatform : public QObject
 {
     Q_OBJECT
 
+    std::optional<QTemporaryDir> m_folder;
+    QString path(const QString &name) const { return m_folder->filePath(name); }
+    // A browser that writes the page it is given to path("opened").
+    QString browserScript() const
+    {
+        const QString script = path(u"browser"_s);
+        const QByteArray body = "printf '%s' \"$1\" > '" + QFile::encodeName(path(u"opened"_s)) + "'";
+        return TestFiles::writeScript(script, body) ? script : QString();
+    }
+
 private Q_SLOTS:
+    // Without a desktop xdg-open finds no handler, as on a fresh account.
+    void initTestCase() { qunsetenv("DISPLAY"), qunsetenv("WAYLAND_DISPLAY"); }
+    void init() { m_folder.emplace(); }
+    void cleanup() { qunsetenv("BROWSER"); }
+
     void execArgumentsAreQuoted_data()
     {
         QTest::addColumn<QString>("argument");
@@ -91,15 +88,14 @@ private Q_SLOTS:
         QFETCH(bool, helperInstalled);
         QFETCH(QByteArray, entry);
         QFETCH(LoginItemState, state);
-        QTemporaryDir folder;
-        const QString helper = folder.filePath(u"helper"_s);
-        const QString entryPath = folder.filePath(u"autostart/com.tarnwick.mac.helper.desktop"_s);
-        QVERIFY(!helperInstalled || writeScript(helper, "exit 0\n"));
-        QVERIFY(entry.isEmpty() || writeFile(entryPath, entry));
+        const QString helper = path(u"helper"_s);
+        const QString entryPath = path(u"autostart/com.tarnwick.mac.helper.desktop"_s);
+        QVERIFY(!helperInstalled || TestFiles::writeScript(helper, "exit 0"));
+        QVERIFY(entry.isEmpty() || TestFiles::write(entryPath, entry));
         SystemLoginItemManager manager({helper, entryPath}, {});
         QCOMPARE(manager.state(), state);
         QVERIFY(manager.registerItem());
-        QCOMPARE(readAll(entryPath), entry);
+        QCOMPARE(TestFiles::read(entryPath), entry);
         QCOMPARE(QFile::exists(entryPath), !entry.isEmpty());
         QCOMPARE(manager.state(), state);
     }
@@ -114,13 +110,12 @@ private Q_SLOTS:
     void unregistering()
     {
         QFETCH(bool, registered);
-        QTemporaryDir folder;
-        const QString entryPath = folder.filePath(u"autostart/com.tarnwick.mac.helper.desktop"_s);
-        QVERIFY(!registered || writeFile(entryPath, "[Desktop Entry]\nType=Application\nExec=helper\n"));
+        const QString entryPath = path(u"autostart/com.tarnwick.mac.helper.desktop"_s);
+        QVERIFY(!registered || TestFiles::write(entryPath, "[Desktop Entry]\nType=Application\nExec=helper\n"));
         QProcess helper;
         helper.start(u"sleep"_s, {u"30"_s});
         QVERIFY(helper.waitForStarted());
-        SystemLoginItemManager manager({folder.filePath(u"helper"_s), entryPath}, [&helper] { return pid_t(helper.processId()); });
+        SystemLoginItemManager manager({path(u"helper"_s), entryPath}, [&helper] { return pid_t(helper.processId()); });
         QVERIFY(manager.unregisterItem());
         QVERIFY(!QFile::exists(entryPath));
         QCOMPARE(helper.waitForFinished(registered ? 5000 : 200), registered);
@@ -130,9 +125,8 @@ private Q_SLOTS:
     // A socket left behind by a crashed instance must not keep the program from starting.
     void staleSocketIsReplaced()
     {
-        QTemporaryDir folder;
-        const QString socket = folder.filePath(u"app.socket"_s);
-        QVERIFY(writeFile(socket, {}));
+        const QString socket = path(u"app.socket"_s);
+        QVERIFY(TestFiles::write(socket, {}));
         SingleInstance instance(socket);
         QVERIFY(!instance.forward(QString()));
         QVERIFY(instance.listen());
@@ -154,23 +148,14 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, browser);
         QFETCH(QString, failure);
-        QTemporaryDir folder;
-        const QString opened = folder.filePath(u"opened"_s);
-        const QString script = folder.filePath(u"browser"_s);
-        QVERIFY(writeScript(script, "printf '%s' \"$1\" > '" + opened.toUtf8() + "'\n"));
-        // Without a desktop xdg-open finds no handler, as on a fresh account.
-        const QByteArray display = qgetenv("DISPLAY"), wayland = qgetenv("WAYLAND_DISPLAY");
-        qunsetenv("DISPLAY"), qunsetenv("WAYLAND_DISPLAY");
-        if (browser.isEmpty())
-            qunsetenv("BROWSER");
-        else
-            qputenv("BROWSER", browser.replace("OPENS", QFile::encodeName(script)));
+        if (!browser.isEmpty())
+            qputenv("BROWSER", browser.replace("OPENS", QFile::encodeName(browserScript())));
         SystemBrowserSignIn signIn;
         QStringList reports;
         const QUrl page(u"http://127.0.0.1:8787/connect/mac/10?state=s"_s);
         QVERIFY(signIn.start(page, u"tarnwick"_s, [](Result<QUrl>) {}, [&](const Error &e) { reports.append(e.description); }));
         if (failure.isEmpty()) {
-            QTRY_COMPARE(readAll(opened), page.toEncoded());
+            QTRY_COMPARE(TestFiles::read(path(u"opened"_s)), page.toEncoded());
             QTest::qWait(200);
             QVERIFY(reports.isEmpty());
         } else {
@@ -184,17 +169,11 @@ private Q_SLOTS:
             QTest::qWait(300);
             QCOMPARE(reports.size(), 1);
         }
-        qunsetenv("BROWSER");
-        for (const auto &[name, value] : {std::pair("DISPLAY", display), std::pair("WAYLAND_DISPLAY", wayland)}) {
-            if (!value.isEmpty())
-                qputenv(name, value);
-        }
     }
     // A second start hands the running window its URL and its launcher's activation token.
     void secondStartForwardsItsActivationToken()
     {
-        QTemporaryDir folder;
-        SingleInstance running(folder.filePath(u"app.socket"_s));
+        SingleInstance running(path(u"app.socket"_s));
         QVERIFY(running.listen());
         QSignalSpy received(&running, &SingleInstance::messageReceived);
         qputenv("XDG_ACTIVATION_TOKEN", "wayland-token");
@@ -203,7 +182,7 @@ private Q_SLOTS:
         qunsetenv("XDG_ACTIVATION_TOKEN");
         qunsetenv("DESKTOP_STARTUP_ID");
         QCOMPARE(sent, (InstanceMessage{u"tarnwick://auth/callback?state=s&code=c"_s, "wayland-token", "launcher-4711_TIME123456"}));
-        auto forwarded = std::async(std::launch::async, [&] { return SingleInstance(folder.filePath(u"app.socket"_s)).forward(sent.encoded()); });
+        auto forwarded = std::async(std::launch::async, [&] { return SingleInstance(path(u"app.socket"_s)).forward(sent.encoded()); });
         QVERIFY(received.wait());
         QVERIFY(forwarded.get());
         QCOMPARE(InstanceMessage::decoded(received.first().first().toString()), sent);
@@ -226,11 +205,7 @@ private Q_SLOTS:
     }
     void browserSignInTakesOnlyItsCallback()
     {
-        QTemporaryDir folder;
-        const QString opened = folder.filePath(u"opened"_s);
-        const QString browser = folder.filePath(u"browser"_s);
-        QVERIFY(writeScript(browser, "printf '%s' \"$1\" > '" + opened.toUtf8() + "'\n"));
-        qputenv("BROWSER", QFile::encodeName(browser) + " %s:/not/there");
+        qputenv("BROWSER", QFile::encodeName(browserScript()) + " %s:/not/there");
         SystemBrowserSignIn signIn;
         std::optional<Result<QUrl>> outcome;
         const auto record = [&](Result<QUrl> r) { outcome = r; };
@@ -238,7 +213,7 @@ private Q_SLOTS:
         const QUrl page(u"http://127.0.0.1:8787/connect/mac/10?deviceName=A%20B&state=s"_s);
         const QUrl callback(u"tarnwick://auth/callback?state=s&code=c"_s);
         QVERIFY(signIn.start(page, u"tarnwick"_s, record, noReport) && signIn.isOpen());
-        QTRY_COMPARE(readAll(opened), page.toEncoded());
+        QTRY_COMPARE(TestFiles::read(path(u"opened"_s)), page.toEncoded());
         QVERIFY(!signIn.acceptCallback(QUrl(u"https://auth/callback"_s)));
         QVERIFY(!outcome);
         QVERIFY(signIn.acceptCallback(callback));
@@ -250,7 +225,6 @@ private Q_SLOTS:
         QVERIFY(signIn.start(page, u"tarnwick"_s, record, noReport));
         signIn.cancel();
         QVERIFY(outcome && !*outcome && SignInError::isCanceledLogin(outcome->error()));
-        qunsetenv("BROWSER");
     }
 };
 

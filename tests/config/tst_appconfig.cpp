@@ -1,3 +1,5 @@
+#include "TestFiles.h"
+
 #include "common/AtomicFile.h"
 #include "common/JsonObjectReader.h"
 #include "config/AppPaths.h"
@@ -58,20 +60,6 @@ mode_t permissionsOf(const QString &path)
 {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void writePlainFile(const QString &path, const QByteArray &bytes, QFile::Permissions permissions)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-    QVERIFY(file.setPermissions(permissions));
 }
 
 } // namespace
@@ -143,15 +131,16 @@ private Q_SLOTS:
             const QString name = QString::fromLatin1(key);
             QTest::addRow("without %s", key) << fullWith(name, QJsonValue::Undefined)
                                              << int(JsonObjectReader::keyNotFound) << name;
-            QTest::addRow("%s null", key) << fullWith(name, QJsonValue::Null) << int(JsonObjectReader::valueNotFound)
-                                          << name;
         }
+        QTest::newRow("deviceId null") << fullWith(deviceId, QJsonValue::Null) << int(JsonObjectReader::valueNotFound)
+                                       << deviceId;
         QTest::newRow("allowedRoots holding a number") << fullWith(u"allowedRoots"_s, QJsonArray{u"/srv"_s, 3})
                                                        << mismatch << u"allowedRoots[1]"_s;
         QTest::newRow("claudeCode a bool") << fullWith(u"providerPaths"_s, QJsonObject{{u"claudeCode"_s, true}})
                                            << mismatch << u"providerPaths.claudeCode"_s;
-        for (const char *id : {"not-a-uuid", "{3F2504E0-4F89-41D3-9A0C-0305E82C3301}",
-                               "3F2504E04F8941D39A0C0305E82C3301", "3F2504E0-4F89-41D3-9A0C-0305E82C330G", ""})
+        // Forms QUuid would accept, and a character that is not hexadecimal.
+        for (const char *id : {"{3F2504E0-4F89-41D3-9A0C-0305E82C3301}", "3F2504E04F8941D39A0C0305E82C3301",
+                               "3F2504E0-4F89-41D3-9A0C-0305E82C330G"})
             QTest::addRow("deviceId \"%s\"", id) << fullWith(deviceId, QString::fromLatin1(id)) << corrupted
                                                  << deviceId;
         QTest::newRow("deviceId a number") << fullWith(deviceId, 42) << mismatch << deviceId;
@@ -205,7 +194,7 @@ private Q_SLOTS:
         QVERIFY2(loaded, loaded ? "" : qPrintable(loaded.error().description));
         QCOMPARE(*loaded, std::optional(fullConfig()));
         QVERIFY(store.save(**loaded));
-        QCOMPARE(contentsOf(AppPaths::config()), dataFile(u"full.json"_s));
+        QCOMPARE(TestFiles::read(AppPaths::config()), dataFile(u"full.json"_s));
     }
 
     // Nothing is created by loading; a corrupt file is reported and left alone; removing may be repeated.
@@ -220,7 +209,7 @@ private Q_SLOTS:
 
         QVERIFY(!loaded);
         QCOMPARE(loaded.error().domain, u"JSONDecoding"_s);
-        QCOMPARE(contentsOf(AppPaths::config()), QByteArray("{\"apiUrl\":"));
+        QCOMPARE(TestFiles::read(AppPaths::config()), QByteArray("{\"apiUrl\":"));
         QVERIFY(store.remove());
         QVERIFY(store.remove());
         QCOMPARE(store.load().value(), std::nullopt);
@@ -250,7 +239,7 @@ private Q_SLOTS:
         if (size < 0)
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         else
-            writePlainFile(path, QByteArray(size, ' '), QFile::Permissions(0x6600));
+            QVERIFY(TestFiles::write(path, QByteArray(size, ' ')));
 
         std::future<Error> loading = std::async(std::launch::async, [config, path] {
             const auto errorOf = [](const auto &loaded) { return loaded ? Error{} : loaded.error(); };
@@ -283,7 +272,7 @@ private Q_SLOTS:
         QFETCH(bool, existing);
         const QString target = m_dataHome->filePath(u"status.json"_s);
         if (existing)
-            writePlainFile(target, "old", QFile::Permissions(0x6666));
+            QVERIFY(TestFiles::write(target, "old", QFile::Permissions(0x6666)));
 
         const mode_t previous = ::umask(static_cast<mode_t>(umask));
         const auto written = AtomicFile::replace(target, "new");
@@ -291,7 +280,7 @@ private Q_SLOTS:
 
         QVERIFY2(written, written ? "" : qPrintable(written.error().description));
         QCOMPARE(permissionsOf(target), mode_t(0600));
-        QCOMPARE(contentsOf(target), QByteArray("new"));
+        QCOMPARE(TestFiles::read(target), QByteArray("new"));
         QCOMPARE(entries(), QStringList{u"status.json"_s});
     }
 
@@ -300,15 +289,15 @@ private Q_SLOTS:
     {
         const QString victim = m_dataHome->filePath(u"victim"_s);
         const QString missing = m_dataHome->filePath(u"missing"_s);
-        writePlainFile(victim, "keep me", QFile::Permissions(0x6444));
+        QVERIFY(TestFiles::write(victim, "keep me", QFile::Permissions(0x6444)));
         for (const QString &pointee : {victim, missing}) {
             const QString target = pointee + u".json"_s;
             QVERIFY(QFile::link(pointee, target));
             QVERIFY(AtomicFile::replace(target, "written"));
             QVERIFY(!QFileInfo(target).isSymLink());
-            QCOMPARE(contentsOf(target), QByteArray("written"));
+            QCOMPARE(TestFiles::read(target), QByteArray("written"));
         }
-        QCOMPARE(contentsOf(victim), QByteArray("keep me"));
+        QCOMPARE(TestFiles::read(victim), QByteArray("keep me"));
         QCOMPARE(permissionsOf(victim), mode_t(0644));
         QVERIFY(!QFile::exists(missing));
     }
@@ -331,7 +320,7 @@ private Q_SLOTS:
         QVERIFY(!written);
         QCOMPARE(written.error().code, EFBIG);
         QVERIFY(written.error().description.startsWith(target));
-        QCOMPARE(contentsOf(target), QByteArray("old content"));
+        QCOMPARE(TestFiles::read(target), QByteArray("old content"));
         QCOMPARE(entries(), QStringList{u"status.json"_s});
     }
 };

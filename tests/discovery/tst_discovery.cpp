@@ -1,3 +1,5 @@
+#include "TestFiles.h"
+
 #include "discovery/ProcessCommandRunner.h"
 #include "discovery/ProviderDiscovery.h"
 
@@ -42,21 +44,16 @@ const QString claudeNotReadyLine = u"Claude Code could not be started."_s;
 QString install(const QString &directory, const QString &name, const QByteArray &body = "exit 0",
                 bool executable = true)
 {
-    QDir().mkpath(directory);
-    QFile file(directory + u'/' + name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    file.write("#!/bin/sh\n" + body + '\n');
-    file.setPermissions(executable ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                   : QFile::ReadOwner | QFile::WriteOwner);
-    return file.fileName();
+    const QString path = directory + u'/' + name;
+    if (!(executable ? TestFiles::writeScript(path, body) : TestFiles::write(path, "#!/bin/sh\n" + body)))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
 }
 
 // The pid a script wrote next to itself.
 qint64 pidIn(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
+    return TestFiles::read(path).trimmed().toLongLong();
 }
 
 // A killed process may stay a zombie for a while when nothing reaps orphans (as in some containers).
