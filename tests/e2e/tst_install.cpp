@@ -1,6 +1,8 @@
 // tools/install.sh and tools/uninstall.sh through this build tree's install rules, in the test's own home,
 // under a prefix that needs quoting. The steps run in order and build on each other.
 
+#include "TestFiles.h"
+
 #include "common/BuildInfo.h"
 #include "common/HelperInstanceLock.h"
 #include "platform/InstanceMessage.h"
@@ -53,14 +55,7 @@ QString configHome(const QString &path)
 }
 QString readText(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-bool writeText(const QString &path, const QByteArray &text)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    return QString::fromUtf8(TestFiles::read(path));
 }
 QString rawLinkTarget(const QString &path)
 {
@@ -136,7 +131,7 @@ private Q_SLOTS:
         const qint64 before = runningHelper();
         // A file the earlier installation listed and this one does not write goes.
         const QString stale = m_prefix + u"/share/tarnwick-old/notes.txt"_s;
-        QVERIFY(writeText(stale, "old"));
+        QVERIFY(TestFiles::write(stale, "old"));
         QVERIFY(appendLine(m_manifest, stale));
         RUNS(install());
         QVERIFY(!QFileInfo::exists(stale));
@@ -150,9 +145,9 @@ private Q_SLOTS:
         QTemporaryDir buildTree;
         QVERIFY(QFile::copy(QStringLiteral(TARNWICK_BUNDLE_DIR "/../build-settings.sh"),
                             buildTree.filePath(u"build-settings.sh"_s)));
-        QVERIFY(writeText(buildTree.filePath(u"cmake_install.cmake"_s), {}));
+        QVERIFY(TestFiles::write(buildTree.filePath(u"cmake_install.cmake"_s), {}));
         const QDir broken(buildTree.filePath(u"Tarnwick.app"_s));
-        QVERIFY(writeText(broken.filePath(appInBundle), "#!/bin/sh\n"));
+        QVERIFY(TestFiles::write(broken.filePath(appInBundle), "#!/bin/sh\n"));
         QVERIFY(QFile::setPermissions(broken.filePath(appInBundle), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         const auto [code, output] = install(broken.path());
         QCOMPARE(code, 1);
@@ -163,15 +158,15 @@ private Q_SLOTS:
     void uninstallRemovesAllButTheUserData()
     {
         QVERIFY(runningHelper());
-        QVERIFY(writeText(dataHome(u"Tarnwick/config.json"_s), "{}"));
+        QVERIFY(TestFiles::write(dataHome(u"Tarnwick/config.json"_s), "{}"));
         const QString autostartEntry = configHome(u"autostart/com.tarnwick.mac.helper.desktop"_s);
-        QVERIFY(writeText(autostartEntry, "[Desktop Entry]\nType=Application\n"));
+        QVERIFY(TestFiles::write(autostartEntry, "[Desktop Entry]\nType=Application\n"));
         // Another program's association in the same list stays.
         RUNS(run(u"xdg-mime"_s, {u"default"_s, u"other.desktop"_s, u"x-scheme-handler/other"_s}));
         // Only what the installation wrote goes, and never a listed path outside the prefix and data folder.
         const QString usersOwn = m_prefix + u"/share/applications/mine.desktop"_s;
         const QString outside = QDir::home().filePath(u"outside.txt"_s);
-        QVERIFY(writeText(usersOwn, "[Desktop Entry]\n") && writeText(outside, "mine"));
+        QVERIFY(TestFiles::write(usersOwn, "[Desktop Entry]\n") && TestFiles::write(outside, "mine"));
         QVERIFY(appendLine(m_manifest, outside));
         RUNS(uninstall());
         QVERIFY(!runningHelper());

@@ -4,6 +4,7 @@
 // program's service address is fixed when it is built and cannot be pointed at a test server.
 
 #include "HelperFixture.h"
+#include "TestFiles.h"
 #include "ScriptedServer.h"
 
 #include "config/AppPaths.h"
@@ -62,12 +63,6 @@ private:
     int m_saved = -1;
 };
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Stand-ins for what the model does not take part in here.
 class NoFolders final : public FolderChoosing
 {
@@ -93,11 +88,8 @@ private Q_SLOTS:
                         R"({"error":"Code already used by )" + HelperFixture::credential().toUtf8() + R"(."})");
         const QString opened = m_scratch.filePath(u"opened"_s);
         const QString browser = m_scratch.filePath(u"browser.sh"_s);
-        QFile script(browser);
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nprintf '%s' \"$1\" > \"$0.opened.tmp\" && mv \"$0.opened.tmp\" " + QFile::encodeName(opened) + "\n");
-        script.close();
-        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(TestFiles::writeScript(browser, "printf '%s' \"$1\" > \"$0.opened.tmp\" && mv \"$0.opened.tmp\" "
+                                                    + QFile::encodeName(opened)));
         qputenv("BROWSER", QFile::encodeName(browser));
 
         const QString logPath = m_scratch.filePath(u"setup.log"_s);
@@ -113,7 +105,7 @@ private Q_SLOTS:
                     [signIn](const QString &line) { signIn->acceptCallback(QUrl(InstanceMessage::decoded(line).url)); });
 
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(opened), patience);
-            const QString state = QUrlQuery(QUrl(QString::fromUtf8(readFile(opened)))).queryItemValue(u"state"_s);
+            const QString state = QUrlQuery(QUrl(QString::fromUtf8(TestFiles::read(opened)))).queryItemValue(u"state"_s);
             QVERIFY(!state.isEmpty());
             QProcess secondStart;
             secondStart.start(QStringLiteral(TARNWICK_APP_PATH),
@@ -134,7 +126,7 @@ private Q_SLOTS:
         m_verifier = sent.value(u"verifier"_s).toString();
         QVERIFY(!m_verifier.isEmpty());
 
-        const QString log = QString::fromUtf8(readFile(logPath));
+        const QString log = QString::fromUtf8(TestFiles::read(logPath));
         QVERIFY2(log.contains(u"tarnwick.setup: warning: The service no longer accepts"_s), qPrintable(log));
         QVERIFY2(log.contains(u"tarnwick.setup: info: Sign-in started"_s), qPrintable(log));
         QVERIFY2(log.contains(u"could not be exchanged: Code already used by [REDACTED]."_s), qPrintable(log));
