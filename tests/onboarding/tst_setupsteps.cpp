@@ -152,7 +152,6 @@ private Q_SLOTS:
         QTest::newRow("stale") << online << aged(S::connected, 46) << connected << ReadyStatus::couldNotStart;
         QTest::newRow("starting") << online << aged(S::starting, 46) << connected << ReadyStatus::gettingReady;
         QTest::newRow("starting, needs attention") << online << aged(S::starting, 0) << attention << ReadyStatus::couldNotStart;
-        QTest::newRow("stopped") << online << aged(S::stopped, 0) << connected << ReadyStatus::couldNotStart;
         QTest::newRow("no status") << online << std::optional<HelperStatus>() << connected << ReadyStatus::couldNotStart;
     }
     void readyStatus()

@@ -29,7 +29,8 @@ class TestHelperPolicies : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // The login item decides first; after the grace period only a fresh connected status needs nothing.
+    // The login item decides first; after the grace period only a fresh status needs nothing. Freshness at its
+    // edges is HelperHealth's, tested with it.
     void recovery_data()
     {
         QTest::addColumn<LoginItemState>("loginItem");
@@ -42,21 +43,14 @@ private Q_SLOTS:
         const std::optional<HelperStatus> absent;
         const auto fresh = status(S::connected, 10'000);
         QTest::newRow("not registered, starting up") << L::notRegistered << false << absent << A::registerHelper;
-        QTest::newRow("not registered, fresh status") << L::notRegistered << true << fresh << A::registerHelper;
         QTest::newRow("not found, fresh status") << L::notFound << true << fresh << A::reinstall;
         QTest::newRow("switched off, fresh status") << L::requiresApproval << true << fresh
                                                     << A::enableInSystemSettings;
         QTest::newRow("grace period, no status") << L::enabled << false << absent << A::none;
         QTest::newRow("no status") << L::enabled << true << absent << A::restart;
         QTest::newRow("starting, fresh heartbeat") << L::enabled << true << status(S::starting, 0) << A::restart;
-        QTest::newRow("needs attention") << L::enabled << true << status(S::needsAttention, 0) << A::restart;
-        QTest::newRow("stopped") << L::enabled << true << status(S::stopped, 0) << A::restart;
-        QTest::newRow("connected, no heartbeat") << L::enabled << true << status(S::connected, std::nullopt)
-                                                 << A::restart;
         QTest::newRow("connected, 45 s old") << L::enabled << true << status(S::connected, 45'000) << A::none;
         QTest::newRow("connected, 45.001 s old") << L::enabled << true << status(S::connected, 45'001) << A::restart;
-        QTest::newRow("connected, heartbeat from the future") << L::enabled << true << status(S::connected, -3'600'000)
-                                                              << A::none;
     }
 
     void recovery()
@@ -90,8 +84,6 @@ private Q_SLOTS:
         QTest::newRow("starting") << status(S::starting, 0) << L::enabled << false << starting;
         QTest::newRow("connected, 45 s") << status(S::connected, 45'000) << L::enabled << false << ready;
         QTest::newRow("connected, 46 s") << status(S::connected, 46'000) << L::enabled << false << starting;
-        QTest::newRow("connected, no heartbeat") << status(S::connected, std::nullopt) << L::enabled << false
-                                                 << starting;
     }
 
     void statusPresentation()
@@ -117,12 +109,10 @@ private Q_SLOTS:
         QTest::newRow("needs attention") << false << attention << false << A::show;
         QTest::newRow("needs attention again, every retry") << true << attention << false << A::none;
         QTest::newRow("credential rejected while connected") << false << fresh << true << A::show;
-        QTest::newRow("credential still rejected") << true << fresh << true << A::none;
         QTest::newRow("ready again") << true << fresh << false << A::withdraw;
         QTest::newRow("ready, every heartbeat") << false << fresh << false << A::none;
         QTest::newRow("starting between crashes") << true << status(S::starting, 0) << false << A::none;
         QTest::newRow("stale heartbeat") << true << status(S::connected, 60'000) << false << A::none;
-        QTest::newRow("stopped, the helper quits") << false << status(S::stopped, 0) << false << A::none;
         QTest::newRow("no status yet") << false << std::optional<HelperStatus>() << false << A::none;
     }
 

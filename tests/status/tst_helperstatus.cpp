@@ -110,7 +110,6 @@ private Q_SLOTS:
         const auto corrupted = int(JsonObjectReader::dataCorrupted);
         const auto mismatch = int(JsonObjectReader::typeMismatch);
         QTest::newRow("empty file") << QByteArray() << corrupted;
-        QTest::newRow("half a file") << dataFile("needs-attention.json").left(40) << corrupted;
         QTest::newRow("an array") << QByteArray(R"([{"state":"connected"}])") << mismatch;
         QTest::newRow("no state") << QByteArray(R"({"error":"x"})") << int(JsonObjectReader::keyNotFound);
         QTest::newRow("state null") << QByteArray(R"({"state":null})") << int(JsonObjectReader::valueNotFound);
