@@ -130,9 +130,6 @@ private Q_SLOTS:
         QTest::newRow("starting") << configBytes() << statusBytes(State::starting, 2) << entry << 1
             << QStringList{u"Helper:         starting, heartbeat "_s}
             << QJsonObject{{u"ready"_s, false}, {u"helperState"_s, u"starting"_s}, {u"fresh"_s, false}};
-        QTest::newRow("stopped") << configBytes() << statusBytes(State::stopped, 2) << entry << 1
-            << QStringList{u"Helper:         stopped"_s}
-            << QJsonObject{{u"ready"_s, false}, {u"helperState"_s, u"stopped"_s}};
         QTest::newRow("needs attention") << configBytes()
             << statusBytes(State::needsAttention, 2, u"Codex is not signed in."_s) << entry << 1
             << QStringList{u"Runner message: Codex is not signed in."_s}

@@ -193,7 +193,6 @@ private Q_SLOTS:
         QTest::newRow("claude ready") << -2 << 0 << 0 << QStringList{claudeReadyLine};
         QTest::newRow("claude cannot start") << -2 << 0 << -1 << QStringList{claudeNotReadyLine};
         QTest::newRow("both ready") << 0 << 0 << 0 << QStringList{codexReadyLine, claudeReadyLine};
-        QTest::newRow("neither ready") << 1 << 1 << 127 << QStringList{codexNotReadyLine, claudeNotReadyLine};
     }
 
     void outcomes()

@@ -25,11 +25,9 @@ QString challengeFor(const QString &verifier)
 }
 
 // Query items as "name=value" texts, in order; a value may hold any character, "=" included.
-QStringList connectionItems(const QString &verifier)
-{
-    return {u"deviceName=Ann’s MacBook Pro"_s, u"platform=macos"_s, u"architecture=arm64"_s, u"appVersion=0.3.0"_s,
-            u"codeChallenge="_s + challengeFor(verifier), u"state=s7a7e"_s, u"clientBuild=10"_s};
-}
+const QStringList validItems{u"deviceName=Ann’s MacBook Pro"_s, u"platform=macos"_s, u"architecture=arm64"_s,
+                             u"appVersion=0.3.0"_s, u"codeChallenge="_s + challengeFor(rfcVerifier),
+                             u"state=s7a7e"_s, u"clientBuild=10"_s};
 
 QStringList without(QStringList items, const QString &name)
 {
@@ -111,7 +109,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
 
-        const QStringList valid = connectionItems(rfcVerifier);
+        const QStringList &valid = validItems;
         const QString markup = u"<script>alert(1)</script> & \"Mac\" +=#"_s;
         QTest::newRow("first connection") << valid << 200 << u"Allow this Mac"_s;
         QTest::newRow("device name escaped") << replacing(valid, u"deviceName"_s, markup) << 200
@@ -146,7 +144,7 @@ private Q_SLOTS:
     // A connection is approved once; its code goes only with the verifier of its challenge, and only once.
     void exchangeChecksTheVerifierAndTakesTheCodeOnce()
     {
-        const QByteArray page = send("GET"_ba, connectionUrl(connectionItems(rfcVerifier))).body;
+        const QByteArray page = send("GET"_ba, connectionUrl(validItems)).body;
         const QByteArray form = "connection="_ba + connectionIdIn(page).toLatin1();
         const QUrl callback = QUrl::fromEncoded(send("POST"_ba, u"connect/approve"_s, form).location);
         const QString code = QUrlQuery(callback).queryItemValue(u"code"_s);
