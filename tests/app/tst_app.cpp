@@ -10,18 +10,14 @@
 #include "config/AppPaths.h"
 #include "credentials/SystemCredentialStore.h"
 #include "model/AppModel.h"
-#include "platform/WindowActivation.h"
 #include "status/StatusStore.h"
 #include "view/DesktopActions.h"
-#include "view/ShadowImageProvider.h"
 #include "view/WindowLoader.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QImage>
 #include <QProcess>
-#include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
@@ -30,7 +26,6 @@
 
 #include <QtGui/qguiapplication_platform.h>
 
-#include <array>
 #include <optional>
 
 #include <sys/stat.h>
@@ -96,29 +91,36 @@ Expected readyScreen(const QString &title, const QString &detail, bool tasksEnab
     return more;
 }
 
-// The X server as a window manager sees it: a program's shown window, found by its process id, and the
-// close request a window manager sends.
+// The X server as a window manager sees it: a program's shown window, found by its process id, a
+// window's property, and the close request a window manager sends.
+template<typename Reply>
+struct XcbReply : std::unique_ptr<Reply, decltype(&std::free)> {
+    explicit XcbReply(Reply *reply) : std::unique_ptr<Reply, decltype(&std::free)>(reply, &std::free) {}
+};
 xcb_atom_t atom(xcb_connection_t *connection, const QByteArray &name)
 {
-    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, name.size(), name.constData()), nullptr), &std::free);
+    const XcbReply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, name.size(), name.constData()), nullptr));
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+QByteArray windowProperty(xcb_connection_t *connection, xcb_window_t window, const QByteArray &name)
+{
+    const XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, atom(connection, name), XCB_ATOM_ANY, 0, 256), nullptr));
+    return reply ? QByteArray(static_cast<const char *>(xcb_get_property_value(reply.get())), xcb_get_property_value_length(reply.get()))
+                 : QByteArray();
 }
 std::optional<xcb_window_t> shownWindowOf(xcb_connection_t *connection, qint64 pid)
 {
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    const std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
-        xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr), &std::free);
+    const XcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
     const xcb_window_t *children = tree ? xcb_query_tree_children(tree.get()) : nullptr;
+    const quint32 owner = quint32(pid);
     for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
-        const std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> owner(
-            xcb_get_property_reply(connection, xcb_get_property(connection, 0, children[i], atom(connection, "_NET_WM_PID"),
-                                                                XCB_ATOM_CARDINAL, 0, 1), nullptr), &std::free);
-        const std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
-            xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, children[i]), nullptr), &std::free);
-        if (owner && xcb_get_property_value_length(owner.get()) == 4
-            && *static_cast<const quint32 *>(xcb_get_property_value(owner.get())) == pid && attributes
-            && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
+        const XcbReply<xcb_get_window_attributes_reply_t> attributes(
+            xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, children[i]), nullptr));
+        if (windowProperty(connection, children[i], "_NET_WM_PID") == QByteArray(reinterpret_cast<const char *>(&owner), sizeof owner)
+            && attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
             return children[i];
     }
     return std::nullopt;
@@ -136,40 +138,9 @@ void requestClose(xcb_connection_t *connection, xcb_window_t window)
     xcb_flush(connection);
 }
 
-// The palette's colours in 0…255, and one composed over another as the window draws it.
-using Rgb = std::array<double, 3>;
-constexpr Rgb paper{0.957 * 255, 0.941 * 255, 0.910 * 255};
-constexpr Rgb surface{0.982 * 255, 0.975 * 255, 0.957 * 255};
-constexpr Rgb ink{0.090 * 255, 0.090 * 255, 0.075 * 255};
-constexpr Rgb black{0, 0, 0};
-Rgb over(const Rgb &colour, double opacity, const Rgb &beneath)
-{
-    return {colour[0] * opacity + beneath[0] * (1 - opacity), colour[1] * opacity + beneath[1] * (1 - opacity),
-            colour[2] * opacity + beneath[2] * (1 - opacity)};
-}
-QString describe(const Rgb &colour) { return u"(%1, %2, %3)"_s.arg(colour[0]).arg(colour[1]).arg(colour[2]); }
-
-// Buttons in each state on the paper, hover off (the pointer could be anywhere on the screen).
-const QByteArray buttonScene = R"(
-import QtQuick
-import Tarnwick.Style as Style
-Window {
-    width: 300; height: 260; visible: true; color: Style.Palette.paper
-    Column {
-        x: 20; y: 20; spacing: 24
-        Style.PrimaryButton { objectName: "disabled"; text: "Continue"; enabled: false; hoverEnabled: false }
-        Style.PrimaryButton { objectName: "normal"; text: "Continue"; hoverEnabled: false }
-        Style.PrimaryButton { objectName: "pressed"; text: "Continue"; down: true; hoverEnabled: false }
-        Style.SecondaryButton { objectName: "secondary"; text: "Check Again"; hoverEnabled: false }
-    }
-}
-)";
-
 } // namespace
 
 Q_DECLARE_METATYPE(Situation)
-Q_DECLARE_METATYPE(Rgb)
-Q_DECLARE_METATYPE(std::optional<Rgb>)
 
 class TestApp : public QObject
 {
@@ -245,10 +216,8 @@ private Q_SLOTS:
         QFETCH(Situation, situation);
         QFETCH(Expected, expected);
         showWindow(situation);
-        QCOMPARE(window()->title(), u"Tarnwick"_s);
-        QCOMPARE(window()->minimumWidth(), 440);
-        QCOMPARE(window()->maximumWidth(), 440);
-        QVERIFY(item(u"brandRow"_s));
+        QVERIFY(window()->title() == u"Tarnwick"_s && window()->minimumWidth() == 440 && window()->maximumWidth() == 440
+                && item(u"brandRow"_s));
         for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
             const QStringList key = it.key().split(u':');
             QQuickItem *shown = item(key.first());
@@ -273,45 +242,6 @@ private Q_SLOTS:
         if (const QString folder = qEnvironmentVariable("TARNWICK_SCREENSHOT_DIR"); !folder.isEmpty())
             QVERIFY(picture.save(folder + u'/' + QString::fromLatin1(QTest::currentDataTag()) + u".png"_s));
     }
-    // Sampled left of the label (fill) and at the middle of the top edge (border, secondary only).
-    void buttonsDrawnFromThePalette_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<Rgb>("fill");
-        QTest::addColumn<std::optional<Rgb>>("border");
-        QTest::newRow("primary, disabled") << u"disabled"_s << over(ink, 0.32, paper) << std::optional<Rgb>();
-        QTest::newRow("primary") << u"normal"_s << ink << std::optional<Rgb>();
-        QTest::newRow("primary, pressed") << u"pressed"_s << over(ink, 0.76, paper) << std::optional<Rgb>();
-        QTest::newRow("secondary") << u"secondary"_s << surface << std::optional(over(black, 0.12, paper));
-    }
-    void buttonsDrawnFromThePalette()
-    {
-        QFETCH(QString, button);
-        QFETCH(Rgb, fill);
-        QFETCH(std::optional<Rgb>, border);
-        QQmlApplicationEngine engine;
-        engine.addImageProvider(u"shadow"_s, new ShadowImageProvider);
-        engine.addImportPath(u"qrc:/qt/qml"_s);
-        engine.loadData(buttonScene);
-        auto *scene = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
-        QVERIFY(scene && QTest::qWaitForWindowExposed(scene));
-        auto *shown = scene->findChild<QQuickItem *>(button);
-        QVERIFY(shown);
-        const QImage picture = scene->grabWindow();
-        const QRectF box = shown->mapRectToScene(shown->boundingRect());
-        const auto sample = [&](qreal x, qreal y, const Rgb &expected, const char *where) {
-            const QColor pixel = picture.pixelColor(QPointF(x, y).toPoint() * scene->devicePixelRatio());
-            const Rgb actual{double(pixel.red()), double(pixel.green()), double(pixel.blue())};
-            for (int channel = 0; channel < 3; ++channel) {
-                QVERIFY2(std::abs(actual[channel] - expected[channel]) <= 3,
-                         qPrintable(u"%1: %2, expected %3"_s.arg(QLatin1String(where), describe(actual), describe(expected))));
-            }
-        };
-        sample(box.left() + 9, box.center().y(), fill, "fill");
-        if (border)
-            sample(box.center().x(), box.top(), *border, "border");
-    }
-
     // The keyring may hold its answer as long as an unlock prompt stays open: meanwhile the window goes
     // on drawing, and a sign-in the user starts is not undone by the late answer.
     void slowKeyringNeverFreezesTheWindow()
@@ -344,30 +274,9 @@ private Q_SLOTS:
         QVERIFY(m_model->busy() && m_standIns.signIn->isOpen() && !m_model->errorMessage());
         QCOMPARE(m_standIns.signIn->openedPages.size(), 1);
     }
-    // On X11 the window carries the startup id of the launch that asked for it, by which the window
-    // manager lets it come up.
-    void windowTakesItsLaunchsStartupId()
-    {
-        showWindow(Situation::firstLaunch);
-        auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-        if (!x11)
-            QSKIP("not an X11 session");
-        const QByteArray id = "launcher-4711_TIME123456";
-        WindowActivation::activate(window(), InstanceMessage{{}, {}, id});
-        xcb_connection_t *connection = x11->connection();
-        const char name[] = "_NET_STARTUP_ID";
-        xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
-        QVERIFY(atom);
-        xcb_get_property_reply_t *property = xcb_get_property_reply(
-            connection, xcb_get_property(connection, 0, xcb_window_t(window()->winId()), atom->atom, XCB_ATOM_ANY, 0, 256), nullptr);
-        std::free(atom);
-        QVERIFY(property);
-        const QByteArray value(static_cast<const char *>(xcb_get_property_value(property)), xcb_get_property_value_length(property));
-        std::free(property);
-        QCOMPARE(value, id);
-    }
     // The real program: closing its window leaves it running with what it was doing (the sign-in it opened
-    // by itself, not opened again), and a second start shows the window again.
+    // by itself, not opened again), and a second start shows the window again, carrying that launch's
+    // startup id, by which an X11 window manager lets it come up.
     void secondStartShowsTheClosedWindowAgain()
     {
         auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
@@ -383,6 +292,7 @@ private Q_SLOTS:
         QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"BROWSER"_s, browser);
+        environment.remove(u"DESKTOP_STARTUP_ID"_s);
         QProcess running;
         running.setProcessEnvironment(environment);
         running.start(QStringLiteral(TARNWICK_APP_PATH));
@@ -392,10 +302,12 @@ private Q_SLOTS:
         requestClose(connection, *window());
         QTRY_VERIFY(!window());
         QProcess second;
+        environment.insert(u"DESKTOP_STARTUP_ID"_s, u"launcher-4711_TIME123456"_s);
         second.setProcessEnvironment(environment);
         second.start(QStringLiteral(TARNWICK_APP_PATH));
         QVERIFY(second.waitForFinished(30000) && second.exitCode() == 0);
         QTRY_VERIFY_WITH_TIMEOUT(window(), 10000);
+        QTRY_COMPARE(windowProperty(connection, *window(), "_NET_STARTUP_ID"), "launcher-4711_TIME123456");
         QCOMPARE(running.state(), QProcess::Running);
         QFile log(browser + u".log"_s);
         QVERIFY(log.open(QIODevice::ReadOnly));
@@ -431,12 +343,9 @@ private:
     {
         const ProviderReadiness nothing{{}, false, false, {u"Install Codex or Claude Code, then check again."_s}};
         AppModelParts parts = windowParts(m_server->url(), m_standIns, situation == Situation::providersMissing ? nothing : codexOnly);
-        if (situation >= Situation::providersReady)
-            m_standIns.credential->credential = credentialFor(device);
-        if (situation >= Situation::offline)
-            m_standIns.config->config = finishedConfig();
+        m_standIns.store(situation >= Situation::offline ? Stored::finishedSetup
+                         : situation >= Situation::providersReady ? Stored::credential : Stored::nothing);
         m_model = std::make_unique<AppModel>(std::move(parts));
-        m_standIns.loginItem->currentState = LoginItemState::enabled;
         QSignalSpy finished(m_model.get(), &AppModel::operationFinished);
         if (situation <= Situation::signInError)
             return;

@@ -1,5 +1,7 @@
 #include "AppStandIns.h"
 
+#include "SetupFixtures.h"
+
 #include "config/AppPaths.h"
 
 AppModelParts AppStandIns::parts(const QUrl &baseURL)
@@ -22,4 +24,18 @@ AppModelParts AppStandIns::parts(const QUrl &baseURL)
     parts.statusPath = AppPaths::status();
     parts.baseURL = baseURL;
     return parts;
+}
+
+void AppStandIns::store(Stored stored)
+{
+    using namespace SetupFixtures;
+    if (stored == Stored::credential || stored == Stored::finishedSetup)
+        credential->credential = credentialFor(device);
+    if (stored == Stored::configuration || stored == Stored::finishedSetup)
+        config->config = finishedConfig();
+    if (stored == Stored::unreadableConfiguration)
+        config->failure = Error{QStringLiteral("JSONDecoding"), 1, QStringLiteral("The data couldn’t be read.")};
+    if (stored == Stored::credentialWithoutDevice)
+        credential->credential = QStringLiteral("twk_device_nonsense");
+    loginItem->currentState = LoginItemState::enabled;
 }

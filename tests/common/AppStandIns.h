@@ -12,6 +12,10 @@
 
 #include <memory>
 
+// What the stores hold when a model starts. configuration: a finished setup without its credential; the
+// last two cannot be read as a setup.
+enum class Stored { nothing, configuration, credential, finishedSetup, unreadableConfiguration, credentialWithoutDevice };
+
 // In-process collaborators for an AppModel: stores in memory, a scripted login item, browser, folder
 // chooser and network, a manual clock, and discovery that answers `discovered`. parts() hands them to a
 // model and keeps pointers to them for the test, valid while that model lives.
@@ -19,6 +23,8 @@ class AppStandIns
 {
 public:
     AppModelParts parts(const QUrl &baseURL);
+    // Fills the stores of the last parts() with the paired device of SetupFixtures, the helper registered.
+    void store(Stored stored);
 
     MemoryConfigStore *config = nullptr;
     MemoryCredentialStore *credential = nullptr;
