@@ -15,7 +15,4 @@ namespace ReadyStatusRule {
 ReadyStatus decide(std::optional<bool> networkAvailable, const std::optional<HelperStatus> &helperStatus,
                    OnboardingStep step, const QDateTime &now);
 
-// "checkingConnection", "offline", "readyForCalls", "gettingReady" or "couldNotStart".
-QString name(ReadyStatus status);
-
 } // namespace ReadyStatusRule
