@@ -5,6 +5,7 @@
 #include "SupervisorLog.h"
 #include "supervision/RunnerSupervisionPolicy.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -212,8 +213,14 @@ bool RunnerSupervisorWorker::handOverCredential(QProcess *process, const QString
     if (process->write(line) != line.size())
         return false;
     process->closeWriteChannel();
-    // Nothing is sent until the pipe is written; a runner that died meanwhile makes this fail (EPIPE).
-    return process->waitForBytesWritten(int(m_timing.handOverTimeout.count())) && process->bytesToWrite() == 0;
+    // Nothing is sent until the pipe is written; a runner that died meanwhile makes this fail (EPIPE). Each
+    // wait returns once some bytes went, so it is repeated until all of them did.
+    const QDeadlineTimer deadline(m_timing.handOverTimeout);
+    while (process->bytesToWrite() > 0) {
+        if (deadline.hasExpired() || !process->waitForBytesWritten(int(deadline.remainingTime())))
+            return false;
+    }
+    return true;
 }
 
 // A launch that keeps failing for the same reason is retried every few seconds; its warning is given once,

@@ -261,7 +261,10 @@ private Q_SLOTS:
         m_fixture->setRuntime(HelperFixture::stubbornRunner(true));
         // More than a pipe holds, so the hand-over waits for a reader that never comes.
         m_fixture->credentialStore->credential = QString(100'000, u'x');
-        startSupervisor();
+        // Long enough for the runner's shell to set its trap and note its launch before it is given up.
+        RunnerSupervisorTiming handOverTiming = timing;
+        handOverTiming.handOverTimeout = std::chrono::milliseconds(1000);
+        startSupervisor(handOverTiming);
         QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() >= 2, patience);
         QVERIFY(hasEnded(runnerLaunches().first()));
         QVERIFY(runnerRecord(u"terms"_s).startsWith("term\n"));
