@@ -12,12 +12,14 @@
 #include "model/AppModel.h"
 #include "status/StatusStore.h"
 #include "view/DesktopActions.h"
+#include "view/ShadowImageProvider.h"
 #include "view/WindowLoader.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
@@ -26,6 +28,8 @@
 
 #include <QtGui/qguiapplication_platform.h>
 
+#include <array>
+#include <cmath>
 #include <optional>
 
 #include <sys/stat.h>
@@ -138,9 +142,40 @@ void requestClose(xcb_connection_t *connection, xcb_window_t window)
     xcb_flush(connection);
 }
 
+// The palette's colours in 0…255, and one composed over another as the window draws it.
+using Rgb = std::array<double, 3>;
+constexpr Rgb paper{0.957 * 255, 0.941 * 255, 0.910 * 255};
+constexpr Rgb surface{0.982 * 255, 0.975 * 255, 0.957 * 255};
+constexpr Rgb ink{0.090 * 255, 0.090 * 255, 0.075 * 255};
+constexpr Rgb black{0, 0, 0};
+Rgb over(const Rgb &colour, double opacity, const Rgb &beneath)
+{
+    return {colour[0] * opacity + beneath[0] * (1 - opacity), colour[1] * opacity + beneath[1] * (1 - opacity),
+            colour[2] * opacity + beneath[2] * (1 - opacity)};
+}
+QString describe(const Rgb &colour) { return u"(%1, %2, %3)"_s.arg(colour[0]).arg(colour[1]).arg(colour[2]); }
+
+// Buttons in each state on the paper, hover off (the pointer could be anywhere on the screen).
+const QByteArray buttonScene = R"(
+import QtQuick
+import Tarnwick.Style as Style
+Window {
+    width: 300; height: 260; visible: true; color: Style.Palette.paper
+    Column {
+        x: 20; y: 20; spacing: 24
+        Style.PrimaryButton { objectName: "disabled"; text: "Continue"; enabled: false; hoverEnabled: false }
+        Style.PrimaryButton { objectName: "normal"; text: "Continue"; hoverEnabled: false }
+        Style.PrimaryButton { objectName: "pressed"; text: "Continue"; down: true; hoverEnabled: false }
+        Style.SecondaryButton { objectName: "secondary"; text: "Check Again"; hoverEnabled: false }
+    }
+}
+)";
+
 } // namespace
 
 Q_DECLARE_METATYPE(Situation)
+Q_DECLARE_METATYPE(Rgb)
+Q_DECLARE_METATYPE(std::optional<Rgb>)
 
 class TestApp : public QObject
 {
@@ -242,6 +277,46 @@ private Q_SLOTS:
         if (const QString folder = qEnvironmentVariable("TARNWICK_SCREENSHOT_DIR"); !folder.isEmpty())
             QVERIFY(picture.save(folder + u'/' + QString::fromLatin1(QTest::currentDataTag()) + u".png"_s));
     }
+
+    // Sampled left of the label (fill) and at the middle of the top edge (border, secondary only).
+    void buttonsDrawnFromThePalette_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<Rgb>("fill");
+        QTest::addColumn<std::optional<Rgb>>("border");
+        QTest::newRow("primary, disabled") << u"disabled"_s << over(ink, 0.32, paper) << std::optional<Rgb>();
+        QTest::newRow("primary") << u"normal"_s << ink << std::optional<Rgb>();
+        QTest::newRow("primary, pressed") << u"pressed"_s << over(ink, 0.76, paper) << std::optional<Rgb>();
+        QTest::newRow("secondary") << u"secondary"_s << surface << std::optional(over(black, 0.12, paper));
+    }
+    void buttonsDrawnFromThePalette()
+    {
+        QFETCH(QString, button);
+        QFETCH(Rgb, fill);
+        QFETCH(std::optional<Rgb>, border);
+        QQmlApplicationEngine engine;
+        engine.addImageProvider(u"shadow"_s, new ShadowImageProvider);
+        engine.addImportPath(u"qrc:/qt/qml"_s);
+        engine.loadData(buttonScene);
+        auto *scene = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+        QVERIFY(scene && QTest::qWaitForWindowExposed(scene));
+        auto *shown = scene->findChild<QQuickItem *>(button);
+        QVERIFY(shown);
+        const QImage picture = scene->grabWindow();
+        const QRectF box = shown->mapRectToScene(shown->boundingRect());
+        const auto sample = [&](qreal x, qreal y, const Rgb &expected, const char *where) {
+            const QColor pixel = picture.pixelColor(QPointF(x, y).toPoint() * scene->devicePixelRatio());
+            const Rgb actual{double(pixel.red()), double(pixel.green()), double(pixel.blue())};
+            for (int channel = 0; channel < 3; ++channel) {
+                QVERIFY2(std::abs(actual[channel] - expected[channel]) <= 3,
+                         qPrintable(u"%1: %2, expected %3"_s.arg(QLatin1String(where), describe(actual), describe(expected))));
+            }
+        };
+        sample(box.left() + 9, box.center().y(), fill, "fill");
+        if (border)
+            sample(box.center().x(), box.top(), *border, "border");
+    }
+
     // The keyring may hold its answer as long as an unlock prompt stays open: meanwhile the window goes
     // on drawing, and a sign-in the user starts is not undone by the late answer.
     void slowKeyringNeverFreezesTheWindow()
