@@ -61,8 +61,9 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(help)) {
         // Without an application object the parser cannot name the program.
-        std::fputs(qUtf8Printable(parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarnwick"))),
-                   stdout);
+        std::fputs(
+            qUtf8Printable(parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarnwick"))),
+            stdout);
         return 0;
     }
     if (parser.isSet(version)) {

@@ -8,8 +8,8 @@
 #include "api/DeviceAPIClient.h"
 #include "common/BuildInfo.h"
 #include "common/ProductionBaseURL.h"
-#include "menu/MenuStatusPresentation.h"
 #include "common/UrlLauncher.h"
+#include "menu/MenuStatusPresentation.h"
 #include "status/StatusStore.h"
 
 #include <QCoroFuture>
@@ -140,10 +140,8 @@ void MenuController::noticeAttention()
     case AttentionNotice::Action::show:
         return m_notifier->show(MenuStatusPresentation::attention().title,
                                 AttentionNotice::body(m_helperStatus, m_credentialInvalid));
-    case AttentionNotice::Action::withdraw:
-        return m_notifier->withdraw();
-    case AttentionNotice::Action::none:
-        return;
+    case AttentionNotice::Action::withdraw: return m_notifier->withdraw();
+    case AttentionNotice::Action::none: return;
     }
 }
 
@@ -171,16 +169,11 @@ void MenuController::rebuildMenu()
 void MenuController::perform(const MenuItem &item)
 {
     switch (item.action) {
-    case MenuItem::Action::openTask:
-        return openTask(item.representedObject);
-    case MenuItem::Action::openMainApp:
-        return openMainApp();
-    case MenuItem::Action::openDashboard:
-        return openDashboard();
-    case MenuItem::Action::quit:
-        return Q_EMIT quitChosen();
-    case MenuItem::Action::none:
-        return;
+    case MenuItem::Action::openTask: return openTask(item.representedObject);
+    case MenuItem::Action::openMainApp: return openMainApp();
+    case MenuItem::Action::openDashboard: return openDashboard();
+    case MenuItem::Action::quit: return Q_EMIT quitChosen();
+    case MenuItem::Action::none: return;
     }
 }
 

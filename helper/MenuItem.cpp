@@ -40,8 +40,9 @@ QList<MenuItem> MenuItem::menu(const QString &title, const MenuActivityCache &ac
         items.append(label(QStringLiteral("Nothing running")));
 
     items.append({separatorItem(), label(QStringLiteral("Recent"))});
-    const QList<RecentDeviceTask> recent = activity ? activity->recent.first(std::min(activity->recent.size(), shownRecentTasks))
-                                                    : QList<RecentDeviceTask>();
+    const QList<RecentDeviceTask> recent =
+        activity ? activity->recent.first(std::min(activity->recent.size(), shownRecentTasks))
+                 : QList<RecentDeviceTask>();
     for (const RecentDeviceTask &task : recent)
         items.append(taskItem(task.label + QStringLiteral(" — ") + task.status, task.taskId));
     if (recent.isEmpty())

@@ -11,7 +11,8 @@ RunnerSupervisor::RunnerSupervisor(const HelperParts &parts, QObject *parent)
     // The worker holds this object only as the receiver of posted calls: the thread ends in the destructor
     // before this object goes, and calls still queued for a deleted receiver are dropped.
     m_worker = new RunnerSupervisorWorker(parts, [this](const HelperStatus &status) {
-        QMetaObject::invokeMethod(this, [this, status] { Q_EMIT published(status); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, status] { Q_EMIT published(status); }, Qt::QueuedConnection);
     });
     m_thread.setObjectName(QStringLiteral("com.tarnwick.runner-supervisor"));
     m_worker->moveToThread(&m_thread);
@@ -39,7 +40,8 @@ void RunnerSupervisor::stop(std::function<void()> completion)
         QMetaObject::invokeMethod(QCoreApplication::instance(), completion, Qt::QueuedConnection);
     };
     QMetaObject::invokeMethod(
-        m_worker, [worker = QPointer(m_worker), onMainThread] {
+        m_worker,
+        [worker = QPointer(m_worker), onMainThread] {
             if (worker)
                 worker->stop(onMainThread);
             else

@@ -39,21 +39,17 @@ QProcessEnvironment runnerEnvironment()
 QString exitReasonText(RunnerExitReason reason)
 {
     switch (reason) {
-    case RunnerExitReason::crash:
-        return QStringLiteral("unexpectedly");
-    case RunnerExitReason::configurationChanged:
-        return QStringLiteral("after a configuration change");
-    case RunnerExitReason::quit:
-        return QStringLiteral("because the helper is quitting");
+    case RunnerExitReason::crash: return QStringLiteral("unexpectedly");
+    case RunnerExitReason::configurationChanged: return QStringLiteral("after a configuration change");
+    case RunnerExitReason::quit: return QStringLiteral("because the helper is quitting");
     }
     return {};
 }
 
 QString exitText(const QProcess &process)
 {
-    return process.exitStatus() == QProcess::CrashExit
-               ? QStringLiteral("killed by signal %1").arg(process.exitCode())
-               : QStringLiteral("exit code %1").arg(process.exitCode());
+    return process.exitStatus() == QProcess::CrashExit ? QStringLiteral("killed by signal %1").arg(process.exitCode())
+                                                       : QStringLiteral("exit code %1").arg(process.exitCode());
 }
 
 // Runs in the child between fork and exec, so only async-signal-safe calls. The runner gets SIGTERM
@@ -109,8 +105,8 @@ void RunnerSupervisorWorker::start()
     // A runner left behind by a helper that was killed outright goes before this helper launches its own.
     const Result<bool> stopped = RunnerRecord::stopRecordedRunner(m_timing.killDelay);
     if (!stopped)
-        qCWarning(lcSupervisor).noquote() << "A runner left by an earlier helper could not be looked for:"
-                                          << stopped.error().description;
+        qCWarning(lcSupervisor).noquote()
+            << "A runner left by an earlier helper could not be looked for:" << stopped.error().description;
     else if (*stopped)
         qCInfo(lcSupervisor) << "Stopped a runner left by an earlier helper";
     m_stopping = false;
@@ -181,17 +177,19 @@ void RunnerSupervisorWorker::watchExit(QProcess *process)
     const qint64 pid = process->processId();
     // A helper killed outright cannot stop its runner; the record lets the next helper do it.
     if (const Result<void> recorded = RunnerRecord::save(pid); !recorded)
-        qCWarning(lcSupervisor).noquote() << "The runner's record could not be written:" << recorded.error().description;
+        qCWarning(lcSupervisor).noquote()
+            << "The runner's record could not be written:" << recorded.error().description;
     // Queued, so an exit noticed while this launch is still writing the credential is handled after it.
-    connect(process, &QProcess::finished, this,
-            [this, ended = QPointer(process), pid] {
-                if (const Result<void> removed = RunnerRecord::removeIfNaming(pid); !removed)
-                    qCWarning(lcSupervisor).noquote() << "The runner's record could not be removed:"
-                                                      << removed.error().description;
-                if (ended)
-                    handleExit(ended);
-            },
-            Qt::QueuedConnection);
+    connect(
+        process, &QProcess::finished, this,
+        [this, ended = QPointer(process), pid] {
+            if (const Result<void> removed = RunnerRecord::removeIfNaming(pid); !removed)
+                qCWarning(lcSupervisor).noquote()
+                    << "The runner's record could not be removed:" << removed.error().description;
+            if (ended)
+                handleExit(ended);
+        },
+        Qt::QueuedConnection);
 }
 
 QProcess *RunnerSupervisorWorker::prepareProcess(const QString &executable, const QString &script)
@@ -294,7 +292,8 @@ void RunnerSupervisorWorker::handleExit(QProcess *process)
     m_heartbeatProcess = nullptr;
     m_process = nullptr;
     // A crash is a failure; every other exit is one the helper asked for.
-    const QString ending = QStringLiteral("The runner ended %1, %2").arg(exitReasonText(m_exitReason), exitText(*process));
+    const QString ending =
+        QStringLiteral("The runner ended %1, %2").arg(exitReasonText(m_exitReason), exitText(*process));
     if (m_exitReason == RunnerExitReason::crash)
         qCWarning(lcSupervisor).noquote() << ending;
     else
@@ -354,7 +353,8 @@ void RunnerSupervisorWorker::publish(HelperStatus::State state, const std::optio
     // renews the time of the same status is not (the file is rebuilt at every start, and the disk may
     // sleep). A status that cannot be written is not retried: the next change or heartbeat writes again.
     // The warning is given once per run of failures, not at every heartbeat.
-    const bool renewal = m_lastPublished && m_lastPublished->state() == state && m_lastPublished->error() == status.error();
+    const bool renewal =
+        m_lastPublished && m_lastPublished->state() == state && m_lastPublished->error() == status.error();
     m_lastPublished = status;
     const Result<void> saved =
         m_statusStore.save(status, renewal ? AtomicFile::Durability::unflushed : AtomicFile::Durability::flushed);

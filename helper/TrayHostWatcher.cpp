@@ -30,9 +30,8 @@ void TrayHostWatcher::askWhetherAHostIsRegistered()
 {
     if (!m_bus.isConnected())
         return;
-    QDBusMessage get = QDBusMessage::createMethodCall(watcherService, watcherPath,
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
     // Ask only a watcher that runs; never have the bus start one.
     get.setAutoStartService(false);

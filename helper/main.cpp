@@ -86,7 +86,8 @@ HelperParts systemParts()
     parts.statusPath = AppPaths::status();
     parts.applicationSupportDirectory = AppPaths::applicationSupportDirectory();
     parts.mainAppBundle = HelperLocations::mainAppBundle();
-    parts.logoMarkPath = QDir(HelperLocations::helperBundle()).filePath(QStringLiteral("Contents/Resources/LogoMark.png"));
+    parts.logoMarkPath =
+        QDir(HelperLocations::helperBundle()).filePath(QStringLiteral("Contents/Resources/LogoMark.png"));
     parts.apiClient = [](const QUrl &baseURL) { return DeviceAPIClient(baseURL); };
     return parts;
 }
@@ -96,7 +97,10 @@ HelperParts systemParts()
 class QuitRequests : public QObject
 {
 public:
-    explicit QuitRequests(std::function<void()> onRequest) : m_onRequest(std::move(onRequest)) {}
+    explicit QuitRequests(std::function<void()> onRequest)
+        : m_onRequest(std::move(onRequest))
+    {
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -120,13 +124,10 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
     const Start start = handleCommandLine(argumentList(argc, argv));
     switch (start) {
-    case Start::done:
-        return 0;
-    case Start::usage:
-        return 2;
+    case Start::done: return 0;
+    case Start::usage: return 2;
     case Start::run:
-    case Start::verbose:
-        break;
+    case Start::verbose: break;
     }
     LogOutput::install(start == Start::verbose);
 
@@ -137,8 +138,8 @@ int main(int argc, char **argv)
         if (lock.error().code == EWOULDBLOCK)
             qCInfo(lcHelper).noquote() << "Not starting:" << lock.error().description;
         else
-            qCWarning(lcHelper).noquote() << "Not starting: the helper's lock could not be taken:"
-                                          << lock.error().description;
+            qCWarning(lcHelper).noquote()
+                << "Not starting: the helper's lock could not be taken:" << lock.error().description;
         return 0;
     }
     qCInfo(lcHelper) << "Started, version" << TARNWICK_VERSION << "build" << TARNWICK_BUILD_NUMBER;
@@ -148,7 +149,8 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("com.tarnwick.mac.helper"));
 
     HelperApplication helper(systemParts());
-    QObject::connect(&helper, &HelperApplication::terminationConfirmed, &application, [] { QCoreApplication::exit(0); });
+    QObject::connect(&helper, &HelperApplication::terminationConfirmed, &application,
+                     [] { QCoreApplication::exit(0); });
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &helper,
                      &HelperApplication::requestTermination);

@@ -59,7 +59,8 @@ bool parse(QCommandLineParser &parser, const QStringList &arguments, const QStri
         return false;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        print(stderr, QStringLiteral("tarnwick %1: unexpected argument '%2'\n").arg(command, parser.positionalArguments().first()));
+        print(stderr, QStringLiteral("tarnwick %1: unexpected argument '%2'\n")
+                          .arg(command, parser.positionalArguments().first()));
         return false;
     }
     return true;
@@ -104,13 +105,15 @@ int runDiagnose(const QStringList &arguments)
         std::fputs(diagnoseHelp, stdout);
         return CommandDispatcher::success;
     }
-    const QByteArray report = DiagnosticsReport::collect(QDateTime::currentDateTimeUtc()).join(QLatin1Char('\n')).toUtf8() + '\n';
+    const QByteArray report =
+        DiagnosticsReport::collect(QDateTime::currentDateTimeUtc()).join(QLatin1Char('\n')).toUtf8() + '\n';
     if (!parser.isSet(output)) {
         std::fwrite(report.constData(), 1, std::size_t(report.size()), stdout);
         return std::fflush(stdout) == 0 ? CommandDispatcher::success : CommandDispatcher::failed;
     }
     if (const Result<void> written = AtomicFile::replace(parser.value(output), report); !written) {
-        print(stderr, QStringLiteral("tarnwick diagnose: the report could not be written: %1\n").arg(written.error().description));
+        print(stderr, QStringLiteral("tarnwick diagnose: the report could not be written: %1\n")
+                          .arg(written.error().description));
         return CommandDispatcher::failed;
     }
     return CommandDispatcher::success;
@@ -136,12 +139,11 @@ int run(int argc, char *argv[])
 
 QString summary()
 {
-    return QStringLiteral(
-        "Commands (no window or display needed):\n"
-        "  status [--json] [--check-keyring]  tell whether this computer can take calls;\n"
-        "                                     exit status 0 if it can, 1 if not, 2 on a usage error\n"
-        "  diagnose [--output FILE]           write a report for a support request\n"
-        "Run 'tarnwick COMMAND --help' for more.");
+    return QStringLiteral("Commands (no window or display needed):\n"
+                          "  status [--json] [--check-keyring]  tell whether this computer can take calls;\n"
+                          "                                     exit status 0 if it can, 1 if not, 2 on a usage error\n"
+                          "  diagnose [--output FILE]           write a report for a support request\n"
+                          "Run 'tarnwick COMMAND --help' for more.");
 }
 
 } // namespace CommandDispatcher

@@ -47,8 +47,9 @@ QStringList versions()
     return {
         heading(QStringLiteral("Versions")),
         labelled(QStringLiteral("Tarnwick"), QStringLiteral(TARNWICK_VERSION " (" TARNWICK_BUILD_NUMBER ")")),
-        labelled(QStringLiteral("Qt"), QStringLiteral("%1 (built with %2)").arg(QString::fromLatin1(qVersion()),
-                                                                              QStringLiteral(QT_VERSION_STR))),
+        labelled(
+            QStringLiteral("Qt"),
+            QStringLiteral("%1 (built with %2)").arg(QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR))),
         labelled(QStringLiteral("Operating system"), QSysInfo::prettyProductName()),
         labelled(QStringLiteral("Kernel"), QSysInfo::kernelVersion()),
         labelled(QStringLiteral("Desktop"), environment("XDG_CURRENT_DESKTOP")),
@@ -92,12 +93,16 @@ QStringList desktopServices()
     QStringList lines{heading(QStringLiteral("Desktop services"))};
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        lines.append(labelled(QStringLiteral("Session bus"), QStringLiteral("not reachable: ") + bus.lastError().message()));
+        lines.append(
+            labelled(QStringLiteral("Session bus"), QStringLiteral("not reachable: ") + bus.lastError().message()));
     } else {
         lines.append(labelled(QStringLiteral("Session bus"), QStringLiteral("connected")));
-        lines.append(labelled(QStringLiteral("Tray host"), busNamePresence(bus, QStringLiteral("org.kde.StatusNotifierWatcher"))));
-        lines.append(labelled(QStringLiteral("Secret Service"), busNamePresence(bus, QStringLiteral("org.freedesktop.secrets"))));
-        lines.append(labelled(QStringLiteral("Notifications"), busNamePresence(bus, QStringLiteral("org.freedesktop.Notifications"))));
+        lines.append(labelled(QStringLiteral("Tray host"),
+                              busNamePresence(bus, QStringLiteral("org.kde.StatusNotifierWatcher"))));
+        lines.append(labelled(QStringLiteral("Secret Service"),
+                              busNamePresence(bus, QStringLiteral("org.freedesktop.secrets"))));
+        lines.append(labelled(QStringLiteral("Notifications"),
+                              busNamePresence(bus, QStringLiteral("org.freedesktop.Notifications"))));
     }
     lines.append(labelled(QStringLiteral("$BROWSER"), environment("BROWSER")));
     lines.append(labelled(QStringLiteral("Default web browser"), browserHandler()));
@@ -138,7 +143,8 @@ QStringList configuration(const LocalState &state)
     lines.append(labelled(QStringLiteral("Written by version"), config.appVersion));
     lines.append(labelled(QStringLiteral("Default folder"), config.defaultDirectory));
     lines.append(labelled(QStringLiteral("Codex"), config.providerPaths.codex.value_or(QStringLiteral("none"))));
-    lines.append(labelled(QStringLiteral("Claude Code"), config.providerPaths.claudeCode.value_or(QStringLiteral("none"))));
+    lines.append(
+        labelled(QStringLiteral("Claude Code"), config.providerPaths.claudeCode.value_or(QStringLiteral("none"))));
     return lines;
 }
 
@@ -146,7 +152,8 @@ QStringList status(const LocalState &state, const QDateTime &now)
 {
     const StatusReport report(state, now);
     return QStringList{heading(QStringLiteral("Status"))} + report.lines()
-        + QStringList{QStringLiteral("Can take calls: ") + (report.isReady() ? QStringLiteral("yes") : QStringLiteral("no"))};
+           + QStringList{QStringLiteral("Can take calls: ")
+                         + (report.isReady() ? QStringLiteral("yes") : QStringLiteral("no"))};
 }
 
 QStringList agentCheck()
@@ -158,7 +165,8 @@ QStringList agentCheck()
     for (const QString &message : readiness.messages)
         lines.append(labelled(QStringLiteral("Result"), message));
     lines.append(labelled(QStringLiteral("Codex"), readiness.paths.codex.value_or(QStringLiteral("not ready"))));
-    lines.append(labelled(QStringLiteral("Claude Code"), readiness.paths.claudeCode.value_or(QStringLiteral("not ready"))));
+    lines.append(
+        labelled(QStringLiteral("Claude Code"), readiness.paths.claudeCode.value_or(QStringLiteral("not ready"))));
     return lines;
 }
 
@@ -169,12 +177,12 @@ QStringList helperLog()
     if (journalctl.isEmpty())
         return lines << QStringLiteral("journalctl is not installed");
     // The helper's own lines, whether the journal knows it by its command or by its identifier.
-    const CommandResult result = ProcessCommandRunner(toolTimeLimit)
-                                     .run(journalctl, {QStringLiteral("--user"), QStringLiteral("--no-pager"),
-                                                       QStringLiteral("--quiet"), QStringLiteral("--output=short-iso"),
-                                                       QStringLiteral("--lines=%1").arg(helperLogLines),
-                                                       QStringLiteral("_COMM=TarnwickHelper"), QStringLiteral("+"),
-                                                       QStringLiteral("SYSLOG_IDENTIFIER=TarnwickHelper")});
+    const CommandResult result =
+        ProcessCommandRunner(toolTimeLimit)
+            .run(journalctl, {QStringLiteral("--user"), QStringLiteral("--no-pager"), QStringLiteral("--quiet"),
+                              QStringLiteral("--output=short-iso"), QStringLiteral("--lines=%1").arg(helperLogLines),
+                              QStringLiteral("_COMM=TarnwickHelper"), QStringLiteral("+"),
+                              QStringLiteral("SYSLOG_IDENTIFIER=TarnwickHelper")});
     if (result.exitCode != 0)
         return lines << QStringLiteral("not available: ") + commandAnswer(result);
     const QStringList logged = result.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);

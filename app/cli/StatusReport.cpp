@@ -112,7 +112,8 @@ std::optional<qint64> StatusReport::heartbeatAge() const
 QString StatusReport::pairedLine() const
 {
     if (isPaired())
-        return QStringLiteral("yes, device %1").arg((*m_state.config)->deviceId.toString(QUuid::WithoutBraces).toUpper());
+        return QStringLiteral("yes, device %1")
+            .arg((*m_state.config)->deviceId.toString(QUuid::WithoutBraces).toUpper());
     const FileReading reading = fileReading(m_state.configPath, m_state.config);
     if (!reading.problem)
         return QStringLiteral("no, not set up (no %1)").arg(m_state.configPath);
@@ -196,9 +197,9 @@ QJsonObject StatusReport::json() const
         const Result<bool> &credential = *m_state.credential;
         object[QStringLiteral("credential")] = QJsonObject{
             {QStringLiteral("present"), credential ? QJsonValue(*credential) : QJsonValue()},
-            {QStringLiteral("keychainStatus"),
-             !credential && credential.error().domain == KeychainError::domain() ? QJsonValue(credential.error().code)
-                                                                                 : QJsonValue()},
+            {QStringLiteral("keychainStatus"), !credential && credential.error().domain == KeychainError::domain()
+                                                   ? QJsonValue(credential.error().code)
+                                                   : QJsonValue()},
             {QStringLiteral("problem"), credential ? QJsonValue() : QJsonValue(credential.error().description)},
         };
     }

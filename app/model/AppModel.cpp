@@ -39,8 +39,8 @@ AppModel::AppModel(AppModelParts parts, QObject *parent)
     m_signIn.restoreEarlierSetup();
     m_helper.start();
 
-    connect(m_parts.networkMonitor.get(), &NetworkMonitoring::reachabilityChanged, this,
-            &AppModel::setNetworkAvailable, Qt::QueuedConnection);
+    connect(m_parts.networkMonitor.get(), &NetworkMonitoring::reachabilityChanged, this, &AppModel::setNetworkAvailable,
+            Qt::QueuedConnection);
     m_parts.networkMonitor->start();
 
     m_helper.readStatus();
@@ -193,8 +193,12 @@ Result<void> AppModel::saveFinishedSetup()
     if (Result<void> moved = next.foldersSelected(folders); !moved)
         return moved;
     m_state.setMachine(next);
-    const AppConfig config{m_parts.baseURL.toString(QUrl::FullyEncoded), *deviceId, m_parts.appVersion, folders,
-                           folders.first(), m_providerReadiness->paths};
+    const AppConfig config{m_parts.baseURL.toString(QUrl::FullyEncoded),
+                           *deviceId,
+                           m_parts.appVersion,
+                           folders,
+                           folders.first(),
+                           m_providerReadiness->paths};
     if (Result<void> saved = m_parts.configStore->save(config); !saved)
         return saved;
     return m_helper.registerHelper();
@@ -267,8 +271,8 @@ void AppModel::setChoosingFolders(bool choosing)
 
 void AppModel::refreshReadyStatus()
 {
-    const ReadyStatus status = ReadyStatusRule::decide(m_networkAvailable, m_helper.helperStatus(), m_state.step(),
-                                                       m_parts.clock->now());
+    const ReadyStatus status =
+        ReadyStatusRule::decide(m_networkAvailable, m_helper.helperStatus(), m_state.step(), m_parts.clock->now());
     if (m_readyStatus == status)
         return;
     m_readyStatus = status;

@@ -64,12 +64,9 @@ QVariant FolderListModel::data(const QModelIndex &index, int role) const
         return {};
     const QString path = m_folders.at(index.row()).toLocalFile();
     switch (role) {
-    case NameRole:
-        return lastPathComponent(path);
-    case PathRole:
-        return path;
-    case DisplayPathRole:
-        return homeAbbreviated(path);
+    case NameRole: return lastPathComponent(path);
+    case PathRole: return path;
+    case DisplayPathRole: return homeAbbreviated(path);
     }
     return {};
 }

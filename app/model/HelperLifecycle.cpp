@@ -116,14 +116,9 @@ bool HelperLifecycle::handleRecovery(HelperRecoveryAction action, HelperRegistra
     setRecoveryAction(action);
     Result<void> attempt;
     switch (action) {
-    case HelperRecoveryAction::none:
-        return false;
-    case HelperRecoveryAction::registerHelper:
-        attempt = service.enable();
-        break;
-    case HelperRecoveryAction::restart:
-        attempt = service.restart();
-        break;
+    case HelperRecoveryAction::none: return false;
+    case HelperRecoveryAction::registerHelper: attempt = service.enable(); break;
+    case HelperRecoveryAction::restart: attempt = service.restart(); break;
     case HelperRecoveryAction::enableInSystemSettings:
         qCWarning(lcSetup) << "The helper's autostart entry is switched off in the desktop's startup settings";
         m_state.needsAttention(enableInLoginItems);
@@ -134,7 +129,8 @@ bool HelperLifecycle::handleRecovery(HelperRecoveryAction action, HelperRegistra
         return true;
     }
     if (!attempt) {
-        qCWarning(lcSetup).noquote() << "Helper recovery" << rawValue(action) << "failed:" << attempt.error().description;
+        qCWarning(lcSetup).noquote() << "Helper recovery" << rawValue(action)
+                                     << "failed:" << attempt.error().description;
         m_state.needsAttention(helperRegistrationFailed);
         return true;
     }

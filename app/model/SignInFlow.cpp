@@ -40,7 +40,8 @@ SignInFlow::SignInFlow(AppModelParts &parts, SetupState &state, HelperLifecycle 
 template<typename Operation>
 auto SignInFlow::onKeyring(Operation operation)
 {
-    return QtConcurrent::run(&m_keyring, [store = m_parts.credentialStore.get(), operation] { return operation(*store); });
+    return QtConcurrent::run(&m_keyring,
+                             [store = m_parts.credentialStore.get(), operation] { return operation(*store); });
 }
 
 // Start-up ------------------------------------------------------------------------------------------
@@ -65,7 +66,8 @@ QCoro::Task<> SignInFlow::restoreWithStoredCredential(QPointer<SignInFlow> self,
         co_return;
     // A user who has started something meanwhile (a sign-in) keeps it: the late answer changes nothing.
     if (self->m_state.userActions() == actions) {
-        if (Result<void> restored = credential ? self->restoreFromStores(config, *credential) : failure(credential.error());
+        if (Result<void> restored =
+                credential ? self->restoreFromStores(config, *credential) : failure(credential.error());
             !restored) {
             qCWarning(lcSetup).noquote() << "The earlier setup could not be restored:" << restored.error().description;
             self->m_state.needsAttention(restored.error().description);
@@ -77,7 +79,8 @@ QCoro::Task<> SignInFlow::restoreWithStoredCredential(QPointer<SignInFlow> self,
     self->setRestoring(false);
 }
 
-Result<void> SignInFlow::restoreFromStores(const std::optional<AppConfig> &config, const std::optional<QString> &credential)
+Result<void> SignInFlow::restoreFromStores(const std::optional<AppConfig> &config,
+                                           const std::optional<QString> &credential)
 {
     if (config) {
         m_deviceId = config->deviceId;
@@ -245,7 +248,8 @@ QCoro::Task<> SignInFlow::completeSignIn(QPointer<SignInFlow> self, PairingReque
         qCWarning(lcSetup) << "Sign-in failed: the browser came back without a link";
         co_return fail(description(PairingValidationError::invalidCallback));
     }
-    const std::expected<QString, PairingValidationError> code = PairingSecurity::validateCallback(*outcome, request.state);
+    const std::expected<QString, PairingValidationError> code =
+        PairingSecurity::validateCallback(*outcome, request.state);
     // The link itself is never logged: it carries the one-time code.
     if (!code) {
         qCWarning(lcSetup).noquote() << "The sign-in link was refused:" << description(code.error());
@@ -274,7 +278,9 @@ QCoro::Task<Result<void>> SignInFlow::pairedWith(QPointer<SignInFlow> self, cons
 {
     const quint64 actions = self->m_state.userActions();
     // Named, not a temporary of the co_await: GCC 12 destroys such temporaries twice.
-    const auto persist = [exchange](const CredentialStoring &store) { return PairingCredentialPersister(store).persist(exchange); };
+    const auto persist = [exchange](const CredentialStoring &store) {
+        return PairingCredentialPersister(store).persist(exchange);
+    };
     const Result<void> stored = co_await self->onKeyring(persist);
     if (!self || !stored)
         co_return stored;

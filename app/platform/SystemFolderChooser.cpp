@@ -35,9 +35,8 @@ bool portalOffersDirectories()
                          || (activatable.isValid() && activatable.value().contains(portalService));
     if (!present)
         return false;
-    QDBusMessage get = QDBusMessage::createMethodCall(portalService, portalPath,
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        portalService, portalPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << fileChooserInterface << QStringLiteral("version");
     const QDBusReply<QDBusVariant> version = bus.call(get, QDBus::Block, 5000);
     return version.isValid() && version.value().variant().toUInt() >= firstVersionWithDirectories;
@@ -68,14 +67,16 @@ void allowSeveralFolders(QFileDialog &dialog)
 
 } // namespace
 
-QCoro::Task<std::optional<QList<QUrl>>> SystemFolderChooser::chooseFolders(const QString &title, const QString &acceptLabel)
+QCoro::Task<std::optional<QList<QUrl>>> SystemFolderChooser::chooseFolders(const QString &title,
+                                                                           const QString &acceptLabel)
 {
     if (portalOffersDirectories())
         co_return co_await chooseWithPortal(title, acceptLabel);
     co_return co_await chooseWithDialog(title, acceptLabel);
 }
 
-QCoro::Task<std::optional<QList<QUrl>>> SystemFolderChooser::chooseWithPortal(const QString &title, const QString &acceptLabel)
+QCoro::Task<std::optional<QList<QUrl>>> SystemFolderChooser::chooseWithPortal(const QString &title,
+                                                                              const QString &acceptLabel)
 {
     const QString token = QStringLiteral("tarnwick%1").arg(QRandomGenerator::global()->generate());
     PortalResponse response;
@@ -83,8 +84,8 @@ QCoro::Task<std::optional<QList<QUrl>>> SystemFolderChooser::chooseWithPortal(co
     bus.connect(portalService, requestPath(token), QStringLiteral("org.freedesktop.portal.Request"),
                 QStringLiteral("Response"), &response, SLOT(receive(uint, QVariantMap)));
 
-    QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, fileChooserInterface,
-                                                       QStringLiteral("OpenFile"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(portalService, portalPath, fileChooserInterface, QStringLiteral("OpenFile"));
     const QVariantMap options{{QStringLiteral("handle_token"), token},
                               {QStringLiteral("accept_label"), acceptLabel},
                               {QStringLiteral("modal"), true},
@@ -107,7 +108,8 @@ QCoro::Task<std::optional<QList<QUrl>>> SystemFolderChooser::chooseWithPortal(co
     co_return folders;
 }
 
-QCoro::Task<std::optional<QList<QUrl>>> SystemFolderChooser::chooseWithDialog(const QString &title, const QString &acceptLabel)
+QCoro::Task<std::optional<QList<QUrl>>> SystemFolderChooser::chooseWithDialog(const QString &title,
+                                                                              const QString &acceptLabel)
 {
     QFileDialog dialog(nullptr, title, QDir::homePath());
     dialog.setFileMode(QFileDialog::Directory);

@@ -52,7 +52,8 @@ SystemLoginItemManager::Locations SystemLoginItemManager::installedLocations(con
 {
     // This program is <bundle>/Contents/MacOS/Tarnwick.
     const QDir bundle(QCoreApplication::applicationDirPath() + QStringLiteral("/../.."));
-    return Locations{QDir::cleanPath(bundle.absoluteFilePath(QStringLiteral(TARNWICK_HELPER_IN_BUNDLE))), AutostartEntry::path(identifier)};
+    return Locations{QDir::cleanPath(bundle.absoluteFilePath(QStringLiteral(TARNWICK_HELPER_IN_BUNDLE))),
+                     AutostartEntry::path(identifier)};
 }
 
 std::shared_ptr<SystemLoginItemManager> SystemLoginItemManager::installed()
@@ -87,7 +88,8 @@ Result<void> SystemLoginItemManager::registerItem()
     if (state() != LoginItemState::notRegistered)
         return {};
     const QString helper = m_locations.helperExecutable;
-    if (Result<void> written = AtomicFile::replace(m_locations.autostartEntry, AutostartEntry::contents(helper)); !written)
+    if (Result<void> written = AtomicFile::replace(m_locations.autostartEntry, AutostartEntry::contents(helper));
+        !written)
         return written;
     if (!QProcess::startDetached(helper, {}, QFileInfo(helper).absolutePath()))
         return failure(Error{QStringLiteral("LoginItem"), 1, QStringLiteral("Could not start %1.").arg(helper)});

@@ -12,14 +12,11 @@ constexpr auto routePollInterval = std::chrono::seconds(2);
 std::optional<bool> satisfied(QNetworkInformation::Reachability reachability)
 {
     switch (reachability) {
-    case QNetworkInformation::Reachability::Unknown:
-        return std::nullopt;
-    case QNetworkInformation::Reachability::Online:
-        return true;
+    case QNetworkInformation::Reachability::Unknown: return std::nullopt;
+    case QNetworkInformation::Reachability::Online: return true;
     case QNetworkInformation::Reachability::Disconnected:
     case QNetworkInformation::Reachability::Local:
-    case QNetworkInformation::Reachability::Site:
-        return false;
+    case QNetworkInformation::Reachability::Site: return false;
     }
     return std::nullopt;
 }
@@ -62,7 +59,8 @@ void SystemNetworkMonitor::useBackend()
     if (!answer)
         return;
     m_backendKnows = true;
-    QMetaObject::invokeMethod(this, [this, value = *answer] { report(value); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, value = *answer] { report(value); }, Qt::QueuedConnection);
 }
 
 void SystemNetworkMonitor::pollRoutes()

@@ -1,9 +1,9 @@
 #include "WindowActivation.h"
 
 #include <QGuiApplication>
-#include <QtGui/qguiapplication_platform.h>
 #include <QRegularExpression>
 #include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
 
@@ -30,7 +30,8 @@ xcb_window_t rootOf(xcb_connection_t *connection, xcb_window_t window)
 
 // Ends the launch's feedback (the busy cursor) as the startup-notification protocol says: "remove" for
 // the id, in 20-byte client messages to the root window.
-void sendStartupRemove(xcb_connection_t *connection, xcb_window_t window, xcb_window_t root, const QByteArray &startupId)
+void sendStartupRemove(xcb_connection_t *connection, xcb_window_t window, xcb_window_t root,
+                       const QByteArray &startupId)
 {
     QByteArray escaped = startupId;
     escaped.replace('\\', "\\\\").replace('"', "\\\"");

@@ -1,8 +1,8 @@
 #include "DesktopActions.h"
 
+#include "common/UrlLauncher.h"
 #include "platform/DesktopLog.h"
 #include "platform/SystemLoginItemManager.h"
-#include "common/UrlLauncher.h"
 #include "view/WindowEngine.h"
 
 #include <QClipboard>

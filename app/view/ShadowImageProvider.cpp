@@ -64,7 +64,10 @@ std::vector<float> coverage(int side, int inset, int radius, int down)
 class OwnTexture final : public QQuickTextureFactory
 {
 public:
-    explicit OwnTexture(QImage image) : m_image(std::move(image)) {}
+    explicit OwnTexture(QImage image)
+        : m_image(std::move(image))
+    {
+    }
     QSGTexture *createTexture(QQuickWindow *window) const override { return window->createTextureFromImage(m_image); }
     QSize textureSize() const override { return m_image.size(); }
     int textureByteCount() const override { return int(m_image.sizeInBytes()); }

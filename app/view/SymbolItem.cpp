@@ -5,8 +5,8 @@
 
 #include <QColor>
 #include <QPainter>
-#include <QQuickWindow>
 #include <QPainterPath>
+#include <QQuickWindow>
 
 #include <functional>
 
@@ -107,10 +107,8 @@ void drawNothing(QPainter &, const QColor &)
 const QHash<QString, Drawing> &drawings()
 {
     static const QHash<QString, Drawing> table{
-        {QStringLiteral("phone.fill"), drawPhone},
-        {QStringLiteral("checkmark.circle.fill"), drawCheckmarkCircle},
-        {QStringLiteral("circle"), drawCircleOutline},
-        {QStringLiteral("wifi.slash"), drawWifiSlash},
+        {QStringLiteral("phone.fill"), drawPhone},     {QStringLiteral("checkmark.circle.fill"), drawCheckmarkCircle},
+        {QStringLiteral("circle"), drawCircleOutline}, {QStringLiteral("wifi.slash"), drawWifiSlash},
         {QStringLiteral("activity"), drawActivity},
     };
     return table;

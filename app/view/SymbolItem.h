@@ -6,9 +6,9 @@
 #include <QtQml/qqmlregistration.h>
 
 // Draws one of the interface's symbols by name ("phone.fill", "checkmark.circle.fill", "circle",
-// "wifi.slash", "activity" for the activity indicator, or "LogoMark" for the bundle's logo) in one colour, stretched to the item's size. The logo
-// is drawn as a template, its alpha kept and its colour replaced; without a readable logo file
-// "phone.fill" stands in for it. Unknown names draw nothing.
+// "wifi.slash", "activity" for the activity indicator, or "LogoMark" for the bundle's logo) in one colour, stretched to
+// the item's size. The logo is drawn as a template, its alpha kept and its colour replaced; without a readable logo
+// file "phone.fill" stands in for it. Unknown names draw nothing.
 class SymbolItem : public QQuickPaintedItem
 {
     Q_OBJECT

@@ -32,7 +32,8 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);
 
-    (void)StatusStore(AppPaths::status()).save(HelperStatus(HelperStatus::State::connected, QDateTime::currentDateTimeUtc()));
+    (void)StatusStore(AppPaths::status())
+        .save(HelperStatus(HelperStatus::State::connected, QDateTime::currentDateTimeUtc()));
     AppStandIns standIns;
     AppModel model(standIns.parts(QUrl(QStringLiteral("http://127.0.0.1:9/"))));
 

@@ -24,12 +24,15 @@ int reportFirstFrame(QQuickWindow *window, const QElapsedTimer &sinceMain, bool 
 {
     if (!window)
         return 1;
-    QObject::connect(window, &QQuickWindow::frameSwapped, window, [&sinceMain, stay] {
-        std::printf("%.1f\n", double(sinceMain.nsecsElapsed()) / 1e6);
-        std::fflush(stdout);
-        if (!stay)
-            QCoreApplication::quit();
-    }, Qt::SingleShotConnection);
+    QObject::connect(
+        window, &QQuickWindow::frameSwapped, window,
+        [&sinceMain, stay] {
+            std::printf("%.1f\n", double(sinceMain.nsecsElapsed()) / 1e6);
+            std::fflush(stdout);
+            if (!stay)
+                QCoreApplication::quit();
+        },
+        Qt::SingleShotConnection);
     window->show();
     return QGuiApplication::exec();
 }
@@ -49,9 +52,9 @@ int main(int argc, char *argv[])
     if (!setup) {
         QQmlApplicationEngine engine;
         engine.loadData(bareWindow);
-        return reportFirstFrame(engine.rootObjects().isEmpty() ? nullptr
-                                                               : qobject_cast<QQuickWindow *>(engine.rootObjects().first()),
-                                sinceMain, stay);
+        return reportFirstFrame(
+            engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().first()),
+            sinceMain, stay);
     }
     AppStandIns standIns;
     AppModel model(standIns.parts(QUrl(QStringLiteral("http://127.0.0.1:9/"))));

@@ -82,8 +82,7 @@ Error transportError(const QNetworkReply &reply, AbortReason reason)
                             QStringLiteral("The server redirected the request to another site."));
     case AbortReason::oversizedAnswer:
         return networkError(QNetworkReply::UnknownContentError, QStringLiteral("The server’s answer is too large."));
-    case AbortReason::none:
-        break;
+    case AbortReason::none: break;
     }
     if (reply.error() == QNetworkReply::TimeoutError || reply.error() == QNetworkReply::OperationCanceledError)
         return networkError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
@@ -105,8 +104,8 @@ bool isTransportError(const QNetworkReply &reply)
     if (error == QNetworkReply::NoError || error >= QNetworkReply::ContentAccessDenied)
         return false;
     const bool proxyNamedStatus = error >= QNetworkReply::ProxyConnectionRefusedError
-        && error <= QNetworkReply::UnknownProxyError
-        && reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+                                  && error <= QNetworkReply::UnknownProxyError
+                                  && reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     return !proxyNamedStatus;
 }
 
@@ -114,19 +113,16 @@ QNetworkReply *start(QNetworkAccessManager &session, const QNetworkRequest &requ
                      const QByteArray &body)
 {
     switch (method) {
-    case Method::get:
-        return session.get(request);
-    case Method::post:
-        return session.post(request, body);
-    case Method::deleteResource:
-        return session.deleteResource(request);
+    case Method::get: return session.get(request);
+    case Method::post: return session.post(request, body);
+    case Method::deleteResource: return session.deleteResource(request);
     }
     Q_UNREACHABLE();
     return nullptr;
 }
 
-QCoro::Task<Result<Answer>> perform(QPointer<QNetworkAccessManager> session, QNetworkRequest request,
-                                    Method method, QByteArray body)
+QCoro::Task<Result<Answer>> perform(QPointer<QNetworkAccessManager> session, QNetworkRequest request, Method method,
+                                    QByteArray body)
 {
     if (!session)
         co_return failure(networkError(QNetworkReply::UnknownNetworkError, QStringLiteral("No network session.")));
@@ -313,9 +309,8 @@ QCoro::Task<Result<DeviceTaskActivity>> DeviceAPIClient::activity(QString creden
 {
     if (!isSafeHeaderValue(credential))
         return refuseAtOnce<DeviceTaskActivity>(unsendableCredential());
-    return send<DeviceTaskActivity>(session(),
-                                    authorizedRequest(QStringLiteral("api/devices/me/activity"), credential, timeout),
-                                    Method::get);
+    return send<DeviceTaskActivity>(
+        session(), authorizedRequest(QStringLiteral("api/devices/me/activity"), credential, timeout), Method::get);
 }
 
 QNetworkAccessManager *DeviceAPIClient::sharedSession()

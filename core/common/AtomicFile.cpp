@@ -22,7 +22,10 @@ Error lastError(const QString &context)
 class FileDescriptor
 {
 public:
-    explicit FileDescriptor(int descriptor) : m_descriptor(descriptor) { }
+    explicit FileDescriptor(int descriptor)
+        : m_descriptor(descriptor)
+    {
+    }
     ~FileDescriptor()
     {
         if (m_descriptor >= 0)

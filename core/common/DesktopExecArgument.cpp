@@ -5,9 +5,9 @@
 QString quotedExecArgument(const QString &argument)
 {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
-    const bool needsQuotes = argument.isEmpty()
-                             || std::any_of(argument.begin(), argument.end(),
-                                            [](QChar c) { return reserved.contains(c); });
+    const bool needsQuotes = argument.isEmpty() || std::any_of(argument.begin(), argument.end(), [](QChar c) {
+                                 return reserved.contains(c);
+                             });
     QString quoted;
     for (const QChar c : argument) {
         if (needsQuotes && (c == u'"' || c == u'`' || c == u'$' || c == u'\\'))

@@ -34,8 +34,8 @@ Result<int> openOwnedFile(int flags)
     struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::getuid()) {
         ::close(fd);
-        return failure(lockError(EPERM, HelperInstanceLock::path()
-                                            + QStringLiteral(": not a regular file of this user")));
+        return failure(
+            lockError(EPERM, HelperInstanceLock::path() + QStringLiteral(": not a regular file of this user")));
     }
     return fd;
 }

@@ -34,7 +34,10 @@ public:
     ~HelperInstanceLock();
 
 private:
-    explicit HelperInstanceLock(int fd) : m_fd(fd) {}
+    explicit HelperInstanceLock(int fd)
+        : m_fd(fd)
+    {
+    }
 
     int m_fd = -1;
 };

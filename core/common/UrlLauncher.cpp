@@ -58,7 +58,8 @@ QString failureCause(const QString &program, int code, QProcess::ExitStatus stat
 void launch(QList<QStringList> commands, UrlLauncher::Failure onFailure, QString lastCause)
 {
     if (commands.isEmpty()) {
-        const Error failed = launchFailure(lastCause.isEmpty() ? QStringLiteral("$BROWSER names no command") : lastCause);
+        const Error failed =
+            launchFailure(lastCause.isEmpty() ? QStringLiteral("$BROWSER names no command") : lastCause);
         // Always later, never before open() has returned.
         if (onFailure)
             QTimer::singleShot(0, [onFailure, failed] { onFailure(failed); });
@@ -79,12 +80,13 @@ void launch(QList<QStringList> commands, UrlLauncher::Failure onFailure, QString
                          if (status != QProcess::NormalExit || code != 0)
                              launch(commands, onFailure, failureCause(program, code, status));
                      });
-    QObject::connect(process, &QProcess::errorOccurred, process, [process, commands, onFailure](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart || QCoreApplication::closingDown())
-            return;
-        process->deleteLater();
-        launch(commands, onFailure, QStringLiteral("/bin/sh: ") + process->errorString());
-    });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, commands, onFailure](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart || QCoreApplication::closingDown())
+                             return;
+                         process->deleteLater();
+                         launch(commands, onFailure, QStringLiteral("/bin/sh: ") + process->errorString());
+                     });
     process->start();
 }
 

@@ -24,10 +24,8 @@ KeychainError KeychainError::invalidData()
 QString KeychainError::description() const
 {
     switch (m_kind) {
-    case Case::unexpectedStatus:
-        return QStringLiteral("Keychain access failed (%1).").arg(m_status);
-    case Case::invalidData:
-        break;
+    case Case::unexpectedStatus: return QStringLiteral("Keychain access failed (%1).").arg(m_status);
+    case Case::invalidData: break;
     }
     return QStringLiteral("The saved device credential is invalid.");
 }

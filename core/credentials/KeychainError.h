@@ -14,10 +14,10 @@ public:
     enum class Case { unexpectedStatus, invalidData };
 
     // Statuses the Secret Service store reports.
-    static constexpr std::int32_t serviceUnavailable = -25291; // no Secret Service on the session bus
+    static constexpr std::int32_t serviceUnavailable = -25291;    // no Secret Service on the session bus
     static constexpr std::int32_t interactionNotAllowed = -25308; // collection locked and not unlockable now
-    static constexpr std::int32_t unlockDismissed = -25293; // the user dismissed the unlock prompt
-    static constexpr std::int32_t otherFailure = -25299; // anything else the Secret Service refused
+    static constexpr std::int32_t unlockDismissed = -25293;       // the user dismissed the unlock prompt
+    static constexpr std::int32_t otherFailure = -25299;          // anything else the Secret Service refused
 
     // Errors converted from a KeychainError carry this domain.
     static QString domain();

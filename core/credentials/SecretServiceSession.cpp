@@ -24,7 +24,14 @@ const SecretSchema credentialSchema = {
         {"accessGroup", SECRET_SCHEMA_ATTRIBUTE_STRING},
         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
     },
-    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 using Paths = SecretServiceSession::Paths;
@@ -54,11 +61,11 @@ bool isUnreachable(const GError *error)
 {
     if (error->domain != G_DBUS_ERROR)
         return g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CLOSED);
-    const bool activationFailed = error->code >= G_DBUS_ERROR_SPAWN_EXEC_FAILED
-        && error->code <= G_DBUS_ERROR_SPAWN_NO_MEMORY;
+    const bool activationFailed =
+        error->code >= G_DBUS_ERROR_SPAWN_EXEC_FAILED && error->code <= G_DBUS_ERROR_SPAWN_NO_MEMORY;
     return activationFailed || error->code == G_DBUS_ERROR_SERVICE_UNKNOWN
-        || error->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER || error->code == G_DBUS_ERROR_NO_SERVER
-        || error->code == G_DBUS_ERROR_DISCONNECTED;
+           || error->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER || error->code == G_DBUS_ERROR_NO_SERVER
+           || error->code == G_DBUS_ERROR_DISCONNECTED;
 }
 
 std::int32_t statusFor(const GError *error)
@@ -91,8 +98,7 @@ std::unexpected<Error> failureFrom(const GErrorSlot &error)
 
 }
 
-SecretServiceSession::SecretServiceSession(GObjectPtr<SecretService> service,
-                                           const std::optional<QString> &accessGroup,
+SecretServiceSession::SecretServiceSession(GObjectPtr<SecretService> service, const std::optional<QString> &accessGroup,
                                            SystemCredentialStore::UnlockPrompt unlockPrompt)
     : m_service(std::move(service))
     , m_accessGroup(accessGroup ? std::optional(accessGroup->toUtf8()) : std::nullopt)
@@ -150,8 +156,8 @@ Result<void> SecretServiceSession::add(const QByteArray &secret) const
 {
     if (const Result<bool> unlocked = unlockDefaultCollection(); !unlocked)
         return failure(unlocked.error());
-    GHashTablePtr properties(g_hash_table_new_full(g_str_hash, g_str_equal, nullptr,
-                                                   reinterpret_cast<GDestroyNotify>(g_variant_unref)));
+    GHashTablePtr properties(
+        g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, reinterpret_cast<GDestroyNotify>(g_variant_unref)));
     g_hash_table_insert(properties.get(), gpointer("org.freedesktop.Secret.Item.Label"),
                         g_variant_ref_sink(g_variant_new_string(itemLabel)));
     g_hash_table_insert(properties.get(), gpointer("org.freedesktop.Secret.Item.Attributes"),

@@ -18,12 +18,11 @@ class SystemCredentialStore final : public CredentialStoring
 {
 public:
     enum class UnlockPrompt {
-        never, // unattended callers (the helper retries on its own)
+        never,   // unattended callers (the helper retries on its own)
         allowed, // a person is at the window and can answer the unlock prompt
     };
 
-    explicit SystemCredentialStore(std::optional<QString> accessGroup,
-                                   UnlockPrompt unlockPrompt = UnlockPrompt::never);
+    explicit SystemCredentialStore(std::optional<QString> accessGroup, UnlockPrompt unlockPrompt = UnlockPrompt::never);
 
     // The access group shared by both programs. Linux has no entitlements, so there is none.
     static std::optional<QString> sharedAccessGroup();

@@ -44,8 +44,8 @@ void stopWithEverythingItStarted(QProcess &process)
 QString timedOutText(const QString &executable, std::chrono::milliseconds timeLimit)
 {
     const QString duration = timeLimit == std::chrono::seconds(1)
-        ? QStringLiteral("1 second")
-        : QStringLiteral("%1 seconds").arg(QString::number(timeLimit.count() / 1000.0));
+                                 ? QStringLiteral("1 second")
+                                 : QStringLiteral("%1 seconds").arg(QString::number(timeLimit.count() / 1000.0));
     return QStringLiteral("%1 did not finish within %2 and was stopped.").arg(executable, duration);
 }
 

@@ -20,8 +20,7 @@ QString loginShellOfAccount()
     passwd entry{};
     passwd *account = nullptr;
     std::array<char, 16384> buffer{};
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &account) != 0 || !account
-        || !account->pw_shell)
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &account) != 0 || !account || !account->pw_shell)
         return {};
     return QFile::decodeName(account->pw_shell);
 }
@@ -45,8 +44,7 @@ QString printedSearchPath(const QString &output)
 } // namespace
 
 ProviderDiscovery::ProviderDiscovery()
-    : ProviderDiscovery(std::make_shared<ProcessCommandRunner>(commandTimeLimit), QDir::homePath(),
-                        defaultShellPath())
+    : ProviderDiscovery(std::make_shared<ProcessCommandRunner>(commandTimeLimit), QDir::homePath(), defaultShellPath())
 {
 }
 
@@ -116,10 +114,9 @@ ProviderReadiness ProviderDiscovery::discover() const
     }
     if (claude) {
         readiness.claudeCodeReady = isClaudeCodeReady(*claude);
-        readiness.messages.append(
-            readiness.claudeCodeReady
-                ? QStringLiteral("Claude Code is installed; setup will verify it with a harmless task.")
-                : QStringLiteral("Claude Code could not be started."));
+        readiness.messages.append(readiness.claudeCodeReady ? QStringLiteral(
+                                      "Claude Code is installed; setup will verify it with a harmless task.")
+                                                            : QStringLiteral("Claude Code could not be started."));
         if (readiness.claudeCodeReady)
             readiness.paths.claudeCode = claude;
     }

@@ -11,8 +11,8 @@ bool needsAttention(const std::optional<HelperStatus> &helperStatus, bool creden
 
 } // namespace
 
-AttentionNotice::Action AttentionNotice::update(const std::optional<HelperStatus> &helperStatus,
-                                                bool credentialInvalid, const QDateTime &now)
+AttentionNotice::Action AttentionNotice::update(const std::optional<HelperStatus> &helperStatus, bool credentialInvalid,
+                                                const QDateTime &now)
 {
     if (!shown && needsAttention(helperStatus, credentialInvalid)) {
         shown = true;

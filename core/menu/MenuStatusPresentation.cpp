@@ -27,11 +27,9 @@ MenuStatusPresentation MenuStatusPresentation::make(const std::optional<HelperSt
         return starting();
     switch (helperStatus->state()) {
     case HelperStatus::State::needsAttention:
-    case HelperStatus::State::stopped:
-        return attention();
+    case HelperStatus::State::stopped: return attention();
     case HelperStatus::State::starting:
-    case HelperStatus::State::connected:
-        break;
+    case HelperStatus::State::connected: break;
     }
     return HelperHealth::isFresh(helperStatus, now) ? ready() : starting();
 }

@@ -25,8 +25,8 @@ struct MenuStatusPresentation
     // A rejected credential or a login item that is not enabled needs attention whatever the status says;
     // otherwise a fresh connected status is ready, a stopped or failed runner needs attention, and anything
     // else (no status yet, starting, a stale heartbeat) is starting.
-    static MenuStatusPresentation make(const std::optional<HelperStatus> &helperStatus,
-                                       LoginItemState loginItemState, bool credentialInvalid, const QDateTime &now);
+    static MenuStatusPresentation make(const std::optional<HelperStatus> &helperStatus, LoginItemState loginItemState,
+                                       bool credentialInvalid, const QDateTime &now);
 
     friend bool operator==(const MenuStatusPresentation &, const MenuStatusPresentation &) = default;
 };

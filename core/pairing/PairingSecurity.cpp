@@ -48,8 +48,7 @@ QString encoded(const QString &value)
 bool isCodeCharacter(QChar character)
 {
     const char16_t c = character.unicode();
-    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_'
-        || c == u'-';
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_' || c == u'-';
 }
 
 bool isWellFormedCode(const QString &code)

@@ -8,14 +8,10 @@ HelperRecoveryAction action(LoginItemState loginItemState, const std::optional<H
                             bool gracePeriodElapsed, const QDateTime &now)
 {
     switch (loginItemState) {
-    case LoginItemState::notRegistered:
-        return HelperRecoveryAction::registerHelper;
-    case LoginItemState::notFound:
-        return HelperRecoveryAction::reinstall;
-    case LoginItemState::requiresApproval:
-        return HelperRecoveryAction::enableInSystemSettings;
-    case LoginItemState::enabled:
-        break;
+    case LoginItemState::notRegistered: return HelperRecoveryAction::registerHelper;
+    case LoginItemState::notFound: return HelperRecoveryAction::reinstall;
+    case LoginItemState::requiresApproval: return HelperRecoveryAction::enableInSystemSettings;
+    case LoginItemState::enabled: break;
     }
     if (!gracePeriodElapsed)
         return HelperRecoveryAction::none;

@@ -20,7 +20,7 @@ bool isHealthy(const HelperStatus &status, const QDateTime &now)
 {
     const HelperStatus::State state = status.state();
     return (state == HelperStatus::State::starting || state == HelperStatus::State::connected)
-        && isRecent(status.lastHeartbeat(), now);
+           && isRecent(status.lastHeartbeat(), now);
 }
 
 } // namespace HelperHealth

@@ -96,8 +96,8 @@ QString withPairedSurrogates(const QString &text)
         return text;
     QString repaired = text;
     for (qsizetype i = 0; i < repaired.size(); ++i) {
-        const bool pairStartsHere = repaired[i].isHighSurrogate() && i + 1 < repaired.size()
-            && repaired[i + 1].isLowSurrogate();
+        const bool pairStartsHere =
+            repaired[i].isHighSurrogate() && i + 1 < repaired.size() && repaired[i + 1].isLowSurrogate();
         if (pairStartsHere)
             ++i;
         else if (repaired[i].isSurrogate())

@@ -6,10 +6,8 @@ bool RunnerSupervisionPolicy::shouldRelaunch(RunnerExitReason reason)
 {
     switch (reason) {
     case RunnerExitReason::crash:
-    case RunnerExitReason::configurationChanged:
-        return true;
-    case RunnerExitReason::quit:
-        return false;
+    case RunnerExitReason::configurationChanged: return true;
+    case RunnerExitReason::quit: return false;
     }
     Q_UNREACHABLE();
     return false;

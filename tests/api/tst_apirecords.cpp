@@ -19,9 +19,13 @@ const QString idB = u"7c9e6679-7425-40de-944b-e07fc1f90ae7"_s;
 // A device object with `changes` applied: a null value removes the member.
 QJsonObject deviceObject(const QVariantMap &changes = {})
 {
-    QJsonObject device{{u"id"_s, idA.toUpper()}, {u"name"_s, u"Studio Mac"_s}, {u"platform"_s, u"macos"_s},
-                       {u"architecture"_s, u"arm64"_s}, {u"appVersion"_s, u"0.3.0"_s},
-                       {u"lastSeenAt"_s, u"2026-03-01T12:00:00Z"_s}, {u"online"_s, true}};
+    QJsonObject device{{u"id"_s, idA.toUpper()},
+                       {u"name"_s, u"Studio Mac"_s},
+                       {u"platform"_s, u"macos"_s},
+                       {u"architecture"_s, u"arm64"_s},
+                       {u"appVersion"_s, u"0.3.0"_s},
+                       {u"lastSeenAt"_s, u"2026-03-01T12:00:00Z"_s},
+                       {u"online"_s, true}};
     for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
         if (it->isNull())
             device.remove(it.key());
@@ -30,14 +34,18 @@ QJsonObject deviceObject(const QVariantMap &changes = {})
     }
     return device;
 }
-QByteArray bytes(const QJsonObject &object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+QByteArray bytes(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
 QJsonObject recentTask(const QString &id, const QString &label)
 {
     return {{u"taskId"_s, id}, {u"label"_s, label}, {u"status"_s, u"done"_s}, {u"completedAt"_s, u"yesterday"_s}};
 }
 QJsonObject runningTask()
 {
-    return {{u"taskId"_s, idA}, {u"label"_s, u"Fix the build"_s}, {u"provider"_s, u"codex"_s}, {u"startedAt"_s, u"now"_s}};
+    return {
+        {u"taskId"_s, idA}, {u"label"_s, u"Fix the build"_s}, {u"provider"_s, u"codex"_s}, {u"startedAt"_s, u"now"_s}};
 }
 
 } // namespace
@@ -85,7 +93,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("decodes");
         const QJsonObject device = deviceObject({{u"lastSeenAt"_s, QVariant()}});
-        QTest::newRow("credential and device") << bytes({{u"credential"_s, u"twk_device_x"_s}, {u"device"_s, device}}) << true;
+        QTest::newRow("credential and device")
+            << bytes({{u"credential"_s, u"twk_device_x"_s}, {u"device"_s, device}}) << true;
         QTest::newRow("no credential") << bytes({{u"device"_s, device}}) << false;
         QTest::newRow("no device") << bytes({{u"credential"_s, u"twk_device_x"_s}}) << false;
         QTest::newRow("device without online")
@@ -112,14 +121,18 @@ private Q_SLOTS:
         QJsonObject withoutDate = recentTask(idA, u"A"_s);
         withoutDate.remove(u"completedAt"_s);
         QTest::newRow("nothing") << bytes({{u"recent"_s, QJsonArray()}}) << false << QStringList();
-        QTest::newRow("running null") << bytes({{u"running"_s, null}, {u"recent"_s, QJsonArray()}}) << false << QStringList();
-        QTest::newRow("running") << bytes({{u"running"_s, runningTask()}, {u"recent"_s, QJsonArray()}}) << true << QStringList();
+        QTest::newRow("running null") << bytes({{u"running"_s, null}, {u"recent"_s, QJsonArray()}}) << false
+                                      << QStringList();
+        QTest::newRow("running") << bytes({{u"running"_s, runningTask()}, {u"recent"_s, QJsonArray()}}) << true
+                                 << QStringList();
         QTest::newRow("order and duplicates kept")
-            << bytes({{u"recent"_s, QJsonArray{recentTask(idB, u"B"_s), recentTask(idA, u"A"_s), recentTask(idB, u"B again"_s)}}})
+            << bytes({{u"recent"_s,
+                       QJsonArray{recentTask(idB, u"B"_s), recentTask(idA, u"A"_s), recentTask(idB, u"B again"_s)}}})
             << false << QStringList{u"B"_s, u"A"_s, u"B again"_s};
         QTest::newRow("recent missing") << bytes({{u"running"_s, runningTask()}}) << false << fails;
         QTest::newRow("recent null") << bytes({{u"recent"_s, null}}) << false << fails;
-        QTest::newRow("recent task without completedAt") << bytes({{u"recent"_s, QJsonArray{withoutDate}}}) << false << fails;
+        QTest::newRow("recent task without completedAt")
+            << bytes({{u"recent"_s, QJsonArray{withoutDate}}}) << false << fails;
         QTest::newRow("recent task id not a UUID")
             << bytes({{u"recent"_s, QJsonArray{recentTask(u"task-1"_s, u"A"_s)}}}) << false << fails;
         QTest::newRow("running incomplete")

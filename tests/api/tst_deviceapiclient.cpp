@@ -57,7 +57,6 @@ void answerEverywhere(ScriptedServer &server, int status, const QByteArray &body
     server.answer(base + u"/api/devices/me/activity"_s, status, body.isNull() ? activityBody : body, contentType);
 }
 
-
 const QString deviceName = u"Ana’s Desk & Co #2 + more"_s;
 
 // The browser's part: open the connection page and hand back where the service sends the browser.
@@ -77,8 +76,8 @@ Result<DeviceExchange> pair(const DeviceAPIClient &client, const std::optional<Q
     const Result<PairingRequest> request = PairingSecurity::makeRequest();
     if (!request)
         return failure(request.error());
-    const std::optional<QUrl> page = PairingSecurity::connectionURL(client.baseURL(), *request, deviceName,
-                                                                    u"0.3.0"_s, u"10"_s, existingDeviceId);
+    const std::optional<QUrl> page =
+        PairingSecurity::connectionURL(client.baseURL(), *request, deviceName, u"0.3.0"_s, u"10"_s, existingDeviceId);
     const QUrl callback = QCoro::waitFor(openInBrowser(page.value_or(QUrl())));
     const auto code = PairingSecurity::validateCallback(callback, request->state);
     if (!code)
@@ -139,10 +138,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("description");
         const QString fallback = u"The server rejected the request."_s;
         const QByteArray json = "application/json";
-        QTest::newRow("400 with a message") << 400 << QByteArray(R"({"error":"The code has expired."})") << json
-                                            << u"The code has expired."_s;
-        QTest::newRow("500 with HTML") << 500 << QByteArray("<html><body>Oops</body></html>")
-                                       << QByteArray("text/html") << fallback;
+        QTest::newRow("400 with a message")
+            << 400 << QByteArray(R"({"error":"The code has expired."})") << json << u"The code has expired."_s;
+        QTest::newRow("500 with HTML") << 500 << QByteArray("<html><body>Oops</body></html>") << QByteArray("text/html")
+                                       << fallback;
         QTest::newRow("error an object") << 400 << QByteArray(R"({"error":{"message":"no"}})") << json << fallback;
         QTest::newRow("401 empty") << 401 << QByteArray("") << QByteArray() << fallback;
         // Qt names these as proxy or content failures; they are answers like any other.
@@ -190,8 +189,8 @@ private Q_SLOTS:
         elapsed.start();
         const Result<void> result = perform(DeviceAPIClient(server.url()), u"activity"_s, 0.3);
         QVERIFY(!result);
-        QCOMPARE(result.error(), (Error{APIError::networkDomain, int(QNetworkReply::TimeoutError),
-                                        u"The request timed out."_s}));
+        QCOMPARE(result.error(),
+                 (Error{APIError::networkDomain, int(QNetworkReply::TimeoutError), u"The request timed out."_s}));
         QVERIFY(elapsed.elapsed() >= 250);
         QVERIFY(elapsed.elapsed() < 20000);
     }

@@ -56,7 +56,10 @@ AppModelParts windowParts(const QUrl &baseURL, AppStandIns &standIns, ProviderRe
 class RecordingDesktop final : public DesktopActions
 {
 public:
-    RecordingDesktop() : DesktopActions(QUrl(u"http://127.0.0.1/"_s)) {}
+    RecordingDesktop()
+        : DesktopActions(QUrl(u"http://127.0.0.1/"_s))
+    {
+    }
     void openDashboard() override { calls.append(u"dashboard"_s); }
     void openLoginItemsSettings() override { calls.append(u"loginItems"_s); }
     void copyToClipboard(const QString &text) override
@@ -68,10 +71,20 @@ public:
     QString copied;
 };
 enum class Situation {
-    firstLaunch, browserUnavailable, signInError,  // the window opens the sign-in when shown
-    providersReady, providersMissing,              // paired
-    noFolders, oneFolder, twoFolders,              // at the folder step
-    offline, readyForCalls, needsApproval, checkingConnection, gettingReady, couldNotStart, // set up
+    firstLaunch,
+    browserUnavailable,
+    signInError, // the window opens the sign-in when shown
+    providersReady,
+    providersMissing, // paired
+    noFolders,
+    oneFolder,
+    twoFolders, // at the folder step
+    offline,
+    readyForCalls,
+    needsApproval,
+    checkingConnection,
+    gettingReady,
+    couldNotStart, // set up
 };
 QQuickItem *findVisible(QQuickItem *root, const QString &objectName)
 {
@@ -87,8 +100,11 @@ QQuickItem *findVisible(QQuickItem *root, const QString &objectName)
 // What the ready screen shows in every situation, plus what differs.
 Expected readyScreen(const QString &title, const QString &detail, bool tasksEnabled, Expected more = {})
 {
-    more.insert({{u"readyScreen:visible"_s, true}, {u"statusTitle"_s, title}, {u"statusDetail"_s, detail},
-                 {u"viewAllTasksButton:enabled"_s, tasksEnabled}, {u"logOutButton:enabled"_s, true},
+    more.insert({{u"readyScreen:visible"_s, true},
+                 {u"statusTitle"_s, title},
+                 {u"statusDetail"_s, detail},
+                 {u"viewAllTasksButton:enabled"_s, tasksEnabled},
+                 {u"logOutButton:enabled"_s, true},
                  {u"errorLine:visible"_s, false}});
     for (const char *name : {"phoneNumber", "offlineSymbol", "enableLoginItemsButton"})
         more.insert(QLatin1String(name) + u":visible"_s, more.value(QLatin1String(name) + u":visible"_s, false));
@@ -98,8 +114,12 @@ Expected readyScreen(const QString &title, const QString &detail, bool tasksEnab
 // The X server as a window manager sees it: a program's shown window, found by its process id, a
 // window's property, and the close request a window manager sends.
 template<typename Reply>
-struct XcbReply : std::unique_ptr<Reply, decltype(&std::free)> {
-    explicit XcbReply(Reply *reply) : std::unique_ptr<Reply, decltype(&std::free)>(reply, &std::free) {}
+struct XcbReply : std::unique_ptr<Reply, decltype(&std::free)>
+{
+    explicit XcbReply(Reply *reply)
+        : std::unique_ptr<Reply, decltype(&std::free)>(reply, &std::free)
+    {
+    }
 };
 xcb_atom_t atom(xcb_connection_t *connection, const QByteArray &name)
 {
@@ -111,19 +131,22 @@ QByteArray windowProperty(xcb_connection_t *connection, xcb_window_t window, con
 {
     const XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         connection, xcb_get_property(connection, 0, window, atom(connection, name), XCB_ATOM_ANY, 0, 256), nullptr));
-    return reply ? QByteArray(static_cast<const char *>(xcb_get_property_value(reply.get())), xcb_get_property_value_length(reply.get()))
+    return reply ? QByteArray(static_cast<const char *>(xcb_get_property_value(reply.get())),
+                              xcb_get_property_value_length(reply.get()))
                  : QByteArray();
 }
 std::optional<xcb_window_t> shownWindowOf(xcb_connection_t *connection, qint64 pid)
 {
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    const XcbReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
+    const XcbReply<xcb_query_tree_reply_t> tree(
+        xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
     const xcb_window_t *children = tree ? xcb_query_tree_children(tree.get()) : nullptr;
     const quint32 owner = quint32(pid);
     for (int i = 0; tree && i < xcb_query_tree_children_length(tree.get()); ++i) {
         const XcbReply<xcb_get_window_attributes_reply_t> attributes(
             xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, children[i]), nullptr));
-        if (windowProperty(connection, children[i], "_NET_WM_PID") == QByteArray(reinterpret_cast<const char *>(&owner), sizeof owner)
+        if (windowProperty(connection, children[i], "_NET_WM_PID")
+                == QByteArray(reinterpret_cast<const char *>(&owner), sizeof owner)
             && attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
             return children[i];
     }
@@ -153,7 +176,10 @@ Rgb over(const Rgb &colour, double opacity, const Rgb &beneath)
     return {colour[0] * opacity + beneath[0] * (1 - opacity), colour[1] * opacity + beneath[1] * (1 - opacity),
             colour[2] * opacity + beneath[2] * (1 - opacity)};
 }
-QString describe(const Rgb &colour) { return u"(%1, %2, %3)"_s.arg(colour[0]).arg(colour[1]).arg(colour[2]); }
+QString describe(const Rgb &colour)
+{
+    return u"(%1, %2, %3)"_s.arg(colour[0]).arg(colour[1]).arg(colour[2]);
+}
 
 // Buttons in each state on the paper, hover off (the pointer could be anywhere on the screen).
 const QByteArray buttonScene = R"(
@@ -198,53 +224,67 @@ private Q_SLOTS:
         QTest::addColumn<Expected>("expected");
         const QString unavailable = u"Claude Code unavailable"_s;
         QTest::newRow("connect-signing-in") << Situation::firstLaunch
-            << Expected{{u"openingSignIn:visible"_s, true}, {u"signInButton:visible"_s, false},
-                        {u"cancelSignInButton:visible"_s, true}, {u"copyLinkButton:visible"_s, true},
-                        {u"browserUnavailable:visible"_s, false}};
+                                            << Expected{{u"openingSignIn:visible"_s, true},
+                                                        {u"signInButton:visible"_s, false},
+                                                        {u"cancelSignInButton:visible"_s, true},
+                                                        {u"copyLinkButton:visible"_s, true},
+                                                        {u"browserUnavailable:visible"_s, false}};
         QTest::newRow("connect-no-browser") << Situation::browserUnavailable
-            << Expected{{u"openingSignIn:visible"_s, false}, {u"signInButton:visible"_s, false},
-                        {u"browserUnavailableTitle"_s, u"Couldn’t open a browser"_s},
-                        {u"cancelSignInButton:visible"_s, true}, {u"copyLinkButton:visible"_s, true},
-                        {u"errorLine:visible"_s, false}};
+                                            << Expected{{u"openingSignIn:visible"_s, false},
+                                                        {u"signInButton:visible"_s, false},
+                                                        {u"browserUnavailableTitle"_s, u"Couldn’t open a browser"_s},
+                                                        {u"cancelSignInButton:visible"_s, true},
+                                                        {u"copyLinkButton:visible"_s, true},
+                                                        {u"errorLine:visible"_s, false}};
         QTest::newRow("connect-error") << Situation::signInError
-            << Expected{{u"connectScreen:visible"_s, true},
-                        {u"errorLine"_s, u"The connection response did not match this Mac."_s}};
-        QTest::newRow("providers-ready") << Situation::providersReady
-            << Expected{{u"providersScreen:visible"_s, true}, {u"checkingTools:visible"_s, false},
-                        {u"codexLabel"_s, u"Codex"_s}, {u"claudeCodeLabel"_s, unavailable},
-                        {u"continueButton:enabled"_s, true}, {u"checkAgainButton:enabled"_s, true},
-                        {u"errorLine"_s, QString()}};
+                                       << Expected{
+                                              {u"connectScreen:visible"_s, true},
+                                              {u"errorLine"_s, u"The connection response did not match this Mac."_s}};
+        QTest::newRow("providers-ready") << Situation::providersReady << Expected{{u"providersScreen:visible"_s, true},
+                                                                                  {u"checkingTools:visible"_s, false},
+                                                                                  {u"codexLabel"_s, u"Codex"_s},
+                                                                                  {u"claudeCodeLabel"_s, unavailable},
+                                                                                  {u"continueButton:enabled"_s, true},
+                                                                                  {u"checkAgainButton:enabled"_s, true},
+                                                                                  {u"errorLine"_s, QString()}};
         QTest::newRow("providers-missing") << Situation::providersMissing
-            << Expected{{u"codexLabel"_s, u"Codex unavailable"_s}, {u"claudeCodeLabel"_s, unavailable},
-                        {u"continueButton:enabled"_s, false}, {u"checkAgainButton:enabled"_s, true},
-                        {u"errorLine"_s, u"Verify Codex or Claude Code to continue."_s}};
+                                           << Expected{{u"codexLabel"_s, u"Codex unavailable"_s},
+                                                       {u"claudeCodeLabel"_s, unavailable},
+                                                       {u"continueButton:enabled"_s, false},
+                                                       {u"checkAgainButton:enabled"_s, true},
+                                                       {u"errorLine"_s, u"Verify Codex or Claude Code to continue."_s}};
         const auto folders = [](const QString &header) {
-            return Expected{{u"foldersScreen:visible"_s, true}, {u"finishSetupButton:enabled"_s, !header.isEmpty()},
+            return Expected{{u"foldersScreen:visible"_s, true},
+                            {u"finishSetupButton:enabled"_s, !header.isEmpty()},
                             {u"chooseFoldersButton:visible"_s, header.isEmpty()},
-                            {u"folderBox:visible"_s, !header.isEmpty()}, {u"folderBoxHeader"_s, header}};
+                            {u"folderBox:visible"_s, !header.isEmpty()},
+                            {u"folderBoxHeader"_s, header}};
         };
         QTest::newRow("folders-empty") << Situation::noFolders << folders(QString());
         QTest::newRow("folders-one") << Situation::oneFolder << folders(u"SELECTED FOLDER"_s);
         QTest::newRow("folders-two") << Situation::twoFolders << folders(u"SELECTED FOLDERS"_s);
         QTest::newRow("ready-offline") << Situation::offline
-            << readyScreen(u"Offline"_s, u"Connect to the internet to take calls."_s, false,
-                           {{u"offlineSymbol:visible"_s, true}});
+                                       << readyScreen(u"Offline"_s, u"Connect to the internet to take calls."_s, false,
+                                                      {{u"offlineSymbol:visible"_s, true}});
         QTest::newRow("ready-for-calls") << Situation::readyForCalls
-            << readyScreen(u"Ready for calls"_s, QString(), true,
-                           {{u"phoneNumber:visible"_s, true}, {u"phoneNumber"_s, u"+1 (555) 010-0199"_s},
-                            {u"folderSummary"_s, u"Folders: work, site"_s},
-                            {u"viewAllTasksButton:click"_s, u"dashboard"_s}});
-        QTest::newRow("ready-checking-connection") << Situation::checkingConnection
+                                         << readyScreen(u"Ready for calls"_s, QString(), true,
+                                                        {{u"phoneNumber:visible"_s, true},
+                                                         {u"phoneNumber"_s, u"+1 (555) 010-0199"_s},
+                                                         {u"folderSummary"_s, u"Folders: work, site"_s},
+                                                         {u"viewAllTasksButton:click"_s, u"dashboard"_s}});
+        QTest::newRow("ready-checking-connection")
+            << Situation::checkingConnection
             << readyScreen(u"Checking connection…"_s, u"Checking whether this Mac can take calls."_s, true);
-        QTest::newRow("ready-getting-ready") << Situation::gettingReady
-            << readyScreen(u"Getting ready…"_s, u"Available in a moment."_s, true);
-        QTest::newRow("ready-could-not-start") << Situation::couldNotStart
-            << readyScreen(u"Couldn't start"_s, u"Quit and reopen Tarnwick."_s, true);
+        QTest::newRow("ready-getting-ready")
+            << Situation::gettingReady << readyScreen(u"Getting ready…"_s, u"Available in a moment."_s, true);
+        QTest::newRow("ready-could-not-start")
+            << Situation::couldNotStart << readyScreen(u"Couldn't start"_s, u"Quit and reopen Tarnwick."_s, true);
         // The model's message is not shown on the ready screen.
         QTest::newRow("ready-needs-approval") << Situation::needsApproval
-            << readyScreen(u"Ready for calls"_s, QString(), true,
-                           {{u"phoneNumber:visible"_s, true}, {u"enableLoginItemsButton:visible"_s, true},
-                            {u"enableLoginItemsButton:click"_s, u"loginItems"_s}});
+                                              << readyScreen(u"Ready for calls"_s, QString(), true,
+                                                             {{u"phoneNumber:visible"_s, true},
+                                                              {u"enableLoginItemsButton:visible"_s, true},
+                                                              {u"enableLoginItemsButton:click"_s, u"loginItems"_s}});
     }
     void screen()
     {
@@ -309,7 +349,8 @@ private Q_SLOTS:
             const Rgb actual{double(pixel.red()), double(pixel.green()), double(pixel.blue())};
             for (int channel = 0; channel < 3; ++channel) {
                 QVERIFY2(std::abs(actual[channel] - expected[channel]) <= 3,
-                         qPrintable(u"%1: %2, expected %3"_s.arg(QLatin1String(where), describe(actual), describe(expected))));
+                         qPrintable(
+                             u"%1: %2, expected %3"_s.arg(QLatin1String(where), describe(actual), describe(expected))));
             }
         };
         sample(box.left() + 9, box.center().y(), fill, "fill");
@@ -344,7 +385,10 @@ private Q_SLOTS:
         QVERIFY(restored.wait(30000));
 
         QVERIFY(keyring.callsAnswered() > 0);
-        QVERIFY2(meter.longestStallMs() < 100, qPrintable(u"stood still %1 ms from %2 ms on"_s.arg(meter.longestStallMs()).arg(meter.longestStallBeganMs())));
+        QVERIFY2(
+            meter.longestStallMs() < 100,
+            qPrintable(
+                u"stood still %1 ms from %2 ms on"_s.arg(meter.longestStallMs()).arg(meter.longestStallBeganMs())));
         QCOMPARE(m_model->machine().step, OnboardingStep::connect);
         QVERIFY(m_model->busy() && m_standIns.signIn->isOpen() && !m_model->errorMessage());
         QCOMPARE(m_standIns.signIn->openedPages.size(), 1);
@@ -390,6 +434,7 @@ private Q_SLOTS:
         running.terminate();
         QVERIFY(running.waitForFinished(10000));
     }
+
 private:
     void writeStatus(State state)
     {
@@ -410,16 +455,19 @@ private:
             QTRY_VERIFY(m_model->errorMessage().has_value());
         }
         if (situation == Situation::browserUnavailable) {
-            m_standIns.signIn->failBrowser(Error{u"UrlLauncher"_s, 1, u"No browser could be opened: xdg-open exited with status 3"_s});
+            m_standIns.signIn->failBrowser(
+                Error{u"UrlLauncher"_s, 1, u"No browser could be opened: xdg-open exited with status 3"_s});
             QTRY_VERIFY(m_model->browserUnavailable());
         }
     }
     void reachModelSituation(Situation situation)
     {
         const ProviderReadiness nothing{{}, false, false, {u"Install Codex or Claude Code, then check again."_s}};
-        AppModelParts parts = windowParts(m_server->url(), m_standIns, situation == Situation::providersMissing ? nothing : codexOnly);
-        m_standIns.store(situation >= Situation::offline ? Stored::finishedSetup
-                         : situation >= Situation::providersReady ? Stored::credential : Stored::nothing);
+        AppModelParts parts =
+            windowParts(m_server->url(), m_standIns, situation == Situation::providersMissing ? nothing : codexOnly);
+        m_standIns.store(situation >= Situation::offline          ? Stored::finishedSetup
+                         : situation >= Situation::providersReady ? Stored::credential
+                                                                  : Stored::nothing);
         m_model = std::make_unique<AppModel>(std::move(parts));
         QSignalSpy finished(m_model.get(), &AppModel::operationFinished);
         if (situation <= Situation::signInError)
@@ -440,8 +488,9 @@ private:
         writeStatus(State::connected);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 10000);
         QCOMPARE(m_model->machine().step, OnboardingStep::connected);
-        writeStatus(situation == Situation::gettingReady ? State::starting
-                    : situation == Situation::couldNotStart ? State::stopped : State::connected);
+        writeStatus(situation == Situation::gettingReady    ? State::starting
+                    : situation == Situation::couldNotStart ? State::stopped
+                                                            : State::connected);
         if (situation != Situation::checkingConnection)
             m_standIns.network->report(situation != Situation::offline);
         if (situation == Situation::needsApproval) {

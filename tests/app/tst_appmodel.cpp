@@ -26,7 +26,10 @@ namespace {
 const QString confirmationFailed = u"Could not confirm this Mac with Tarnwick. Check your connection and try again."_s;
 constexpr int patience = 10000;
 
-QString queryValue(const QUrl &url, const QString &name) { return QUrlQuery(url).queryItemValue(name, QUrl::FullyDecoded); }
+QString queryValue(const QUrl &url, const QString &name)
+{
+    return QUrlQuery(url).queryItemValue(name, QUrl::FullyDecoded);
+}
 
 enum class Move { none, logOut, signIn };
 
@@ -74,7 +77,9 @@ private:
     {
         const QString credential = credentialFor(device);
         m_server->answer(u"/api/devices/exchange"_s, 200,
-                         QStringLiteral(R"({"credential":"%1","device":%2})").arg(credential, QString::fromUtf8(deviceJson(device))).toUtf8());
+                         QStringLiteral(R"({"credential":"%1","device":%2})")
+                             .arg(credential, QString::fromUtf8(deviceJson(device)))
+                             .toUtf8());
         return credential;
     }
     // The browser comes back to `callback`, its %1 the state of the last page opened and %2 a code.
@@ -114,9 +119,10 @@ private Q_SLOTS:
         QTest::newRow("first launch") << Stored::nothing << OnboardingStep::connect << QString();
         QTest::newRow("paired, setup unfinished") << Stored::credential << OnboardingStep::providers << QString();
         QTest::newRow("finished setup") << Stored::finishedSetup << OnboardingStep::connected << QString();
-        QTest::newRow("configuration unreadable") << Stored::unreadableConfiguration << attention << u"The data couldn’t be read."_s;
-        QTest::newRow("credential names no device") << Stored::credentialWithoutDevice << attention
-                                                    << u"The saved device credential is invalid."_s;
+        QTest::newRow("configuration unreadable")
+            << Stored::unreadableConfiguration << attention << u"The data couldn’t be read."_s;
+        QTest::newRow("credential names no device")
+            << Stored::credentialWithoutDevice << attention << u"The saved device credential is invalid."_s;
     }
     void startUp()
     {
@@ -247,12 +253,15 @@ private Q_SLOTS:
         QTest::newRow("starting, 45 s") << connected << State::starting << Age(45) << connected << u"GettingReady"_s;
         QTest::newRow("starting, 46 s") << connected << State::starting << Age(46) << attention << u"CouldNotStart"_s;
         QTest::newRow("connected, 45 s") << connected << State::connected << Age(45) << connected << u"ReadyForCalls"_s;
-        QTest::newRow("connected, from the future") << connected << State::connected << Age(-600) << connected << u"ReadyForCalls"_s;
-        QTest::newRow("connected, no heartbeat") << connected << State::connected << Age() << attention << u"CouldNotStart"_s;
+        QTest::newRow("connected, from the future")
+            << connected << State::connected << Age(-600) << connected << u"ReadyForCalls"_s;
+        QTest::newRow("connected, no heartbeat")
+            << connected << State::connected << Age() << attention << u"CouldNotStart"_s;
         QTest::newRow("stopped") << connected << State::stopped << Age(0) << attention << u"CouldNotStart"_s;
-        QTest::newRow("needs attention, starting") << attention << State::starting << Age(0) << attention << u"CouldNotStart"_s;
-        QTest::newRow("needs attention, connected 45 s") << attention << State::connected << Age(45) << connected
-                                                         << u"ReadyForCalls"_s;
+        QTest::newRow("needs attention, starting")
+            << attention << State::starting << Age(0) << attention << u"CouldNotStart"_s;
+        QTest::newRow("needs attention, connected 45 s")
+            << attention << State::connected << Age(45) << connected << u"ReadyForCalls"_s;
     }
     void statusReading()
     {
@@ -274,7 +283,8 @@ private Q_SLOTS:
         model.readStatus();
         QCOMPARE(model.machine().step, step);
         const QString couldNotStart = u"The background service couldn't start."_s;
-        QCOMPARE(model.errorMessage(), step == OnboardingStep::needsAttention ? std::optional(couldNotStart) : std::nullopt);
+        QCOMPARE(model.errorMessage(),
+                 step == OnboardingStep::needsAttention ? std::optional(couldNotStart) : std::nullopt);
         QCOMPARE(model.property("readyStatus").toString(), shown);
     }
 
@@ -322,22 +332,25 @@ private Q_SLOTS:
         QTest::addColumn<ProviderReadiness>("discovered");
         QTest::addColumn<bool>("atFolders");
         QTest::addColumn<QStringList>("folders");
-        QTest::addColumn<QString>("fault"); // "config" or "login item": that part refuses
+        QTest::addColumn<QString>("fault");   // "config" or "login item": that part refuses
         QTest::addColumn<QString>("message"); // empty: setup is finished
         const ProviderReadiness none{{}, false, false, {}};
         const QString notYet = u"That setup step is not available yet."_s;
         const QStringList one{u"/srv/a"_s};
         QTest::newRow("finished") << Stored::credential << codexOnly << true << QStringList{u"/srv/b"_s, u"/srv/a"_s}
                                   << QString() << QString();
-        QTest::newRow("no device before anything else") << Stored::nothing << none << false << QStringList() << QString() << notYet;
-        QTest::newRow("no agent before the folders") << Stored::credential << none << false << QStringList() << QString()
-                                                     << u"Verify Codex or Claude Code to continue."_s;
+        QTest::newRow("no device before anything else")
+            << Stored::nothing << none << false << QStringList() << QString() << notYet;
+        QTest::newRow("no agent before the folders") << Stored::credential << none << false << QStringList()
+                                                     << QString() << u"Verify Codex or Claude Code to continue."_s;
         QTest::newRow("no folder") << Stored::credential << codexOnly << true << QStringList() << QString()
                                    << u"Choose at least one permitted folder."_s;
-        QTest::newRow("not at the folder step") << Stored::credential << codexOnly << false << one << QString() << notYet;
-        QTest::newRow("configuration refused") << Stored::credential << codexOnly << true << one << u"config"_s << u"Disk full."_s;
-        QTest::newRow("registration refused, configuration kept") << Stored::credential << codexOnly << true << one
-                                                                  << u"login item"_s << u"Refused by the desktop."_s;
+        QTest::newRow("not at the folder step")
+            << Stored::credential << codexOnly << false << one << QString() << notYet;
+        QTest::newRow("configuration refused")
+            << Stored::credential << codexOnly << true << one << u"config"_s << u"Disk full."_s;
+        QTest::newRow("registration refused, configuration kept")
+            << Stored::credential << codexOnly << true << one << u"login item"_s << u"Refused by the desktop."_s;
     }
     void finishSetup()
     {
@@ -370,7 +383,8 @@ private Q_SLOTS:
         QCOMPARE(model.machine().step, message.isEmpty() ? OnboardingStep::connected : OnboardingStep::needsAttention);
         QCOMPARE(model.errorMessage(), message.isEmpty() ? std::nullopt : std::optional(message));
         QCOMPARE(m_standIns.loginItem->calls, saved ? QStringList{u"register"_s} : QStringList());
-        const AppConfig written{m_server->url().toString(), device, u"0.3.0"_s, folders, folders.value(0), codexOnly.paths};
+        const AppConfig written{m_server->url().toString(), device,         u"0.3.0"_s, folders,
+                                folders.value(0),           codexOnly.paths};
         QCOMPARE(m_standIns.config->config, saved ? std::optional(written) : std::nullopt);
     }
 
@@ -386,11 +400,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         const auto connect = OnboardingStep::connect;
         QTest::newRow("new device") << Stored::nothing << u"callback"_s << OnboardingStep::providers << QString();
-        QTest::newRow("earlier setup resumed") << Stored::configuration << u"callback"_s << OnboardingStep::connected << QString();
-        QTest::newRow("no browser took the page") << Stored::nothing << u"no browser"_s << OnboardingStep::providers << QString();
+        QTest::newRow("earlier setup resumed")
+            << Stored::configuration << u"callback"_s << OnboardingStep::connected << QString();
+        QTest::newRow("no browser took the page")
+            << Stored::nothing << u"no browser"_s << OnboardingStep::providers << QString();
         QTest::newRow("user cancels") << Stored::nothing << u"cancel"_s << connect << QString();
         QTest::newRow("browser cannot open") << Stored::nothing << u"cannot open"_s << connect << QString();
-        QTest::newRow("browser error") << Stored::nothing << u"error"_s << connect << u"The browser could not be opened."_s;
+        QTest::newRow("browser error") << Stored::nothing << u"error"_s << connect
+                                       << u"The browser could not be opened."_s;
         QTest::newRow("not our callback") << Stored::nothing << u"tarnwick://evil/callback?state=%1"_s << connect
                                           << u"The browser returned an invalid connection link."_s;
         QTest::newRow("code refused") << Stored::nothing << u"code refused"_s << connect << u"The code has expired."_s;
@@ -426,7 +443,8 @@ private Q_SLOTS:
             QCOMPARE(model.signInLink(), page.toString(QUrl::FullyEncoded));
             QCOMPARE(page.path(), u"/connect/mac/10"_s);
             QCOMPARE(queryValue(page, u"deviceName"_s), u"Studio Mac"_s);
-            QCOMPARE(queryValue(page, u"existingDeviceId"_s), stored == Stored::configuration ? upper(device) : QString());
+            QCOMPARE(queryValue(page, u"existingDeviceId"_s),
+                     stored == Stored::configuration ? upper(device) : QString());
             QCOMPARE(m_standIns.signIn->lastScheme, u"tarnwick"_s);
         }
         if (browser == "cancel"_L1)
@@ -438,7 +456,8 @@ private Q_SLOTS:
         else if (browser != "cannot open"_L1)
             callBack();
         const bool paired = step != OnboardingStep::connect;
-        QTRY_VERIFY_WITH_TIMEOUT(paired ? model.machine().step == step : !model.busy() && m_finished->size() == int(m_standIns.signIn->canOpen),
+        QTRY_VERIFY_WITH_TIMEOUT(paired ? model.machine().step == step
+                                        : !model.busy() && m_finished->size() == int(m_standIns.signIn->canOpen),
                                  patience);
         QCOMPARE(model.machine().step, step);
         QCOMPARE(model.errorMessage(), message.isEmpty() ? std::nullopt : std::optional(message));
@@ -463,12 +482,14 @@ private Q_SLOTS:
         QTest::addColumn<LoginItemState>("state");
         QTest::addColumn<HelperRecoveryAction>("action");
         QTest::addColumn<QString>("message");
-        QTest::newRow("needs approval") << LoginItemState::requiresApproval << HelperRecoveryAction::enableInSystemSettings
+        QTest::newRow("needs approval") << LoginItemState::requiresApproval
+                                        << HelperRecoveryAction::enableInSystemSettings
                                         << u"Enable Tarnwick in Login Items so it can run after login."_s;
         QTest::newRow("helper missing") << LoginItemState::notFound << HelperRecoveryAction::reinstall
                                         << u"The background helper is missing. Reinstall Tarnwick."_s;
-        QTest::newRow("registration refused") << LoginItemState::notRegistered << HelperRecoveryAction::registerHelper
-                                              << u"The background helper could not start. Reinstall Tarnwick if this continues."_s;
+        QTest::newRow("registration refused")
+            << LoginItemState::notRegistered << HelperRecoveryAction::registerHelper
+            << u"The background helper could not start. Reinstall Tarnwick if this continues."_s;
     }
     void recoveryActions()
     {
@@ -514,7 +535,8 @@ private Q_SLOTS:
         if (planted == "pipe"_L1)
             QCOMPARE(::mkfifo(QFile::encodeName(AppPaths::status()).constData(), 0600), 0);
         else
-            QVERIFY(file.open(QIODevice::WriteOnly) && (planted == "huge"_L1 ? file.resize(5 << 20) : file.write("{ not json") > 0));
+            QVERIFY(file.open(QIODevice::WriteOnly)
+                    && (planted == "huge"_L1 ? file.resize(5 << 20) : file.write("{ not json") > 0));
         file.close();
         const QRegularExpression warning(u"^The helper's status could not be read: "_s);
         QTest::ignoreMessage(QtWarningMsg, warning);
@@ -531,7 +553,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("shown");
         const QString home = QDir::homePath();
-        QTest::newRow("in the home folder") << home + u"/Projects/tarnwick"_s << u"tarnwick"_s << u"~/Projects/tarnwick"_s;
+        QTest::newRow("in the home folder")
+            << home + u"/Projects/tarnwick"_s << u"tarnwick"_s << u"~/Projects/tarnwick"_s;
         QTest::newRow("the home folder") << home << QFileInfo(home).fileName() << u"~"_s;
         QTest::newRow("beside the home folder") << home + u"2/site"_s << u"site"_s << home + u"2/site"_s;
         QTest::newRow("the root") << u"/"_s << u"/"_s << u"/"_s;
@@ -546,7 +569,8 @@ private Q_SLOTS:
         QVERIFY(rows.setFolders({QUrl::fromLocalFile(path)}) && !rows.setFolders({QUrl::fromLocalFile(path)}));
         QCOMPARE(reset.size(), 1); // the same folders again change nothing
         const auto shownAs = [&rows](int role) { return rows.data(rows.index(0), role).toString(); };
-        QCOMPARE((QStringList{shownAs(FolderListModel::NameRole), shownAs(FolderListModel::PathRole), shownAs(FolderListModel::DisplayPathRole), rows.summary()}),
+        QCOMPARE((QStringList{shownAs(FolderListModel::NameRole), shownAs(FolderListModel::PathRole),
+                              shownAs(FolderListModel::DisplayPathRole), rows.summary()}),
                  (QStringList{name, path, shown, u"Folder: "_s + name}));
     }
     // One chooser at a time (the window disables its buttons, and the model refuses); a cancelled change

@@ -10,9 +10,9 @@
 #include "platform/WindowActivation.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -140,7 +140,8 @@ private Q_SLOTS:
         QTest::newRow("opens") << QByteArray("OPENS %s") << QString();
         QTest::newRow("the first fails, the next opens") << QByteArray("false:/not/there:OPENS") << QString();
         QTest::newRow("exits with a failure") << QByteArray("false") << u"false exited with status 1"_s;
-        QTest::newRow("cannot start") << QByteArray("/not/there") << u"No browser could be opened: /not/there was not found"_s;
+        QTest::newRow("cannot start") << QByteArray("/not/there")
+                                      << u"No browser could be opened: /not/there was not found"_s;
         QTest::newRow("names no command") << QByteArray(":") << u"$BROWSER names no command"_s;
         QTest::newRow("no $BROWSER, no handler") << QByteArray() << u"xdg-open exited with status"_s;
     }
@@ -153,7 +154,8 @@ private Q_SLOTS:
         SystemBrowserSignIn signIn;
         QStringList reports;
         const QUrl page(u"http://127.0.0.1:8787/connect/mac/10?state=s"_s);
-        QVERIFY(signIn.start(page, u"tarnwick"_s, [](Result<QUrl>) {}, [&](const Error &e) { reports.append(e.description); }));
+        QVERIFY(signIn.start(
+            page, u"tarnwick"_s, [](Result<QUrl>) {}, [&](const Error &e) { reports.append(e.description); }));
         if (failure.isEmpty()) {
             QTRY_COMPARE(TestFiles::read(path(u"opened"_s)), page.toEncoded());
             QTest::qWait(200);
@@ -164,7 +166,8 @@ private Q_SLOTS:
             QVERIFY(signIn.isOpen());
             // Once the attempt has ended, its browser's report is dropped.
             signIn.cancel();
-            QVERIFY(signIn.start(page, u"tarnwick"_s, [](Result<QUrl>) {}, [&](const Error &e) { reports.append(e.description); }));
+            QVERIFY(signIn.start(
+                page, u"tarnwick"_s, [](Result<QUrl>) {}, [&](const Error &e) { reports.append(e.description); }));
             signIn.cancel();
             QTest::qWait(300);
             QCOMPARE(reports.size(), 1);
@@ -181,8 +184,10 @@ private Q_SLOTS:
         const InstanceMessage sent = InstanceMessage::fromEnvironment(u"tarnwick://auth/callback?state=s&code=c"_s);
         qunsetenv("XDG_ACTIVATION_TOKEN");
         qunsetenv("DESKTOP_STARTUP_ID");
-        QCOMPARE(sent, (InstanceMessage{u"tarnwick://auth/callback?state=s&code=c"_s, "wayland-token", "launcher-4711_TIME123456"}));
-        auto forwarded = std::async(std::launch::async, [&] { return SingleInstance(path(u"app.socket"_s)).forward(sent.encoded()); });
+        QCOMPARE(sent, (InstanceMessage{u"tarnwick://auth/callback?state=s&code=c"_s, "wayland-token",
+                                        "launcher-4711_TIME123456"}));
+        auto forwarded = std::async(std::launch::async,
+                                    [&] { return SingleInstance(path(u"app.socket"_s)).forward(sent.encoded()); });
         QVERIFY(received.wait());
         QVERIFY(forwarded.get());
         QCOMPARE(InstanceMessage::decoded(received.first().first().toString()), sent);
@@ -192,7 +197,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("startupId");
         QTest::addColumn<std::optional<quint32>>("time");
-        QTest::newRow("launcher's id") << QByteArray("gnome-shell-1234-host-xdg-open-1_TIME98765") << std::optional<quint32>(98765);
+        QTest::newRow("launcher's id") << QByteArray("gnome-shell-1234-host-xdg-open-1_TIME98765")
+                                       << std::optional<quint32>(98765);
         QTest::newRow("no time") << QByteArray("kde-launch-17") << std::optional<quint32>();
         QTest::newRow("empty time") << QByteArray("x_TIME") << std::optional<quint32>();
         QTest::newRow("beyond 32 bits") << QByteArray("x_TIME4294967296") << std::optional<quint32>();

@@ -14,7 +14,14 @@
 
 // What the stores hold when a model starts. configuration: a finished setup without its credential; the
 // last two cannot be read as a setup.
-enum class Stored { nothing, configuration, credential, finishedSetup, unreadableConfiguration, credentialWithoutDevice };
+enum class Stored {
+    nothing,
+    configuration,
+    credential,
+    finishedSetup,
+    unreadableConfiguration,
+    credentialWithoutDevice
+};
 
 // In-process collaborators for an AppModel: stores in memory, a scripted login item, browser, folder
 // chooser and network, a manual clock, and discovery that answers `discovered`. parts() hands them to a

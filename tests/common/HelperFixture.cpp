@@ -74,14 +74,16 @@ void HelperFixture::setRuntime(const QByteArray &scriptBody)
     const QByteArray overlaps = "for pid in $(cat launches 2>/dev/null); do\n"
                                 "  grep -qs ') [^Z] ' /proc/$pid/stat && echo $pid >> overlaps\n"
                                 "done\n";
-    writeFile(runtimePath(), "#!/bin/sh\n" + overlaps + scriptBody, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    writeFile(runtimePath(), "#!/bin/sh\n" + overlaps + scriptBody,
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void HelperFixture::recordSetupAppStarts()
 {
-    writeFile(m_bundle.filePath(QStringLiteral("Contents/MacOS/Tarnwick")),
-              "#!/bin/sh\nprintf '%s\\n' \"$XDG_ACTIVATION_TOKEN$DESKTOP_STARTUP_ID\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.opened\"\n",
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    writeFile(
+        m_bundle.filePath(QStringLiteral("Contents/MacOS/Tarnwick")),
+        "#!/bin/sh\nprintf '%s\\n' \"$XDG_ACTIVATION_TOKEN$DESKTOP_STARTUP_ID\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.opened\"\n",
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 QByteArray HelperFixture::setupAppStart() const
@@ -95,7 +97,8 @@ qint64 startHelper(QProcess &helper, qsizetype launch)
     helper.setProgram(QStringLiteral(HELPER_PATH));
     helper.setProcessChannelMode(QProcess::ForwardedChannels);
     helper.start();
-    if (!helper.waitForStarted() || !QTest::qWaitFor([=] { return runnerLaunches().size() == launch; }, HelperFixture::patience))
+    if (!helper.waitForStarted()
+        || !QTest::qWaitFor([=] { return runnerLaunches().size() == launch; }, HelperFixture::patience))
         return 0;
     return runnerLaunches().last();
 }

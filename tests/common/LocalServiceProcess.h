@@ -7,7 +7,10 @@
 class LocalServiceProcess
 {
 public:
-    explicit LocalServiceProcess(const QStringList &arguments = {}) : m_arguments(arguments) {}
+    explicit LocalServiceProcess(const QStringList &arguments = {})
+        : m_arguments(arguments)
+    {
+    }
     ~LocalServiceProcess() { stop(); }
 
     // Starts the program and waits for the line that gives its address; false when it never comes.

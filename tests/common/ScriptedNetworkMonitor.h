@@ -6,6 +6,6 @@
 class ScriptedNetworkMonitor final : public NetworkMonitoring
 {
 public:
-    void start() override {}
+    void start() override { }
     void report(bool satisfied) { Q_EMIT reachabilityChanged(satisfied); }
 };

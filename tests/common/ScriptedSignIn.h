@@ -10,7 +10,8 @@
 class ScriptedSignIn final : public BrowserSignIn
 {
 public:
-    bool start(const QUrl &page, const QString &callbackScheme, Completion completion, BrowserFailure browserFailed) override
+    bool start(const QUrl &page, const QString &callbackScheme, Completion completion,
+               BrowserFailure browserFailed) override
     {
         openedPages.append(page);
         lastScheme = callbackScheme;

@@ -13,7 +13,9 @@ namespace SetupFixtures {
 
 inline const QUuid device{QStringLiteral("3f2504e0-4f89-41d3-9a0c-0305e82c3301")};
 inline const QString mePath = QStringLiteral("/api/devices/me");
-inline const ProviderReadiness codexOnly{ProviderPaths{QStringLiteral("/usr/local/bin/codex"), std::nullopt}, true, false,
+inline const ProviderReadiness codexOnly{ProviderPaths{QStringLiteral("/usr/local/bin/codex"), std::nullopt},
+                                         true,
+                                         false,
                                          {QStringLiteral("Codex is installed and signed in.")}};
 
 inline QString upper(const QUuid &id)
@@ -26,7 +28,8 @@ inline QString credentialFor(const QUuid &id)
 }
 inline QByteArray deviceJson(const QUuid &id)
 {
-    return QStringLiteral(R"({"id":"%1","name":"Studio Mac","platform":"macos","architecture":"arm64","appVersion":"0.3.0","online":true})")
+    return QStringLiteral(
+               R"({"id":"%1","name":"Studio Mac","platform":"macos","architecture":"arm64","appVersion":"0.3.0","online":true})")
         .arg(upper(id))
         .toUtf8();
 }
@@ -37,8 +40,11 @@ inline QByteArray meJson(const QUuid &id)
 }
 inline AppConfig finishedConfig()
 {
-    return AppConfig{QStringLiteral("https://old.example/"), device, QStringLiteral("0.2.0"),
-                     {QStringLiteral("/home/user/work"), QStringLiteral("/home/user/site")}, QStringLiteral("/home/user/work"),
+    return AppConfig{QStringLiteral("https://old.example/"),
+                     device,
+                     QStringLiteral("0.2.0"),
+                     {QStringLiteral("/home/user/work"), QStringLiteral("/home/user/site")},
+                     QStringLiteral("/home/user/work"),
                      codexOnly.paths};
 }
 

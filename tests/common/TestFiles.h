@@ -20,7 +20,7 @@ inline bool write(const QString &path, const QByteArray &bytes,
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size()
-        && file.setPermissions(permissions);
+           && file.setPermissions(permissions);
 }
 
 inline bool writeScript(const QString &path, const QByteArray &body)

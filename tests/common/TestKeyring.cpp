@@ -2,9 +2,9 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QProcess>
@@ -20,7 +20,14 @@ const SecretSchema credentialSchema = {
     {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
      {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
      {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 SecretService *openService()
@@ -76,14 +83,15 @@ bool TestKeyring::storeRaw(const QByteArray &secret)
     g_autoptr(GHashTable) attributes = credentialAttributes();
     g_autoptr(SecretValue) value = secret_value_new(secret.constData(), secret.size(), "application/octet-stream");
     g_autoptr(SecretService) secrets = openService();
-    return secret_service_store_sync(secrets, &credentialSchema, attributes, SECRET_COLLECTION_DEFAULT,
-                                     "raw test item", value, nullptr, nullptr);
+    return secret_service_store_sync(secrets, &credentialSchema, attributes, SECRET_COLLECTION_DEFAULT, "raw test item",
+                                     value, nullptr, nullptr);
 }
 
 bool TestKeyring::deleteCredentialItems()
 {
     bool deleted = true;
-    forEachCredentialItem([&](SecretItem *item) { deleted = secret_item_delete_sync(item, nullptr, nullptr) && deleted; });
+    forEachCredentialItem(
+        [&](SecretItem *item) { deleted = secret_item_delete_sync(item, nullptr, nullptr) && deleted; });
     return deleted;
 }
 
@@ -121,9 +129,9 @@ bool TestKeyring::unlockDefault()
     master << opened.arguments().at(1).value<QDBusObjectPath>() << QByteArray() << QByteArray(sessionPassword)
            << QStringLiteral("text/plain");
     master.endStructure();
-    const QDBusMessage reply = callSecrets(QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
-                                           QStringLiteral("UnlockWithMasterPassword"),
-                                           {alias.arguments().at(0), QVariant::fromValue(master)});
+    const QDBusMessage reply =
+        callSecrets(QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
+                    QStringLiteral("UnlockWithMasterPassword"), {alias.arguments().at(0), QVariant::fromValue(master)});
     return reply.type() == QDBusMessage::ReplyMessage && !isDefaultLocked();
 }
 

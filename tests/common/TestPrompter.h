@@ -11,7 +11,7 @@ class TestPrompter
 public:
     enum class Answer {
         password, // the session's password, then Continue
-        dismiss, // Cancel
+        dismiss,  // Cancel
     };
 
     TestPrompter();

@@ -34,8 +34,11 @@ const QUuid deviceA = QUuid::fromString(u"3F2504E0-4F89-41D3-9A0C-0305E82C3301"_
 
 AppConfig fullConfig()
 {
-    return AppConfig{u"https://tarnwick.example/"_s, deviceA, u"0.3.0"_s,
-                     {u"/home/ada/code"_s, u"/home/ada/Документы"_s}, u"/home/ada/code"_s,
+    return AppConfig{u"https://tarnwick.example/"_s,
+                     deviceA,
+                     u"0.3.0"_s,
+                     {u"/home/ada/code"_s, u"/home/ada/Документы"_s},
+                     u"/home/ada/code"_s,
                      ProviderPaths{u"/usr/bin/codex"_s, u"/usr/local/bin/claude"_s}};
 }
 
@@ -57,7 +60,8 @@ QByteArray fullWith(const QString &key, const QJsonValue &value)
 
 mode_t permissionsOf(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    { };
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
@@ -90,7 +94,11 @@ private Q_SLOTS:
         QTest::addColumn<AppConfig>("config");
         QTest::addColumn<QString>("golden");
         const QUuid deviceB = QUuid::fromString(u"00000000-0000-0000-0000-00000000000A"_s);
-        const AppConfig sparse{u"http://127.0.0.1:8787/"_s, deviceB, u"0.3.0 \"beta\"\\\t\x1f"_s, {}, QString(),
+        const AppConfig sparse{u"http://127.0.0.1:8787/"_s,
+                               deviceB,
+                               u"0.3.0 \"beta\"\\\t\x1f"_s,
+                               {},
+                               QString(),
                                ProviderPaths{std::nullopt, u"/opt/claude code/bin/claude"_s}};
         QTest::newRow("full") << fullConfig() << u"full.json"_s;
         QTest::newRow("escapes, no folders, one provider") << sparse << u"sparse.json"_s;
@@ -128,20 +136,20 @@ private Q_SLOTS:
         for (const char *key :
              {"apiUrl", "deviceId", "appVersion", "allowedRoots", "defaultDirectory", "providerPaths"}) {
             const QString name = QString::fromLatin1(key);
-            QTest::addRow("without %s", key) << fullWith(name, QJsonValue::Undefined)
-                                             << int(JsonObjectReader::keyNotFound) << name;
+            QTest::addRow("without %s", key)
+                << fullWith(name, QJsonValue::Undefined) << int(JsonObjectReader::keyNotFound) << name;
         }
         QTest::newRow("deviceId null") << fullWith(deviceId, QJsonValue::Null) << int(JsonObjectReader::valueNotFound)
                                        << deviceId;
-        QTest::newRow("allowedRoots holding a number") << fullWith(u"allowedRoots"_s, QJsonArray{u"/srv"_s, 3})
-                                                       << mismatch << u"allowedRoots[1]"_s;
+        QTest::newRow("allowedRoots holding a number")
+            << fullWith(u"allowedRoots"_s, QJsonArray{u"/srv"_s, 3}) << mismatch << u"allowedRoots[1]"_s;
         QTest::newRow("claudeCode a bool") << fullWith(u"providerPaths"_s, QJsonObject{{u"claudeCode"_s, true}})
                                            << mismatch << u"providerPaths.claudeCode"_s;
         // Forms QUuid would accept, and a character that is not hexadecimal.
         for (const char *id : {"{3F2504E0-4F89-41D3-9A0C-0305E82C3301}", "3F2504E04F8941D39A0C0305E82C3301",
                                "3F2504E0-4F89-41D3-9A0C-0305E82C330G"})
-            QTest::addRow("deviceId \"%s\"", id) << fullWith(deviceId, QString::fromLatin1(id)) << corrupted
-                                                 << deviceId;
+            QTest::addRow("deviceId \"%s\"", id)
+                << fullWith(deviceId, QString::fromLatin1(id)) << corrupted << deviceId;
         QTest::newRow("deviceId a number") << fullWith(deviceId, 42) << mismatch << deviceId;
     }
 
@@ -218,7 +226,7 @@ private Q_SLOTS:
     // in more than 1 MiB.
     void readsOnlySmallRegularFiles_data()
     {
-        QTest::addColumn<qint64>("size"); // -1: a FIFO
+        QTest::addColumn<qint64>("size");     // -1: a FIFO
         QTest::addColumn<QString>("refusal"); // the end of the error's text; empty: read whole
         QTest::newRow("FIFO") << qint64(-1) << u": not a regular file"_s;
         QTest::newRow("5 MiB") << qint64(5 << 20) << u": larger than 1 MiB"_s;

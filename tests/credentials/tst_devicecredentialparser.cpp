@@ -74,7 +74,8 @@ private Q_SLOTS:
         QFETCH(std::optional<QUuid>, deviceId);
         QCOMPARE(DeviceCredentialParser::deviceId(token), deviceId);
         if (deviceId)
-            QCOMPARE(StatusRedactor::redact(QStringLiteral("saw ") + token + QStringLiteral(" here")), QStringLiteral("saw [REDACTED] here"));
+            QCOMPARE(StatusRedactor::redact(QStringLiteral("saw ") + token + QStringLiteral(" here")),
+                     QStringLiteral("saw [REDACTED] here"));
     }
 };
 

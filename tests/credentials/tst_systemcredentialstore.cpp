@@ -141,7 +141,8 @@ private Q_SLOTS:
         QTest::newRow("read, answered") << u"read"_s << true << password << ReadResult(firstToken) << first;
         QTest::newRow("read of an empty keyring, answered") << u"read"_s << false << password << nothingStored << none;
         QTest::newRow("save, answered") << u"save"_s << true << password << nothingStored << second;
-        QTest::newRow("save to an empty keyring, answered") << u"save"_s << false << password << nothingStored << second;
+        QTest::newRow("save to an empty keyring, answered")
+            << u"save"_s << false << password << nothingStored << second;
         QTest::newRow("read, dismissed") << u"read"_s << true << dismiss << dismissed << first;
         QTest::newRow("save, dismissed") << u"save"_s << true << dismiss << dismissed << first;
         QTest::newRow("save to an empty keyring, dismissed") << u"save"_s << false << dismiss << dismissed << none;

@@ -82,8 +82,8 @@ private:
     // A folder of the current test row's own.
     QString folder(const QString &name) const
     {
-        const QString row = QString::fromUtf8(QTest::currentTestFunction()) + u'/'
-            + QString::fromUtf8(QTest::currentDataTag());
+        const QString row =
+            QString::fromUtf8(QTest::currentTestFunction()) + u'/' + QString::fromUtf8(QTest::currentDataTag());
         return QDir::cleanPath(m_root.filePath(row + u'/' + name));
     }
     QString userBin() const { return folder(u"home/.local/bin"_s); }
@@ -99,8 +99,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("output");
         QTest::newRow("both streams in one, untrimmed UTF-8")
-            << QByteArray("printf 'caf\\303\\251\\n'; printf 'a\\377b\\n' >&2; echo again; exit 3") << QStringList() << 3
-            << u"café\na\uFFFDb\nagain\n"_s;
+            << QByteArray("printf 'caf\\303\\251\\n'; printf 'a\\377b\\n' >&2; echo again; exit 3") << QStringList()
+            << 3 << u"café\na\uFFFDb\nagain\n"_s;
         QTest::newRow("2 MiB does not stall") << QByteArray("head -c 2097152 /dev/zero | tr '\\000' x; echo end >&2")
                                               << QStringList() << 0 << QString(2097152, u'x') + u"end\n"_s;
         QTest::newRow("arguments reach the program as given")
@@ -108,11 +108,11 @@ private Q_SLOTS:
             << QStringList{u"two words"_s, u"\"double\""_s, u"it's"_s, u"$HOME"_s, u"*"_s, QString()} << 0
             << u"[two words]\n[\"double\"]\n[it's]\n[$HOME]\n[*]\n[]\n"_s;
         QTest::newRow("standard input is empty") << QByteArray("cat; echo done") << QStringList() << 0 << u"done\n"_s;
-        QTest::newRow("killed by a signal") << QByteArray("echo before; kill -KILL $$") << QStringList()
-                                            << 128 + SIGKILL << u"before\n"_s;
+        QTest::newRow("killed by a signal")
+            << QByteArray("echo before; kill -KILL $$") << QStringList() << 128 + SIGKILL << u"before\n"_s;
         // A daemon started by a login script may keep the output pipe open after the command itself ended.
-        QTest::newRow("a daemon holds the output") << QByteArray("sleep 60 &\necho $! > \"$0.pid\"\necho started")
-                                                   << QStringList() << 0 << u"started\n"_s;
+        QTest::newRow("a daemon holds the output")
+            << QByteArray("sleep 60 &\necho $! > \"$0.pid\"\necho started") << QStringList() << 0 << u"started\n"_s;
     }
 
     void completedCommand()
@@ -142,8 +142,8 @@ private Q_SLOTS:
 
     void timeLimitStopsTheCommandAndWhatItStarted()
     {
-        const QString command = install(folder(u"bin"_s), u"hang"_s,
-                                        "sleep 60 &\necho $! > \"$0.pid\"\necho waiting\nsleep 60");
+        const QString command =
+            install(folder(u"bin"_s), u"hang"_s, "sleep 60 &\necho $! > \"$0.pid\"\necho waiting\nsleep 60");
         QElapsedTimer elapsed;
         elapsed.start();
 
@@ -237,8 +237,10 @@ private Q_SLOTS:
         const QString second = folder(u"second"_s);
         const QString fakeShell = install(folder(u"shell"_s), u"sh"_s,
                                           "[ \"$1\" = -lic ] || exit 9\n"
-                                          "PATH='" + first.toUtf8() + ':' + second.toUtf8() + "'; export PATH\n"
-                                          "exec /bin/sh -c \"$2\"");
+                                          "PATH='"
+                                              + first.toUtf8() + ':' + second.toUtf8()
+                                              + "'; export PATH\n"
+                                                "exec /bin/sh -c \"$2\"");
         const QString userCodex = install(userBin(), u"codex"_s,
                                           "case \"$1 $2\" in '--version ') echo codex 1.0 ;; 'login status') "
                                           "echo 'Logged in' >&2 ;; *) exit 2 ;; esac");
@@ -247,7 +249,8 @@ private Q_SLOTS:
         const QString claude = install(second, u"claude"_s);
         const ProviderDiscovery discovery(std::make_shared<ProcessCommandRunner>(10s), folder(u"home"_s), fakeShell);
 
-        const ProviderReadiness expected{ProviderPaths{userCodex, claude}, true, true, {codexReadyLine, claudeReadyLine}};
+        const ProviderReadiness expected{
+            ProviderPaths{userCodex, claude}, true, true, {codexReadyLine, claudeReadyLine}};
         QCOMPARE(discovery.discover(), expected);
     }
 };

@@ -15,8 +15,8 @@
 #include "model/AppModel.h"
 #include "platform/AutostartEntry.h"
 #include "platform/HostName.h"
-#include "platform/SingleInstance.h"
 #include "platform/InstanceMessage.h"
+#include "platform/SingleInstance.h"
 #include "platform/SystemBrowserSignIn.h"
 #include "platform/SystemLoginItemManager.h"
 #include "platform/SystemNetworkMonitor.h"
@@ -63,8 +63,8 @@ QByteArray readFile(const QString &path)
 QByteArray credentialInKeyring()
 {
     QProcess secretTool;
-    secretTool.start(u"secret-tool"_s, {u"lookup"_s, u"service"_s, u"com.tarnwick.mac"_s, u"account"_s,
-                                        u"device-credential"_s});
+    secretTool.start(u"secret-tool"_s,
+                     {u"lookup"_s, u"service"_s, u"com.tarnwick.mac"_s, u"account"_s, u"device-credential"_s});
     secretTool.waitForFinished(10000);
     return secretTool.exitCode() == 0 ? secretTool.readAllStandardOutput().trimmed() : QByteArray();
 }
@@ -73,7 +73,10 @@ QString helperState()
     return QJsonDocument::fromJson(readFile(AppPaths::status())).object().value(u"state"_s).toString();
 }
 // The helper holds its lock until its process ends.
-bool helperIsGone() { return !HelperInstanceLock::runningHelperPid(); }
+bool helperIsGone()
+{
+    return !HelperInstanceLock::runningHelperPid();
+}
 
 } // namespace
 
@@ -103,8 +106,8 @@ private Q_SLOTS:
         connect(&m_instance, &SingleInstance::messageReceived, this,
                 [this](const QString &line) { m_signIn->acceptCallback(QUrl(InstanceMessage::decoded(line).url)); });
         m_desktop = std::make_unique<DesktopActions>(m_service.baseUrl());
-        m_window = std::make_unique<WindowLoader>(*m_model, *m_desktop,
-                                                  QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/LogoMark.png"));
+        m_window = std::make_unique<WindowLoader>(
+            *m_model, *m_desktop, QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/LogoMark.png"));
         QVERIFY(m_window->window());
     }
     void cleanupTestCase()
@@ -124,9 +127,9 @@ private Q_SLOTS:
         QCOMPARE(m_model->errorMessage(), std::nullopt);
         QVERIFY(m_model->deviceId());
         m_credential = credentialInKeyring();
-        const QRegularExpression token(u"^twk_device_%1\\.[A-Za-z0-9_-]{43}$"_s
-                                           .arg(m_model->deviceId()->toString(QUuid::WithoutBraces)),
-                                       QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpression token(
+            u"^twk_device_%1\\.[A-Za-z0-9_-]{43}$"_s.arg(m_model->deviceId()->toString(QUuid::WithoutBraces)),
+            QRegularExpression::CaseInsensitiveOption);
         QVERIFY2(token.match(QString::fromUtf8(m_credential)).hasMatch(), m_credential.constData());
     }
     // The login shell's search path leads to the scripted agents.
@@ -162,17 +165,20 @@ private Q_SLOTS:
     "claudeCode" : "%4",
     "codex" : "%5"
   }
-})").arg(json(m_chosenFolder), json(m_service.baseUrl().toString()),
-             m_model->deviceId()->toString(QUuid::WithoutBraces).toUpper(), json(scripts + u"/claude"_s),
-             json(scripts + u"/codex"_s));
+})")
+                                           .arg(json(m_chosenFolder), json(m_service.baseUrl().toString()),
+                                                m_model->deviceId()->toString(QUuid::WithoutBraces).toUpper(),
+                                                json(scripts + u"/claude"_s), json(scripts + u"/codex"_s));
         QCOMPARE(QString::fromUtf8(readFile(AppPaths::config())), expectedConfig);
         QCOMPARE(QFileInfo(AppPaths::config()).permissions(),
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
         QCOMPARE(QString::fromUtf8(readFile(autostartEntry)),
-                 QStringLiteral("[Desktop Entry]\nType=Application\nName=Tarnwick\n"
-                                "Comment=Keeps this computer ready to take calls\nExec=" TARNWICK_HELPER_PATH "\n"
-                                "Icon=com.tarnwick.Tarnwick\nTerminal=false\nNoDisplay=true\nX-GNOME-Autostart-enabled=true\n"));
-        QCOMPARE(QFileInfo(autostartEntry).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
+                 QStringLiteral(
+                     "[Desktop Entry]\nType=Application\nName=Tarnwick\n"
+                     "Comment=Keeps this computer ready to take calls\nExec=" TARNWICK_HELPER_PATH "\n"
+                     "Icon=com.tarnwick.Tarnwick\nTerminal=false\nNoDisplay=true\nX-GNOME-Autostart-enabled=true\n"));
+        QCOMPARE(QFileInfo(autostartEntry).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther),
+                 QFileDevice::Permissions());
     }
     // The runtime gets the runner script, four variables and the credential on its standard input.
     void helperHandsTheRunnerItsCredential()
@@ -183,8 +189,7 @@ private Q_SLOTS:
         QStringList environment = QString::fromUtf8(runnerRecord(u"environment"_s)).split(u'\n', Qt::SkipEmptyParts);
         environment.sort();
         QCOMPARE(environment, (QStringList{u"HOME="_s + QDir::homePath(), u"NODE_ENV=production"_s,
-                                           u"PATH=/usr/bin:/bin:/usr/sbin:/sbin"_s,
-                                           u"TMPDIR="_s + QDir::tempPath()}));
+                                           u"PATH=/usr/bin:/bin:/usr/sbin:/sbin"_s, u"TMPDIR="_s + QDir::tempPath()}));
         QCOMPARE(runnerRecord(u"arguments"_s), QFile::encodeName(bundleFile(u"runner/runner.js"_s)) + '\n');
         QCOMPARE(runnerRecord(u"folder"_s).trimmed(), QFile::encodeName(AppPaths::applicationSupportDirectory()));
     }
@@ -251,7 +256,10 @@ private:
         return item ? item->property(property).toString() : QString();
     }
     QString bundleFile(const QString &name) const { return m_bundle.filePath(u"Contents/Resources/"_s + name); }
-    QByteArray runnerRecord(const QString &name) const { return readFile(bundleFile(u"runtime/runner-record."_s + name)); }
+    QByteArray runnerRecord(const QString &name) const
+    {
+        return readFile(bundleFile(u"runtime/runner-record."_s + name));
+    }
 
     LocalServiceProcess m_service;
     QTemporaryDir m_bundle;

@@ -43,7 +43,11 @@ std::pair<int, QString> run(const QString &program, const QStringList &arguments
     return {exitCode, QString::fromUtf8(process.readAll())};
 }
 // Fails the test with the program's output unless it exits with 0.
-#define RUNS(call) do { const auto ran = call; QVERIFY2(ran.first == 0, qPrintable(ran.second)); } while (false)
+#define RUNS(call) \
+    do { \
+        const auto ran = call; \
+        QVERIFY2(ran.first == 0, qPrintable(ran.second)); \
+    } while (false)
 
 QString dataHome(const QString &path)
 {
@@ -68,7 +72,10 @@ bool appendLine(const QString &path, const QString &line)
     QFile file(path);
     return file.open(QIODevice::Append) && file.write((line + u'\n').toUtf8()) > 0;
 }
-qint64 runningHelper() { return HelperInstanceLock::runningHelperPid().value_or(0); }
+qint64 runningHelper()
+{
+    return HelperInstanceLock::runningHelperPid().value_or(0);
+}
 
 } // namespace
 
@@ -94,8 +101,9 @@ private Q_SLOTS:
         // A relative link: the installed tree can move as a whole.
         QCOMPARE(QFileInfo(m_prefix + u"/bin/tarnwick"_s).symLinkTarget(), installed(appInBundle));
         QVERIFY(QDir::isRelativePath(rawLinkTarget(m_prefix + u"/bin/tarnwick"_s)));
-        for (const QString &file : {u"share/man/man1/tarnwick.1"_s, u"share/metainfo/com.tarnwick.Tarnwick.metainfo.xml"_s,
-                                    u"share/icons/hicolor/16x16/apps/com.tarnwick.Tarnwick.png"_s})
+        for (const QString &file :
+             {u"share/man/man1/tarnwick.1"_s, u"share/metainfo/com.tarnwick.Tarnwick.metainfo.xml"_s,
+              u"share/icons/hicolor/16x16/apps/com.tarnwick.Tarnwick.png"_s})
             QVERIFY2(QFileInfo(m_prefix + u'/' + file).size() > 0, qPrintable(file));
         // The runtime stays a link to the system's Node.js.
         QCOMPARE(QFileInfo(installed(u"Contents/Resources/runtime/node"_s)).symLinkTarget(),

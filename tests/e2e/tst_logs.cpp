@@ -4,8 +4,8 @@
 // program's service address is fixed when it is built and cannot be pointed at a test server.
 
 #include "HelperFixture.h"
-#include "TestFiles.h"
 #include "ScriptedServer.h"
+#include "TestFiles.h"
 
 #include "config/AppPaths.h"
 #include "config/FileConfigStore.h"
@@ -101,11 +101,13 @@ private Q_SLOTS:
             QVERIFY(instance.listen());
             auto *signIn = new SystemBrowserSignIn;
             AppModel model(parts(signIn));
-            connect(&instance, &SingleInstance::messageReceived, &model,
-                    [signIn](const QString &line) { signIn->acceptCallback(QUrl(InstanceMessage::decoded(line).url)); });
+            connect(&instance, &SingleInstance::messageReceived, &model, [signIn](const QString &line) {
+                signIn->acceptCallback(QUrl(InstanceMessage::decoded(line).url));
+            });
 
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(opened), patience);
-            const QString state = QUrlQuery(QUrl(QString::fromUtf8(TestFiles::read(opened)))).queryItemValue(u"state"_s);
+            const QString state =
+                QUrlQuery(QUrl(QString::fromUtf8(TestFiles::read(opened)))).queryItemValue(u"state"_s);
             QVERIFY(!state.isEmpty());
             QProcess secondStart;
             secondStart.start(QStringLiteral(TARNWICK_APP_PATH),
@@ -117,9 +119,10 @@ private Q_SLOTS:
         }
 
         const QList<ScriptedServer::Request> requests = m_server.requests();
-        const auto exchange = std::find_if(requests.begin(), requests.end(), [](const ScriptedServer::Request &request) {
-            return request.path == u"/api/devices/exchange";
-        });
+        const auto exchange =
+            std::find_if(requests.begin(), requests.end(), [](const ScriptedServer::Request &request) {
+                return request.path == u"/api/devices/exchange";
+            });
         QVERIFY(exchange != requests.end());
         const QJsonObject sent = QJsonDocument::fromJson(exchange->body).object();
         QCOMPARE(sent.value(u"code"_s).toString(), code);
@@ -150,10 +153,12 @@ private Q_SLOTS:
         QProcess helper;
         helper.start(QStringLiteral(TARNWICK_HELPER_PATH), verbose ? QStringList{u"--verbose"_s} : QStringList{});
         QString log;
-        QVERIFY(QTest::qWaitFor([&] {
-            log += QString::fromUtf8(helper.readAllStandardError());
-            return log.contains(u"ended unexpectedly"_s);
-        }, patience));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                log += QString::fromUtf8(helper.readAllStandardError());
+                return log.contains(u"ended unexpectedly"_s);
+            },
+            patience));
         ::kill(pid_t(helper.processId()), SIGTERM);
         QVERIFY(helper.waitForFinished(patience));
         log += QString::fromUtf8(helper.readAllStandardError());

@@ -11,8 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (id && !token.startsWith(prefix + id->toString(QUuid::WithoutBraces), Qt::CaseInsensitive))
         __builtin_trap();
     // The redactor may take more than the token (a last letter that joins the next character), never less.
-    if (id && !StatusRedactor::withoutSecrets(QStringLiteral("at ") + token + QStringLiteral(" end"))
-                    .startsWith(QStringLiteral("at [REDACTED]")))
+    if (id
+        && !StatusRedactor::withoutSecrets(QStringLiteral("at ") + token + QStringLiteral(" end"))
+                .startsWith(QStringLiteral("at [REDACTED]")))
         __builtin_trap();
     return 0;
 }

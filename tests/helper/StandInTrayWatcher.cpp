@@ -23,8 +23,8 @@ StandInTrayWatcher::~StandInTrayWatcher()
 
 void StandInTrayWatcher::appear()
 {
-    const auto exported = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals
-                          | QDBusConnection::ExportAllProperties;
+    const auto exported =
+        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals | QDBusConnection::ExportAllProperties;
     if (!m_bus.registerObject(path, this, exported) || !m_bus.registerService(service))
         qFatal("the stand-in tray watcher cannot take the bus name");
 }

@@ -32,10 +32,13 @@ QByteArray activityJson(const QString &runningLabel, int recentCount)
     QStringList recent;
     for (int i = 1; i <= recentCount; ++i) {
         recent << QStringLiteral(R"({"taskId":"00000000-0000-4000-8000-00000000000%1","label":"Task %1",)"
-                                 R"("status":"done","completedAt":"x"})").arg(i);
+                                 R"("status":"done","completedAt":"x"})")
+                      .arg(i);
     }
     return QStringLiteral(R"({"running":{"taskId":"%1","label":"%2","provider":"codex","startedAt":"x"},)"
-                          R"("recent":[%3]})").arg(taskA, runningLabel, recent.join(u',')).toUtf8();
+                          R"("recent":[%3]})")
+        .arg(taskA, runningLabel, recent.join(u','))
+        .toUtf8();
 }
 
 // The texts of the menu's lines, "---" for a separator.
@@ -60,7 +63,8 @@ QStringList menuTexts(const QString &title, const QString &running = u"Nothing r
 void choose(const MenuController &controller, const QString &text)
 {
     const QList<QAction *> actions = controller.menu()->actions();
-    const auto line = std::find_if(actions.begin(), actions.end(), [&text](QAction *action) { return action->text() == text; });
+    const auto line =
+        std::find_if(actions.begin(), actions.end(), [&text](QAction *action) { return action->text() == text; });
     QVERIFY(line != actions.end());
     (*line)->trigger();
 }
@@ -118,12 +122,13 @@ private Q_SLOTS:
         QTest::newRow("no status yet") << std::optional<HelperStatus>() << QByteArray() << menuTexts(starting);
         QTest::newRow("stale connected") << std::optional(HelperStatus(State::connected, now.addSecs(-60)))
                                          << QByteArray() << menuTexts(starting);
-        QTest::newRow("stopped") << std::optional(HelperStatus(State::stopped, now)) << QByteArray() << menuTexts(attention);
+        QTest::newRow("stopped") << std::optional(HelperStatus(State::stopped, now)) << QByteArray()
+                                 << menuTexts(attention);
         // Three recent tasks at most, in the service's order; "&" is no mnemonic.
         QTest::newRow("running and five recent")
             << std::optional(HelperStatus(State::connected, now)) << activityJson(QStringLiteral("Fix & ship"), 5)
             << menuTexts(u"Ready for tasks"_s, u"Fix & ship"_s,
-                    {u"Task 1 — done"_s, u"Task 2 — done"_s, u"Task 3 — done"_s});
+                         {u"Task 1 — done"_s, u"Task 2 — done"_s, u"Task 3 — done"_s});
     }
 
     // Read from the status file at construction; the activity fetched when the menu opens.
@@ -217,7 +222,8 @@ private Q_SLOTS:
 
         server.answer(activityPath, 401, R"({"error":"Unknown credential."})");
         openMenu(*controller);
-        QCOMPARE(texts(controller->items()), menuTexts(u"Needs attention"_s, u"Running task"_s, {u"Task 1 — done"_s}, true));
+        QCOMPARE(texts(controller->items()),
+                 menuTexts(u"Needs attention"_s, u"Running task"_s, {u"Task 1 — done"_s}, true));
         openMenu(*controller);
         QTRY_COMPARE(notifications.notices().size(), 1);
         QCOMPARE(notifications.notices().first().body,

@@ -30,7 +30,16 @@ const QString crashed = u"The runner stopped unexpectedly. Restarting shortly."_
 
 constexpr RunnerSupervisorTiming timing = HelperFixture::fastTiming;
 
-enum class Fault { noCredential, unreadableCredential, noConfig, badConfig, noRuntime, runtimeNotExecutable, noScript, crashing };
+enum class Fault {
+    noCredential,
+    unreadableCredential,
+    noConfig,
+    badConfig,
+    noRuntime,
+    runtimeNotExecutable,
+    noScript,
+    crashing
+};
 
 // The supervisor's warnings since the test began, from whichever thread logs them.
 QMutex warningsMutex;
@@ -199,14 +208,15 @@ private Q_SLOTS:
         // A locked keyring, say: not signed out.
         QTest::newRow("credential unreadable") << Fault::unreadableCredential << couldNotStart
                                                << notLaunched + u"the device credential could not be read: locked"_s;
-        QTest::newRow("no configuration") << Fault::noConfig << setupIncomplete
-                                          << notLaunched + u"there is no configuration file yet"_s;
-        QTest::newRow("malformed configuration") << Fault::badConfig << couldNotStart
-                                                 << notLaunched + u"the configuration could not be read: "_s;
+        QTest::newRow("no configuration")
+            << Fault::noConfig << setupIncomplete << notLaunched + u"there is no configuration file yet"_s;
+        QTest::newRow("malformed configuration")
+            << Fault::badConfig << couldNotStart << notLaunched + u"the configuration could not be read: "_s;
         QTest::newRow("runtime missing") << Fault::noRuntime << runtimeIncomplete << incomplete;
         QTest::newRow("runtime not executable") << Fault::runtimeNotExecutable << runtimeIncomplete << incomplete;
         QTest::newRow("script missing") << Fault::noScript << runtimeIncomplete << incomplete;
-        QTest::newRow("runner crashes") << Fault::crashing << crashed << u"The runner ended unexpectedly, exit code 0"_s;
+        QTest::newRow("runner crashes") << Fault::crashing << crashed
+                                        << u"The runner ended unexpectedly, exit code 0"_s;
     }
 
     // Retried a relaunch delay apart with the same message; each cause is logged, one that comes back at
@@ -268,9 +278,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() >= 2, patience);
         QVERIFY(hasEnded(runnerLaunches().first()));
         QVERIFY(runnerRecord(u"terms"_s).startsWith("term\n"));
-        QCOMPARE(m_statuses.mid(0, 2), QList<HelperStatus>({HelperStatus(State::starting, m_statuses[0].lastHeartbeat()),
-                                                            HelperStatus(State::needsAttention, m_statuses[1].lastHeartbeat(),
-                                                                         couldNotStart)}));
+        QCOMPARE(
+            m_statuses.mid(0, 2),
+            QList<HelperStatus>({HelperStatus(State::starting, m_statuses[0].lastHeartbeat()),
+                                 HelperStatus(State::needsAttention, m_statuses[1].lastHeartbeat(), couldNotStart)}));
     }
 
     // The worker on this thread, held up while its runner dies and a tick comes due: the tick comes before
@@ -278,7 +289,8 @@ private Q_SLOTS:
     void aHeartbeatThatFindsTheRunnerGoneNeedsAttention()
     {
         QList<HelperStatus> statuses;
-        RunnerSupervisorWorker worker(m_fixture->parts(), [&statuses](const HelperStatus &status) { statuses.append(status); });
+        RunnerSupervisorWorker worker(m_fixture->parts(),
+                                      [&statuses](const HelperStatus &status) { statuses.append(status); });
         worker.start();
         QTRY_VERIFY_WITH_TIMEOUT(!statuses.isEmpty() && statuses.last().state() == State::connected, patience);
         const qsizetype before = statuses.size();
@@ -288,7 +300,8 @@ private Q_SLOTS:
 
         QTRY_VERIFY_WITH_TIMEOUT(statuses.size() >= before + 2, patience);
         QCOMPARE(statuses[before], HelperStatus(State::needsAttention, statuses[before].lastHeartbeat()));
-        QCOMPARE(statuses[before + 1], HelperStatus(State::needsAttention, statuses[before + 1].lastHeartbeat(), crashed));
+        QCOMPARE(statuses[before + 1],
+                 HelperStatus(State::needsAttention, statuses[before + 1].lastHeartbeat(), crashed));
         bool stopped = false;
         worker.stop([&stopped] { stopped = true; });
         QTRY_VERIFY_WITH_TIMEOUT(stopped, patience);

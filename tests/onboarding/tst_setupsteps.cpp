@@ -56,8 +56,14 @@ private Q_SLOTS:
         const Event noProvider = [](Machine &m) { return m.providersVerified({}); };
         const Event folder = [](Machine &m) { return m.foldersSelected({u"/home/u/work"_s}); };
         const Event noFolder = [](Machine &m) { return m.foldersSelected({}); };
-        const Event attention = [](Machine &m) { m.needsAttention(); return Result<void>(); };
-        const Event reset = [](Machine &m) { m.reset(); return Result<void>(); };
+        const Event attention = [](Machine &m) {
+            m.needsAttention();
+            return Result<void>();
+        };
+        const Event reset = [](Machine &m) {
+            m.reset();
+            return Result<void>();
+        };
         const std::optional<Error> ok;
         const Error invalid{u"OnboardingError"_s, 0, u"That setup step is not available yet."_s};
         const Error providerRequired{u"OnboardingError"_s, 1, u"Verify Codex or Claude Code to continue."_s};
@@ -124,9 +130,9 @@ private Q_SLOTS:
         manager->failing = failing;
         HelperRegistrationService service(manager);
 
-        const Result<void> result = operation == u"enable"_s ? service.enable()
-            : operation == u"disable"_s                     ? service.disable()
-                                                            : service.restart();
+        const Result<void> result = operation == u"enable"_s    ? service.enable()
+                                    : operation == u"disable"_s ? service.disable()
+                                                                : service.restart();
 
         QCOMPARE(manager->calls, calls);
         const Error denied{u"POSIX"_s, 13, failedCall};
@@ -141,18 +147,22 @@ private Q_SLOTS:
         QTest::addColumn<OnboardingStep>("step");
         QTest::addColumn<ReadyStatus>("shown");
         using S = HelperStatus::State;
-        const auto aged = [](S state, qint64 seconds) { return std::optional(HelperStatus(state, now.addSecs(-seconds))); };
+        const auto aged = [](S state, qint64 seconds) {
+            return std::optional(HelperStatus(state, now.addSecs(-seconds)));
+        };
         const std::optional<bool> online(true);
         const auto connected = OnboardingStep::connected;
         const auto attention = OnboardingStep::needsAttention;
-        QTest::newRow("no network report yet") << std::optional<bool>() << aged(S::connected, 0) << connected
-                                               << ReadyStatus::checkingConnection;
+        QTest::newRow("no network report yet")
+            << std::optional<bool>() << aged(S::connected, 0) << connected << ReadyStatus::checkingConnection;
         QTest::newRow("offline") << std::optional(false) << aged(S::connected, 0) << connected << ReadyStatus::offline;
         QTest::newRow("fresh") << online << aged(S::connected, 45) << attention << ReadyStatus::readyForCalls;
         QTest::newRow("stale") << online << aged(S::connected, 46) << connected << ReadyStatus::couldNotStart;
         QTest::newRow("starting") << online << aged(S::starting, 46) << connected << ReadyStatus::gettingReady;
-        QTest::newRow("starting, needs attention") << online << aged(S::starting, 0) << attention << ReadyStatus::couldNotStart;
-        QTest::newRow("no status") << online << std::optional<HelperStatus>() << connected << ReadyStatus::couldNotStart;
+        QTest::newRow("starting, needs attention")
+            << online << aged(S::starting, 0) << attention << ReadyStatus::couldNotStart;
+        QTest::newRow("no status") << online << std::optional<HelperStatus>() << connected
+                                   << ReadyStatus::couldNotStart;
     }
     void readyStatus()
     {

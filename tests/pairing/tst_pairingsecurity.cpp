@@ -51,12 +51,13 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("encoded");
         QTest::addColumn<std::optional<QString>>("clientBuild");
         QTest::addColumn<std::optional<QUuid>>("existingDeviceId");
-        QTest::newRow("re-connecting, delimiters") << u"A&B=C+D#E"_s << QByteArray("A%26B%3DC%2BD%23E")
-            << std::optional(u"10"_s) << std::optional(QUuid(u"0f8fad5b-d9cb-469f-a165-70867728950e"_s));
-        QTest::newRow("first pairing, typographic") << u"Ana’s Mac"_s << QByteArray("Ana%E2%80%99s%20Mac")
-                                                    << std::optional(u"10"_s) << std::optional<QUuid>();
-        QTest::newRow("no build, unreserved stay") << u"a-b_c.d~e"_s << QByteArray("a-b_c.d~e")
-                                                   << std::optional<QString>() << std::optional<QUuid>();
+        QTest::newRow("re-connecting, delimiters")
+            << u"A&B=C+D#E"_s << QByteArray("A%26B%3DC%2BD%23E") << std::optional(u"10"_s)
+            << std::optional(QUuid(u"0f8fad5b-d9cb-469f-a165-70867728950e"_s));
+        QTest::newRow("first pairing, typographic")
+            << u"Ana’s Mac"_s << QByteArray("Ana%E2%80%99s%20Mac") << std::optional(u"10"_s) << std::optional<QUuid>();
+        QTest::newRow("no build, unreserved stay")
+            << u"a-b_c.d~e"_s << QByteArray("a-b_c.d~e") << std::optional<QString>() << std::optional<QUuid>();
     }
     void connectionURL()
     {
@@ -70,10 +71,12 @@ private Q_SLOTS:
         const QUrl sent = QUrl::fromEncoded(url->toEncoded());
         QCOMPARE(sent.path(), u"/base/connect/mac"_s + (clientBuild ? u"/"_s + *clientBuild : QString()));
         QCOMPARE(rawValue(sent, "deviceName"), encoded);
-        QList<std::pair<QString, QString>> expected{
-            {u"deviceName"_s, deviceName}, {u"platform"_s, u"macos"_s}, {u"architecture"_s, u"arm64"_s},
-            {u"appVersion"_s, u"0.3.0"_s}, {u"codeChallenge"_s, fixedRequest.challenge},
-            {u"state"_s, fixedRequest.state}};
+        QList<std::pair<QString, QString>> expected{{u"deviceName"_s, deviceName},
+                                                    {u"platform"_s, u"macos"_s},
+                                                    {u"architecture"_s, u"arm64"_s},
+                                                    {u"appVersion"_s, u"0.3.0"_s},
+                                                    {u"codeChallenge"_s, fixedRequest.challenge},
+                                                    {u"state"_s, fixedRequest.state}};
         if (clientBuild)
             expected.append({u"clientBuild"_s, *clientBuild});
         if (existingDeviceId)

@@ -44,8 +44,8 @@ private Q_SLOTS:
         const auto fresh = status(S::connected, 10'000);
         QTest::newRow("not registered, starting up") << L::notRegistered << false << absent << A::registerHelper;
         QTest::newRow("not found, fresh status") << L::notFound << true << fresh << A::reinstall;
-        QTest::newRow("switched off, fresh status") << L::requiresApproval << true << fresh
-                                                    << A::enableInSystemSettings;
+        QTest::newRow("switched off, fresh status")
+            << L::requiresApproval << true << fresh << A::enableInSystemSettings;
         QTest::newRow("grace period, no status") << L::enabled << false << absent << A::none;
         QTest::newRow("no status") << L::enabled << true << absent << A::restart;
         QTest::newRow("starting, fresh heartbeat") << L::enabled << true << status(S::starting, 0) << A::restart;
@@ -124,8 +124,8 @@ private Q_SLOTS:
         QFETCH(AttentionNotice::Action, action);
         AttentionNotice notice{shownBefore};
         QCOMPARE(notice.update(helperStatus, credentialInvalid, now), action);
-        const bool shownAfter = action == AttentionNotice::Action::none ? shownBefore
-                                                                         : action == AttentionNotice::Action::show;
+        const bool shownAfter =
+            action == AttentionNotice::Action::none ? shownBefore : action == AttentionNotice::Action::show;
         QCOMPARE(notice.shown, shownAfter);
     }
 

@@ -72,12 +72,12 @@ private Q_SLOTS:
             << HelperStatus(State::connected, QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59), Qt::UTC),
                             u"Could not read /home/ada/.local/share/Tarnwick: \"denied\" – état"_s)
             << dataFile("escapes.json") << true;
-        QTest::newRow("milliseconds dropped") << HelperStatus(State::connected, heartbeat.addMSecs(999)) << connectedAt
-                                              << false;
+        QTest::newRow("milliseconds dropped")
+            << HelperStatus(State::connected, heartbeat.addMSecs(999)) << connectedAt << false;
         QTest::newRow("offset zone") << HelperStatus(State::connected, heartbeat.toTimeZone(QTimeZone(7200)))
                                      << connectedAt << true;
-        QTest::newRow("invalid heartbeat left out") << HelperStatus(State::connected, QDateTime())
-                                                    << QByteArray(R"({"state":"connected"})") << true;
+        QTest::newRow("invalid heartbeat left out")
+            << HelperStatus(State::connected, QDateTime()) << QByteArray(R"({"state":"connected"})") << true;
         QTest::newRow("error redacted") << HelperStatus(State::stopped, std::nullopt, u"Bearer abc"_s)
                                         << QByteArray(R"({"error":"[REDACTED]","state":"stopped"})") << true;
     }
@@ -116,8 +116,8 @@ private Q_SLOTS:
         QTest::newRow("state running") << QByteArray(R"({"state":"running"})") << corrupted;
         QTest::newRow("state in other case") << QByteArray(R"({"state":"Connected"})") << corrupted;
         QTest::newRow("error a number") << QByteArray(R"({"state":"stopped","error":5})") << mismatch;
-        QTest::newRow("heartbeat a number") << QByteArray(R"({"state":"connected","lastHeartbeat":1769850900})")
-                                            << mismatch;
+        QTest::newRow("heartbeat a number")
+            << QByteArray(R"({"state":"connected","lastHeartbeat":1769850900})") << mismatch;
         for (const char *date : {"2026-01-31T09:15:00.000Z", "2026-01-31T11:15:00+02:00", "2026-01-31T09:15:00",
                                  "2026-02-30T09:15:00Z", "2026-01-31T24:00:00Z", ""}) {
             QTest::addRow("heartbeat \"%s\"", date)
@@ -140,8 +140,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("token inside a sentence") << u"rejected "_s + deviceToken(uuid.toLower(), 43) + u", retrying"_s
-                                                 << u"rejected [REDACTED], retrying"_s;
+        QTest::newRow("token inside a sentence")
+            << u"rejected "_s + deviceToken(uuid.toLower(), 43) + u", retrying"_s << u"rejected [REDACTED], retrying"_s;
         QTest::newRow("token, 20-character secret") << deviceToken(uuid, 20) << redacted;
         stays("token, 19-character secret", deviceToken(uuid, 19));
         stays("token, 37-character identifier", deviceToken(uuid + u'A', 43));
@@ -157,8 +157,8 @@ private Q_SLOTS:
                                                          << u"HTTP 401 for Authorization: [REDACTED] now"_s;
         QTest::newRow("Bearer, no-break space") << u"Bearer\u00A0abc"_s << redacted;
         stays("Bearer glued to its value", u"Bearerabc"_s);
-        QTest::newRow("api-key keeps what follows") << u"config api-key=v1_abc and more words"_s
-                                                    << u"config [REDACTED] and more words"_s;
+        QTest::newRow("api-key keeps what follows")
+            << u"config api-key=v1_abc and more words"_s << u"config [REDACTED] and more words"_s;
         QTest::newRow("secret takes the punctuation") << u"secret = hunter2, next"_s << u"[REDACTED] next"_s;
         QTest::newRow("inside a longer word") << u"access_token=abc"_s << u"access_[REDACTED]"_s;
         stays("key word then other letters", u"tokens=abc"_s);
@@ -166,15 +166,15 @@ private Q_SLOTS:
         QTest::newRow("unpaired surrogates are still searched")
             << QChar(0xDC00) + u"Bearer abc "_s + QChar(0xD800) + u" token=xyz"_s
             << u"\uFFFD[REDACTED] \uFFFD [REDACTED]"_s;
-        QTest::newRow("patterns run on each other's results") << u"Credential: "_s + deviceToken(uuid, 43)
-                                                              << redacted;
-        QTest::newRow("redacted before the cut") << QString(495, u'a') + u" token="_s + QString(100, u'v')
-                                                 << QString(495, u'a') + u" [RED"_s;
+        QTest::newRow("patterns run on each other's results") << u"Credential: "_s + deviceToken(uuid, 43) << redacted;
+        QTest::newRow("redacted before the cut")
+            << QString(495, u'a') + u" token="_s + QString(100, u'v') << QString(495, u'a') + u" [RED"_s;
         // Cut to 500 characters as a reader sees them, never inside one.
         const QString a499(499, u'a');
         QTest::newRow("600 letters") << QString(600, u'x') << QString(500, u'x');
         stays("exactly 500", QString(500, u'x'));
-        QTest::newRow("family emoji") << a499 + u"👨‍👩‍👧‍👦👨‍👩‍👧‍👦"_s << a499 + u"👨‍👩‍👧‍👦"_s;
+        QTest::newRow("family emoji") << a499 + u"👨‍👩‍👧‍👦👨‍👩‍👧‍👦"_s
+                                      << a499 + u"👨‍👩‍👧‍👦"_s;
         QTest::newRow("CR LF") << a499 + u"\r\nx"_s << a499 + u"\r\n"_s;
         QTest::newRow("500 emoji, not 500 code units") << u"😀"_s.repeated(600) << u"😀"_s.repeated(500);
     }

@@ -25,9 +25,13 @@ QString challengeFor(const QString &verifier)
 }
 
 // Query items as "name=value" texts, in order; a value may hold any character, "=" included.
-const QStringList validItems{u"deviceName=Ann’s MacBook Pro"_s, u"platform=macos"_s, u"architecture=arm64"_s,
-                             u"appVersion=0.3.0"_s, u"codeChallenge="_s + challengeFor(rfcVerifier),
-                             u"state=s7a7e"_s, u"clientBuild=10"_s};
+const QStringList validItems{u"deviceName=Ann’s MacBook Pro"_s,
+                             u"platform=macos"_s,
+                             u"architecture=arm64"_s,
+                             u"appVersion=0.3.0"_s,
+                             u"codeChallenge="_s + challengeFor(rfcVerifier),
+                             u"state=s7a7e"_s,
+                             u"clientBuild=10"_s};
 
 QStringList without(QStringList items, const QString &name)
 {
@@ -98,10 +102,7 @@ class TestLocalService : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY2(m_service.start(), m_service.errors().constData());
-    }
+    void initTestCase() { QVERIFY2(m_service.start(), m_service.errors().constData()); }
 
     void connectionPageChecksItsQuery_data()
     {
@@ -112,15 +113,14 @@ private Q_SLOTS:
         const QStringList &valid = validItems;
         const QString markup = u"<script>alert(1)</script> & \"Mac\" +=#"_s;
         QTest::newRow("first connection") << valid << 200 << u"Allow this Mac"_s;
-        QTest::newRow("device name escaped") << replacing(valid, u"deviceName"_s, markup) << 200
-                                             << markup.toHtmlEscaped();
-        for (const QString &name : {u"deviceName"_s, u"platform"_s, u"architecture"_s, u"appVersion"_s,
-                                    u"codeChallenge"_s, u"state"_s}) {
+        QTest::newRow("device name escaped")
+            << replacing(valid, u"deviceName"_s, markup) << 200 << markup.toHtmlEscaped();
+        for (const QString &name :
+             {u"deviceName"_s, u"platform"_s, u"architecture"_s, u"appVersion"_s, u"codeChallenge"_s, u"state"_s}) {
             QTest::addRow("no %s", qPrintable(name)) << without(valid, name) << 400 << u"has no “"_s + name;
         }
         const QString challenge = challengeFor(rfcVerifier);
-        QTest::newRow("state twice") << (QStringList(valid) << u"state=other"_s) << 400
-                                     << u"“state” more than once"_s;
+        QTest::newRow("state twice") << (QStringList(valid) << u"state=other"_s) << 400 << u"“state” more than once"_s;
         QTest::newRow("challenge of 42") << replacing(valid, u"codeChallenge"_s, challenge.chopped(1)) << 400
                                          << u"SHA-256 challenge"_s;
         QTest::newRow("device identifier not a UUID")
@@ -163,9 +163,9 @@ private Q_SLOTS:
     {
         const QByteArray unknown = "twk_device_0F8FAD5B-D9CB-469F-A165-70867728950E." + QByteArray(43, 'x');
         for (const QByteArray &authorization : {QByteArray(), "Bearer "_ba + unknown, unknown}) {
-            for (const auto &[verb, path] : {std::pair("GET"_ba, u"api/devices/me"_s),
-                                             std::pair("DELETE"_ba, u"api/devices/me"_s),
-                                             std::pair("GET"_ba, u"api/devices/me/activity"_s)}) {
+            for (const auto &[verb, path] :
+                 {std::pair("GET"_ba, u"api/devices/me"_s), std::pair("DELETE"_ba, u"api/devices/me"_s),
+                  std::pair("GET"_ba, u"api/devices/me/activity"_s)}) {
                 const Answer answer = send(verb, path, {}, authorization);
                 QCOMPARE(answer.status, 401);
                 QCOMPARE(answer.authenticate, "Bearer realm=\"Tarnwick\""_ba);

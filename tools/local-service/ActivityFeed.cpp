@@ -8,8 +8,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 using Members = std::initializer_list<std::pair<QString, QString FeedTask::*>>;
 
 std::expected<FeedTask, QString> readTask(const QJsonValue &value, const QString &where, Members members)
@@ -41,14 +40,14 @@ QJsonObject demoJson(const QDateTime &now)
                            {u"completedAt"_s, ago(minutes)}};
     };
     return QJsonObject{
-        {u"running"_s,
-         QJsonObject{{u"taskId"_s, u"6F1C2B7E-3D4A-4E5B-9C8D-1A2B3C4D5E6F"_s},
-                     {u"label"_s, u"Fix the flaky checkout test"_s},
-                     {u"provider"_s, u"Codex"_s},
-                     {u"startedAt"_s, ago(4)}}},
+        {u"running"_s, QJsonObject{{u"taskId"_s, u"6F1C2B7E-3D4A-4E5B-9C8D-1A2B3C4D5E6F"_s},
+                                   {u"label"_s, u"Fix the flaky checkout test"_s},
+                                   {u"provider"_s, u"Codex"_s},
+                                   {u"startedAt"_s, ago(4)}}},
         {u"recent"_s,
          QJsonArray{
-             recent("0B9E8D7C-6B5A-4F3E-8D2C-1B0A9F8E7D6C", u"Add dark mode to the settings page"_s, u"Completed"_s, 18),
+             recent("0B9E8D7C-6B5A-4F3E-8D2C-1B0A9F8E7D6C", u"Add dark mode to the settings page"_s, u"Completed"_s,
+                    18),
              recent("1C2D3E4F-5A6B-4C7D-8E9F-0A1B2C3D4E5F", u"Upgrade the build to Node 20"_s, u"Completed"_s, 52),
              recent("2D3E4F5A-6B7C-4D8E-9F0A-1B2C3D4E5F6A", u"Investigate the slow search query"_s, u"Failed"_s, 95),
              recent("3E4F5A6B-7C8D-4E9F-8A1B-2C3D4E5F6A7B", u"Write release notes for 2.4"_s, u"Completed"_s, 180),
@@ -68,7 +67,8 @@ std::expected<ActivityFeed, QString> ActivityFeed::fromJson(const QByteArray &js
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return std::unexpected(u"It is not JSON: %1 at offset %2."_s.arg(parseError.errorString()).arg(parseError.offset));
+        return std::unexpected(
+            u"It is not JSON: %1 at offset %2."_s.arg(parseError.errorString()).arg(parseError.offset));
     if (!document.isObject())
         return std::unexpected(u"It is not a JSON object."_s);
 
@@ -77,7 +77,8 @@ std::expected<ActivityFeed, QString> ActivityFeed::fromJson(const QByteArray &js
     const QJsonValue running = feed.m_json.value(u"running"_s);
     if (!running.isUndefined() && !running.isNull()) {
         auto task = readTask(running, u"“running”"_s,
-                             {{u"label"_s, &FeedTask::label}, {u"provider"_s, &FeedTask::provider},
+                             {{u"label"_s, &FeedTask::label},
+                              {u"provider"_s, &FeedTask::provider},
                               {u"startedAt"_s, &FeedTask::startedAt}});
         if (!task)
             return std::unexpected(task.error());
@@ -91,7 +92,8 @@ std::expected<ActivityFeed, QString> ActivityFeed::fromJson(const QByteArray &js
     const QJsonArray recentTasks = recent.toArray();
     for (qsizetype index = 0; index < recentTasks.size(); ++index) {
         auto task = readTask(recentTasks.at(index), u"“recent” item %1"_s.arg(index + 1),
-                             {{u"label"_s, &FeedTask::label}, {u"status"_s, &FeedTask::status},
+                             {{u"label"_s, &FeedTask::label},
+                              {u"status"_s, &FeedTask::status},
                               {u"completedAt"_s, &FeedTask::completedAt}});
         if (!task)
             return std::unexpected(task.error());

@@ -5,8 +5,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 // Longer values are not a Mac's name or version; they are refused rather than stored and echoed.
 constexpr qsizetype maximumItemLength = 256;
 constexpr qsizetype challengeLength = 43;

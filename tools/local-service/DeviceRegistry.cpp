@@ -7,16 +7,15 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 constexpr int secretByteCount = 32;
 }
 
 DeviceRegistry::Enrolment DeviceRegistry::enroll(const ConnectionRequest &request, const QDateTime &now)
 {
     const QUuid id = request.existingDeviceId.value_or(QUuid::createUuid());
-    const RegisteredDevice device{id, request.deviceName, request.platform, request.architecture,
-                                  request.appVersion, now};
+    const RegisteredDevice device{id, request.deviceName, request.platform, request.architecture, request.appVersion,
+                                  now};
     if (RegisteredDevice *known = find(id)) {
         *known = device;
         revokeCredentialsOf(id);

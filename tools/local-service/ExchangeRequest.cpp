@@ -6,8 +6,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 bool isVerifier(const QString &text)
 {
     static const QRegularExpression form(u"^[A-Za-z0-9._~-]{43,128}$"_s);

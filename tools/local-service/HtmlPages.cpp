@@ -4,8 +4,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 const QString style = uR"(
 body { font-family: system-ui, sans-serif; background: #f4f1ec; color: #1d1b19; margin: 0; }
 main { max-width: 34rem; margin: 4rem auto; background: #fff; border-radius: 12px; padding: 2rem 2.5rem;
@@ -52,8 +51,8 @@ QString runningSection(const ActivityFeed &feed)
     if (!feed.running())
         return u"<h2>Running</h2>\n<p>Nothing running</p>\n"_s;
     const FeedTask &task = *feed.running();
-    return u"<h2>Running</h2>\n<ul><li>%1 — %2, started %3</li></ul>\n"_s.arg(
-        taskLink(task), escaped(task.provider), escaped(task.startedAt));
+    return u"<h2>Running</h2>\n<ul><li>%1 — %2, started %3</li></ul>\n"_s.arg(taskLink(task), escaped(task.provider),
+                                                                              escaped(task.startedAt));
 }
 
 QString recentSection(const ActivityFeed &feed)
@@ -72,25 +71,23 @@ QString devicesSection(const QList<RegisteredDevice> &devices, const QDateTime &
         return u"<h2>Macs</h2>\n<p>No Mac is connected yet.</p>\n"_s;
     QString items;
     for (const RegisteredDevice &device : devices) {
-        const QString seen = device.isOnline(now) ? u"online"_s
-                                                  : u"last seen "_s + WireText::date(device.lastSeenAt.value_or(now));
+        const QString seen =
+            device.isOnline(now) ? u"online"_s : u"last seen "_s + WireText::date(device.lastSeenAt.value_or(now));
         items += u"<li>%1 — %2 %3, version %4, %5</li>\n"_s.arg(escaped(device.name), escaped(device.platform),
-                                                              escaped(device.architecture),
-                                                              escaped(device.appVersion), escaped(seen));
+                                                                escaped(device.architecture),
+                                                                escaped(device.appVersion), escaped(seen));
     }
     return u"<h2>Macs</h2>\n<ul>\n%1</ul>\n"_s.arg(items);
 }
 }
 
-namespace HtmlPages
-{
+namespace HtmlPages {
 QByteArray connection(const ConnectionRequest &request, const QString &connectionId)
 {
-    QString details = row(u"Name"_s, request.deviceName)
-                      + row(u"Platform"_s, request.platform + u" · "_s + request.architecture)
-                      + row(u"Tarnwick"_s, request.clientBuild
-                                               ? u"%1 (build %2)"_s.arg(request.appVersion, *request.clientBuild)
-                                               : request.appVersion);
+    QString details =
+        row(u"Name"_s, request.deviceName) + row(u"Platform"_s, request.platform + u" · "_s + request.architecture)
+        + row(u"Tarnwick"_s, request.clientBuild ? u"%1 (build %2)"_s.arg(request.appVersion, *request.clientBuild)
+                                                 : request.appVersion);
     if (request.existingDeviceId)
         details += row(u"Reconnects"_s, WireText::uuid(*request.existingDeviceId));
     return page(u"Allow this Mac"_s,
@@ -100,8 +97,8 @@ QByteArray connection(const ConnectionRequest &request, const QString &connectio
                 u"<form method=\"post\" action=\"/connect/approve\">"
                 u"<input type=\"hidden\" name=\"connection\" value=\"%2\">"
                 u"<button type=\"submit\">Allow this Mac</button></form>\n"
-                u"<p class=\"note\">If you did not start this from Tarnwick on your Mac, close this page.</p>\n"_s
-                    .arg(details, escaped(connectionId)));
+                u"<p class=\"note\">If you did not start this from Tarnwick on your Mac, close this page.</p>\n"_s.arg(
+                    details, escaped(connectionId)));
 }
 
 QByteArray problem(const QString &title, const QString &message)
@@ -111,8 +108,8 @@ QByteArray problem(const QString &title, const QString &message)
 
 QByteArray dashboard(const ActivityFeed &feed, const QList<RegisteredDevice> &devices, const QDateTime &now)
 {
-    return page(u"Tasks"_s, u"<h1>Tasks</h1>\n"_s + runningSection(feed) + recentSection(feed)
-                                + devicesSection(devices, now));
+    return page(u"Tasks"_s,
+                u"<h1>Tasks</h1>\n"_s + runningSection(feed) + recentSection(feed) + devicesSection(devices, now));
 }
 
 QByteArray task(const FeedTask &task)

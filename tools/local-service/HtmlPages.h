@@ -11,8 +11,7 @@
 #include <QString>
 
 // The service's browser pages, as UTF-8 HTML. Every text that came from a request or a file is escaped.
-namespace HtmlPages
-{
+namespace HtmlPages {
 // "Allow this Mac": what the Mac asked for and the one button that approves it.
 QByteArray connection(const ConnectionRequest &request, const QString &connectionId);
 

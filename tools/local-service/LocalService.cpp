@@ -13,8 +13,7 @@ using namespace Qt::StringLiterals;
 using Method = QHttpServerRequest::Method;
 using StatusCode = QHttpServerResponse::StatusCode;
 
-namespace
-{
+namespace {
 struct Route
 {
     QString path;
@@ -106,9 +105,9 @@ void LocalService::addRoutes()
 {
     m_server.route(u"/connect/mac"_s, Method::Get,
                    [this](const QHttpServerRequest &request) { return connectionPage(std::nullopt, request); });
-    m_server.route(u"/connect/mac/<arg>"_s, Method::Get, [this](const QString &build, const QHttpServerRequest &request) {
-        return connectionPage(build, request);
-    });
+    m_server.route(
+        u"/connect/mac/<arg>"_s, Method::Get,
+        [this](const QString &build, const QHttpServerRequest &request) { return connectionPage(build, request); });
     m_server.route(u"/connect/approve"_s, Method::Post,
                    [this](const QHttpServerRequest &request) { return approve(request); });
     m_server.route(u"/api/devices/exchange"_s, Method::Post,
@@ -125,8 +124,7 @@ void LocalService::addRoutes()
     });
 }
 
-QHttpServerResponse LocalService::connectionPage(const std::optional<QString> &build,
-                                                 const QHttpServerRequest &request)
+QHttpServerResponse LocalService::connectionPage(const std::optional<QString> &build, const QHttpServerRequest &request)
 {
     const auto connection = ConnectionRequest::fromQuery(request.query(), build);
     if (!connection)
@@ -213,8 +211,8 @@ QHttpServerResponse LocalService::missing(const QHttpServerRequest &request) con
     const QString path = request.url().path();
     for (const Route &route : knownRoutes) {
         if (route.matches(path)) {
-            QHttpServerResponse response = refusalFor(path, u"Method not allowed"_s,
-                                                      Refusal{405, u"This address does not take that method."_s});
+            QHttpServerResponse response =
+                refusalFor(path, u"Method not allowed"_s, Refusal{405, u"This address does not take that method."_s});
             response.setHeader("Allow"_ba, route.methods);
             return response;
         }
@@ -228,8 +226,7 @@ Checked<RegisteredDevice> LocalService::authenticate(const QHttpServerRequest &r
     const QByteArray authorization = headerValue(request, "Authorization");
     if (!authorization.toLower().startsWith(scheme))
         return refuse(401, u"This request needs the Mac’s device credential."_s);
-    const auto device =
-        m_registry.authenticate(QString::fromUtf8(authorization.sliced(scheme.size()).trimmed()), now);
+    const auto device = m_registry.authenticate(QString::fromUtf8(authorization.sliced(scheme.size()).trimmed()), now);
     if (!device)
         return refuse(401, u"This Mac is no longer connected to your account. Connect it again."_s);
     return *device;

@@ -4,8 +4,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 constexpr int randomByteCount = 32;
 
 // How long a connection page may stay open before its button no longer works.
@@ -39,7 +38,9 @@ Checked<PairingLedger::Approval> PairingLedger::approve(const QString &connectio
     forgetStale(now);
     const auto waiting = m_waiting.constFind(connectionId);
     if (waiting == m_waiting.cend())
-        return refuse(404, u"This connection request is unknown, already approved or too old. Start again from Tarnwick on your Mac."_s);
+        return refuse(
+            404,
+            u"This connection request is unknown, already approved or too old. Start again from Tarnwick on your Mac."_s);
     const ConnectionRequest request = waiting->request;
     m_waiting.erase(waiting);
 
@@ -48,8 +49,7 @@ Checked<PairingLedger::Approval> PairingLedger::approve(const QString &connectio
     return Approval{request.state, code};
 }
 
-Checked<ConnectionRequest> PairingLedger::redeem(const QString &code, const QString &verifier,
-                                                 const QDateTime &now)
+Checked<ConnectionRequest> PairingLedger::redeem(const QString &code, const QString &verifier, const QDateTime &now)
 {
     forgetStale(now);
     const auto grant = m_grants.find(code);
@@ -68,7 +68,6 @@ Checked<ConnectionRequest> PairingLedger::redeem(const QString &code, const QStr
 void PairingLedger::forgetStale(const QDateTime &now)
 {
     m_waiting.removeIf([&](const auto &entry) { return isOlderThan(entry.value().openedAt, approvalWindow, now); });
-    m_grants.removeIf([&](const auto &entry) {
-        return isOlderThan(entry.value().issuedAt, m_codeLifetime + grantMemory, now);
-    });
+    m_grants.removeIf(
+        [&](const auto &entry) { return isOlderThan(entry.value().issuedAt, m_codeLifetime + grantMemory, now); });
 }

@@ -4,8 +4,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 constexpr qint64 onlineWindowSeconds = 120;
 }
 
@@ -17,12 +16,9 @@ bool RegisteredDevice::isOnline(const QDateTime &now) const
 QJsonObject RegisteredDevice::toJson(const QDateTime &now) const
 {
     QJsonObject json{
-        {u"id"_s, WireText::uuid(id)},
-        {u"name"_s, name},
-        {u"platform"_s, platform},
-        {u"architecture"_s, architecture},
-        {u"appVersion"_s, appVersion},
-        {u"online"_s, isOnline(now)},
+        {u"id"_s, WireText::uuid(id)}, {u"name"_s, name},
+        {u"platform"_s, platform},     {u"architecture"_s, architecture},
+        {u"appVersion"_s, appVersion}, {u"online"_s, isOnline(now)},
     };
     if (lastSeenAt)
         json.insert(u"lastSeenAt"_s, WireText::date(*lastSeenAt));

@@ -6,24 +6,20 @@
 
 #include <algorithm>
 
-namespace
-{
+namespace {
 QString base64Url(const QByteArray &bytes)
 {
-    return QString::fromLatin1(
-        bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
 bool isBase64UrlCharacter(QChar c)
 {
     const char16_t u = c.unicode();
-    return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u'_'
-           || u == u'-';
+    return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u'_' || u == u'-';
 }
 }
 
-namespace SecretTokens
-{
+namespace SecretTokens {
 QString random(int byteCount)
 {
     QList<quint32> words((byteCount + 3) / 4);

@@ -4,8 +4,7 @@
 #include <QString>
 
 // The random values and digests behind codes, credentials and the proof-key check.
-namespace SecretTokens
-{
+namespace SecretTokens {
 // byteCount bytes from the system's secure random source, in base64url without padding.
 QString random(int byteCount);
 

@@ -5,8 +5,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 const QString description = uR"(Speaks Tarnwick's service contract on 127.0.0.1, so that pairing, the device API and
 the task activity work offline, for the demo and for tests. Everything it knows lives in
 memory and is gone when it stops. When it listens it prints one line with its address.

@@ -5,8 +5,7 @@
 using namespace Qt::StringLiterals;
 using StatusCode = QHttpServerResponse::StatusCode;
 
-namespace
-{
+namespace {
 QHttpServerResponse withCommonHeaders(QHttpServerResponse response)
 {
     response.setHeader("Cache-Control"_ba, "no-store"_ba);
@@ -16,8 +15,7 @@ QHttpServerResponse withCommonHeaders(QHttpServerResponse response)
 }
 }
 
-namespace ServiceResponses
-{
+namespace ServiceResponses {
 QHttpServerResponse json(const QJsonObject &body, StatusCode status)
 {
     return withCommonHeaders(

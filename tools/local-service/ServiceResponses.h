@@ -8,8 +8,7 @@
 
 // The shapes of the service's answers. Nothing it answers may be cached, and browsers are told not to
 // guess content types or pass the pages' addresses (which carry the pairing state) on to other sites.
-namespace ServiceResponses
-{
+namespace ServiceResponses {
 QHttpServerResponse json(const QJsonObject &body, QHttpServerResponse::StatusCode status);
 
 // {"error": message} with the refusal's status; a 401 also names the bearer scheme it expects.

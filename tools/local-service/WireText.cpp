@@ -4,8 +4,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace WireText
-{
+namespace WireText {
 QString uuid(const QUuid &id)
 {
     return id.toString(QUuid::WithoutBraces).toUpper();

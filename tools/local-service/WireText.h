@@ -7,8 +7,7 @@
 #include <optional>
 
 // How identifiers and dates are written in the service's answers, and how identifiers are read back.
-namespace WireText
-{
+namespace WireText {
 // The 36-character upper-case form.
 QString uuid(const QUuid &id);
 

@@ -9,8 +9,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace
-{
+namespace {
 int fail(const QString &message)
 {
     QTextStream(stderr) << QCoreApplication::applicationName() << ": " << message << Qt::endl;
