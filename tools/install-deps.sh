@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   # build
-  cmake ninja-build g++ pkg-config git
+  cmake ninja-build g++ pkg-config git clang-format
   # the fuzz targets: clang 16 is the first that builds libstdc++'s std::expected
   clang-16 libclang-rt-16-dev
   # libraries

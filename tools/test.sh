@@ -6,6 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 
+# Every C++ file in the house style (.clang-format).
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+
 cmake --preset fuzz
 cmake --build --preset fuzz --target fuzz_targets
 tests/fuzz/run-corpus.sh build/fuzz 5
