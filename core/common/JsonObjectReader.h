@@ -20,7 +20,7 @@
 // checked once:
 //
 //     JsonObjectReader reader(value, path);
-//     return reader.result(Device{reader.uuid(u"id"_s), reader.string(u"name"_s), …});
+//     return reader.result(Device{reader.uuid(QStringLiteral("id")), reader.string(QStringLiteral("name")), …});
 //
 // Nested records are types with `static Result<T> fromJson(const QJsonValue &, const QString &path)`.
 class JsonObjectReader

@@ -9,23 +9,21 @@
 #include <QJsonDocument>
 #include <QTest>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
-const QString idA = u"0f8fad5b-d9cb-469f-a165-70867728950e"_s;
-const QString idB = u"7c9e6679-7425-40de-944b-e07fc1f90ae7"_s;
+const QString idA = QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e");
+const QString idB = QStringLiteral("7c9e6679-7425-40de-944b-e07fc1f90ae7");
 
 // A device object with `changes` applied: a null value removes the member.
 QJsonObject deviceObject(const QVariantMap &changes = {})
 {
-    QJsonObject device{{u"id"_s, idA.toUpper()},
-                       {u"name"_s, u"Studio Mac"_s},
-                       {u"platform"_s, u"macos"_s},
-                       {u"architecture"_s, u"arm64"_s},
-                       {u"appVersion"_s, u"0.3.0"_s},
-                       {u"lastSeenAt"_s, u"2026-03-01T12:00:00Z"_s},
-                       {u"online"_s, true}};
+    QJsonObject device{{QStringLiteral("id"), idA.toUpper()},
+                       {QStringLiteral("name"), QStringLiteral("Studio Mac")},
+                       {QStringLiteral("platform"), QStringLiteral("macos")},
+                       {QStringLiteral("architecture"), QStringLiteral("arm64")},
+                       {QStringLiteral("appVersion"), QStringLiteral("0.3.0")},
+                       {QStringLiteral("lastSeenAt"), QStringLiteral("2026-03-01T12:00:00Z")},
+                       {QStringLiteral("online"), true}};
     for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
         if (it->isNull())
             device.remove(it.key());
@@ -40,12 +38,17 @@ QByteArray bytes(const QJsonObject &object)
 }
 QJsonObject recentTask(const QString &id, const QString &label)
 {
-    return {{u"taskId"_s, id}, {u"label"_s, label}, {u"status"_s, u"done"_s}, {u"completedAt"_s, u"yesterday"_s}};
+    return {{QStringLiteral("taskId"), id},
+            {QStringLiteral("label"), label},
+            {QStringLiteral("status"), QStringLiteral("done")},
+            {QStringLiteral("completedAt"), QStringLiteral("yesterday")}};
 }
 QJsonObject runningTask()
 {
-    return {
-        {u"taskId"_s, idA}, {u"label"_s, u"Fix the build"_s}, {u"provider"_s, u"codex"_s}, {u"startedAt"_s, u"now"_s}};
+    return {{QStringLiteral("taskId"), idA},
+            {QStringLiteral("label"), QStringLiteral("Fix the build")},
+            {QStringLiteral("provider"), QStringLiteral("codex")},
+            {QStringLiteral("startedAt"), QStringLiteral("now")}};
 }
 
 } // namespace
@@ -62,17 +65,22 @@ private Q_SLOTS:
         QTest::addColumn<bool>("decodes");
         QTest::addColumn<std::optional<QString>>("lastSeenAt");
         const auto none = std::optional<QString>();
-        QTest::newRow("complete") << bytes(deviceObject()) << true << std::optional(u"2026-03-01T12:00:00Z"_s);
-        QTest::newRow("lastSeenAt missing") << bytes(deviceObject({{u"lastSeenAt"_s, QVariant()}})) << true << none;
+        QTest::newRow("complete") << bytes(deviceObject()) << true
+                                  << std::optional(QStringLiteral("2026-03-01T12:00:00Z"));
+        QTest::newRow("lastSeenAt missing")
+            << bytes(deviceObject({{QStringLiteral("lastSeenAt"), QVariant()}})) << true << none;
         QJsonObject nullDate = deviceObject();
-        nullDate.insert(u"lastSeenAt"_s, QJsonValue::Null);
+        nullDate.insert(QStringLiteral("lastSeenAt"), QJsonValue::Null);
         QTest::newRow("lastSeenAt null") << bytes(nullDate) << true << none;
         QTest::newRow("lower-case id, unknown member")
-            << bytes(deviceObject({{u"id"_s, idA}, {u"colour"_s, u"blue"_s}})) << true
-            << std::optional(u"2026-03-01T12:00:00Z"_s);
-        QTest::newRow("online missing") << bytes(deviceObject({{u"online"_s, QVariant()}})) << false << none;
-        QTest::newRow("id not a UUID") << bytes(deviceObject({{u"id"_s, u"mac-1"_s}})) << false << none;
-        QTest::newRow("online a string") << bytes(deviceObject({{u"online"_s, u"yes"_s}})) << false << none;
+            << bytes(deviceObject({{QStringLiteral("id"), idA}, {QStringLiteral("colour"), QStringLiteral("blue")}}))
+            << true << std::optional(QStringLiteral("2026-03-01T12:00:00Z"));
+        QTest::newRow("online missing") << bytes(deviceObject({{QStringLiteral("online"), QVariant()}})) << false
+                                        << none;
+        QTest::newRow("id not a UUID") << bytes(deviceObject({{QStringLiteral("id"), QStringLiteral("mac-1")}}))
+                                       << false << none;
+        QTest::newRow("online a string") << bytes(deviceObject({{QStringLiteral("online"), QStringLiteral("yes")}}))
+                                         << false << none;
     }
     void device()
     {
@@ -92,13 +100,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("decodes");
-        const QJsonObject device = deviceObject({{u"lastSeenAt"_s, QVariant()}});
-        QTest::newRow("credential and device")
-            << bytes({{u"credential"_s, u"twk_device_x"_s}, {u"device"_s, device}}) << true;
-        QTest::newRow("no credential") << bytes({{u"device"_s, device}}) << false;
-        QTest::newRow("no device") << bytes({{u"credential"_s, u"twk_device_x"_s}}) << false;
+        const QJsonObject device = deviceObject({{QStringLiteral("lastSeenAt"), QVariant()}});
+        QTest::newRow("credential and device") << bytes(
+            {{QStringLiteral("credential"), QStringLiteral("twk_device_x")}, {QStringLiteral("device"), device}})
+                                               << true;
+        QTest::newRow("no credential") << bytes({{QStringLiteral("device"), device}}) << false;
+        QTest::newRow("no device") << bytes({{QStringLiteral("credential"), QStringLiteral("twk_device_x")}}) << false;
         QTest::newRow("device without online")
-            << bytes({{u"credential"_s, u"c"_s}, {u"device"_s, deviceObject({{u"online"_s, QVariant()}})}}) << false;
+            << bytes({{QStringLiteral("credential"), QStringLiteral("c")},
+                      {QStringLiteral("device"), deviceObject({{QStringLiteral("online"), QVariant()}})}})
+            << false;
     }
     void exchange()
     {
@@ -107,7 +118,7 @@ private Q_SLOTS:
         const Result<DeviceExchange> exchange = JsonObjectReader::decode<DeviceExchange>(body);
         QCOMPARE(exchange.has_value(), decodes);
         if (decodes)
-            QCOMPARE(exchange->credential, u"twk_device_x"_s);
+            QCOMPARE(exchange->credential, QStringLiteral("twk_device_x"));
     }
 
     // Rows: the body, and the labels of the recent tasks it decodes to ("-" when it fails).
@@ -116,27 +127,33 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("running");
         QTest::addColumn<QStringList>("recent");
-        const QStringList fails{u"-"_s};
+        const QStringList fails{QStringLiteral("-")};
         const QJsonValue null(QJsonValue::Null);
-        QJsonObject withoutDate = recentTask(idA, u"A"_s);
-        withoutDate.remove(u"completedAt"_s);
-        QTest::newRow("nothing") << bytes({{u"recent"_s, QJsonArray()}}) << false << QStringList();
-        QTest::newRow("running null") << bytes({{u"running"_s, null}, {u"recent"_s, QJsonArray()}}) << false
-                                      << QStringList();
-        QTest::newRow("running") << bytes({{u"running"_s, runningTask()}, {u"recent"_s, QJsonArray()}}) << true
-                                 << QStringList();
+        QJsonObject withoutDate = recentTask(idA, QStringLiteral("A"));
+        withoutDate.remove(QStringLiteral("completedAt"));
+        QTest::newRow("nothing") << bytes({{QStringLiteral("recent"), QJsonArray()}}) << false << QStringList();
+        QTest::newRow("running null") << bytes(
+            {{QStringLiteral("running"), null}, {QStringLiteral("recent"), QJsonArray()}})
+                                      << false << QStringList();
+        QTest::newRow("running") << bytes(
+            {{QStringLiteral("running"), runningTask()}, {QStringLiteral("recent"), QJsonArray()}})
+                                 << true << QStringList();
         QTest::newRow("order and duplicates kept")
-            << bytes({{u"recent"_s,
-                       QJsonArray{recentTask(idB, u"B"_s), recentTask(idA, u"A"_s), recentTask(idB, u"B again"_s)}}})
-            << false << QStringList{u"B"_s, u"A"_s, u"B again"_s};
-        QTest::newRow("recent missing") << bytes({{u"running"_s, runningTask()}}) << false << fails;
-        QTest::newRow("recent null") << bytes({{u"recent"_s, null}}) << false << fails;
+            << bytes({{QStringLiteral("recent"),
+                       QJsonArray{recentTask(idB, QStringLiteral("B")), recentTask(idA, QStringLiteral("A")),
+                                  recentTask(idB, QStringLiteral("B again"))}}})
+            << false << QStringList{QStringLiteral("B"), QStringLiteral("A"), QStringLiteral("B again")};
+        QTest::newRow("recent missing") << bytes({{QStringLiteral("running"), runningTask()}}) << false << fails;
+        QTest::newRow("recent null") << bytes({{QStringLiteral("recent"), null}}) << false << fails;
         QTest::newRow("recent task without completedAt")
-            << bytes({{u"recent"_s, QJsonArray{withoutDate}}}) << false << fails;
-        QTest::newRow("recent task id not a UUID")
-            << bytes({{u"recent"_s, QJsonArray{recentTask(u"task-1"_s, u"A"_s)}}}) << false << fails;
+            << bytes({{QStringLiteral("recent"), QJsonArray{withoutDate}}}) << false << fails;
+        QTest::newRow("recent task id not a UUID") << bytes(
+            {{QStringLiteral("recent"), QJsonArray{recentTask(QStringLiteral("task-1"), QStringLiteral("A"))}}})
+                                                   << false << fails;
         QTest::newRow("running incomplete")
-            << bytes({{u"running"_s, QJsonObject{{u"taskId"_s, idA}}}, {u"recent"_s, QJsonArray()}}) << false << fails;
+            << bytes({{QStringLiteral("running"), QJsonObject{{QStringLiteral("taskId"), idA}}},
+                      {QStringLiteral("recent"), QJsonArray()}})
+            << false << fails;
     }
     void activity()
     {
@@ -144,7 +161,7 @@ private Q_SLOTS:
         QFETCH(bool, running);
         QFETCH(QStringList, recent);
         const Result<DeviceTaskActivity> activity = JsonObjectReader::decode<DeviceTaskActivity>(body);
-        QCOMPARE(activity.has_value(), recent != QStringList{u"-"_s});
+        QCOMPARE(activity.has_value(), recent != QStringList{QStringLiteral("-")});
         if (!activity)
             return;
         QCOMPARE(activity->running.has_value(), running);
@@ -158,11 +175,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("link");
-        const QString task = u"?task="_s + idA.toUpper();
-        QTest::newRow("plain") << u"https://service.example"_s << u"https://service.example/"_s + task;
-        QTest::newRow("path and query dropped") << u"https://service.example:8443/any/path?x=1#top"_s
-                                                << u"https://service.example:8443/"_s + task + u"#top"_s;
-        QTest::newRow("relative") << u"/dashboard"_s << QString();
+        const QString task = QStringLiteral("?task=") + idA.toUpper();
+        QTest::newRow("plain") << QStringLiteral("https://service.example")
+                               << QStringLiteral("https://service.example/") + task;
+        QTest::newRow("path and query dropped")
+            << QStringLiteral("https://service.example:8443/any/path?x=1#top")
+            << QStringLiteral("https://service.example:8443/") + task + QStringLiteral("#top");
+        QTest::newRow("relative") << QStringLiteral("/dashboard") << QString();
     }
     void dashboardTaskLink()
     {

@@ -18,11 +18,9 @@
 #include <QCoroNetworkReply>
 #include <QCoroTask>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
-const QString credential = u"twk_device_6F1C2A3B-4D5E-4F60-8A9B-0C1D2E3F4A5B.abc-def_ghi.jkl"_s;
+const QString credential = QStringLiteral("twk_device_6F1C2A3B-4D5E-4F60-8A9B-0C1D2E3F4A5B.abc-def_ghi.jkl");
 const QByteArray device = R"({"id":"6f1c2a3b-4d5e-4f60-8a9b-0c1d2e3f4a5b","name":"Desk","platform":"macos",)"
                           R"("architecture":"arm64","appVersion":"0.3.0","online":true})";
 const QByteArray deviceBody = R"({"device":)" + device + "}";
@@ -40,7 +38,7 @@ Result<void> outcome(QCoro::Task<Result<T>> task)
 Result<void> perform(const DeviceAPIClient &client, const QString &operation, double timeout = 5)
 {
     if (operation == u"exchange")
-        return outcome(client.exchange(u"the-code"_s, u"the-verifier"_s));
+        return outcome(client.exchange(QStringLiteral("the-code"), QStringLiteral("the-verifier")));
     if (operation == u"currentDevice")
         return outcome(client.currentDevice(credential));
     if (operation == u"disconnect")
@@ -52,12 +50,14 @@ Result<void> perform(const DeviceAPIClient &client, const QString &operation, do
 void answerEverywhere(ScriptedServer &server, int status, const QByteArray &body, const QByteArray &contentType = "",
                       const QString &base = {})
 {
-    server.answer(base + u"/api/devices/exchange"_s, status, body.isNull() ? exchangeBody : body, contentType);
-    server.answer(base + u"/api/devices/me"_s, status, body.isNull() ? deviceBody : body, contentType);
-    server.answer(base + u"/api/devices/me/activity"_s, status, body.isNull() ? activityBody : body, contentType);
+    server.answer(base + QStringLiteral("/api/devices/exchange"), status, body.isNull() ? exchangeBody : body,
+                  contentType);
+    server.answer(base + QStringLiteral("/api/devices/me"), status, body.isNull() ? deviceBody : body, contentType);
+    server.answer(base + QStringLiteral("/api/devices/me/activity"), status, body.isNull() ? activityBody : body,
+                  contentType);
 }
 
-const QString deviceName = u"Ana’s Desk & Co #2 + more"_s;
+const QString deviceName = QStringLiteral("Ana’s Desk & Co #2 + more");
 
 // The browser's part: open the connection page and hand back where the service sends the browser.
 QCoro::Task<QUrl> openInBrowser(QUrl page)
@@ -76,8 +76,8 @@ Result<DeviceExchange> pair(const DeviceAPIClient &client, const std::optional<Q
     const Result<PairingRequest> request = PairingSecurity::makeRequest();
     if (!request)
         return failure(request.error());
-    const std::optional<QUrl> page =
-        PairingSecurity::connectionURL(client.baseURL(), *request, deviceName, u"0.3.0"_s, u"10"_s, existingDeviceId);
+    const std::optional<QUrl> page = PairingSecurity::connectionURL(
+        client.baseURL(), *request, deviceName, QStringLiteral("0.3.0"), QStringLiteral("10"), existingDeviceId);
     const QUrl callback = QCoro::waitFor(openInBrowser(page.value_or(QUrl())));
     const auto code = PairingSecurity::validateCallback(callback, request->state);
     if (!code)
@@ -97,10 +97,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QString>("path");
-        QTest::newRow("exchange") << u"exchange"_s << QByteArray("POST") << u"exchange"_s;
-        QTest::newRow("currentDevice") << u"currentDevice"_s << QByteArray("GET") << u"me"_s;
-        QTest::newRow("disconnect") << u"disconnect"_s << QByteArray("DELETE") << u"me"_s;
-        QTest::newRow("activity") << u"activity"_s << QByteArray("GET") << u"me/activity"_s;
+        QTest::newRow("exchange") << QStringLiteral("exchange") << QByteArray("POST") << QStringLiteral("exchange");
+        QTest::newRow("currentDevice") << QStringLiteral("currentDevice") << QByteArray("GET") << QStringLiteral("me");
+        QTest::newRow("disconnect") << QStringLiteral("disconnect") << QByteArray("DELETE") << QStringLiteral("me");
+        QTest::newRow("activity") << QStringLiteral("activity") << QByteArray("GET") << QStringLiteral("me/activity");
     }
 
     void exactRequests()
@@ -109,21 +109,22 @@ private Q_SLOTS:
         QFETCH(QByteArray, method);
         QFETCH(QString, path);
         ScriptedServer server;
-        answerEverywhere(server, 200, {}, "application/json", u"/svc"_s);
+        answerEverywhere(server, 200, {}, "application/json", QStringLiteral("/svc"));
 
-        QVERIFY(perform(DeviceAPIClient(server.url(u"/svc"_s)), operation));
+        QVERIFY(perform(DeviceAPIClient(server.url(QStringLiteral("/svc"))), operation));
 
         QCOMPARE(server.requests().size(), 1);
         const ScriptedServer::Request request = server.requests().constFirst();
         QCOMPARE(request.method, method);
-        QCOMPARE(request.path, u"/svc/api/devices/"_s + path);
+        QCOMPARE(request.path, QStringLiteral("/svc/api/devices/") + path);
         QVERIFY(request.header("Accept").isNull());
         QVERIFY(request.header("Cookie").isNull());
         if (operation == u"exchange") {
             QVERIFY(request.header("Authorization").isNull());
             QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
             QCOMPARE(QJsonDocument::fromJson(request.body).object(),
-                     (QJsonObject{{u"code"_s, u"the-code"_s}, {u"verifier"_s, u"the-verifier"_s}}));
+                     (QJsonObject{{QStringLiteral("code"), QStringLiteral("the-code")},
+                                  {QStringLiteral("verifier"), QStringLiteral("the-verifier")}}));
         } else {
             QCOMPARE(request.header("Authorization"), "Bearer " + credential.toUtf8());
             QVERIFY(request.header("Content-Type").isNull());
@@ -136,17 +137,17 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QByteArray>("contentType");
         QTest::addColumn<QString>("description");
-        const QString fallback = u"The server rejected the request."_s;
+        const QString fallback = QStringLiteral("The server rejected the request.");
         const QByteArray json = "application/json";
-        QTest::newRow("400 with a message")
-            << 400 << QByteArray(R"({"error":"The code has expired."})") << json << u"The code has expired."_s;
+        QTest::newRow("400 with a message") << 400 << QByteArray(R"({"error":"The code has expired."})") << json
+                                            << QStringLiteral("The code has expired.");
         QTest::newRow("500 with HTML") << 500 << QByteArray("<html><body>Oops</body></html>") << QByteArray("text/html")
                                        << fallback;
         QTest::newRow("error an object") << 400 << QByteArray(R"({"error":{"message":"no"}})") << json << fallback;
         QTest::newRow("401 empty") << 401 << QByteArray("") << QByteArray() << fallback;
         // Qt names these as proxy or content failures; they are answers like any other.
         QTest::newRow("407") << 407 << QByteArray(R"({"error":"Sign in to the proxy."})") << json
-                             << u"Sign in to the proxy."_s;
+                             << QStringLiteral("Sign in to the proxy.");
         QTest::newRow("410") << 410 << QByteArray("") << QByteArray() << fallback;
         QTest::newRow("3xx that reaches the client") << 300 << QByteArray("") << QByteArray() << fallback;
     }
@@ -160,7 +161,8 @@ private Q_SLOTS:
         ScriptedServer server;
         answerEverywhere(server, status, body, contentType);
         const DeviceAPIClient client(server.url());
-        for (const QString &operation : {u"exchange"_s, u"currentDevice"_s, u"activity"_s}) {
+        for (const QString &operation :
+             {QStringLiteral("exchange"), QStringLiteral("currentDevice"), QStringLiteral("activity")}) {
             const Result<void> result = perform(client, operation);
             QVERIFY2(!result, qPrintable(operation));
             QCOMPARE(result.error(), (Error{APIError::domain, status, description}));
@@ -173,8 +175,8 @@ private Q_SLOTS:
         const std::pair<int, bool> cases[] = {{204, true}, {401, true}, {403, false}, {500, false}};
         for (const auto &[status, succeeds] : cases) {
             ScriptedServer server;
-            server.answer(u"/api/devices/me"_s, status, R"({"error":"ignored"})");
-            const Result<void> result = perform(DeviceAPIClient(server.url()), u"disconnect"_s);
+            server.answer(QStringLiteral("/api/devices/me"), status, R"({"error":"ignored"})");
+            const Result<void> result = perform(DeviceAPIClient(server.url()), QStringLiteral("disconnect"));
             QVERIFY2(result.has_value() == succeeds, qPrintable(QString::number(status)));
             if (!succeeds)
                 QCOMPARE(result.error(), APIError::badServerResponse());
@@ -184,13 +186,13 @@ private Q_SLOTS:
     void silentServerTimesOutAtTheCallersTimeout()
     {
         ScriptedServer server;
-        server.hang(u"/api/devices/me/activity"_s);
+        server.hang(QStringLiteral("/api/devices/me/activity"));
         QElapsedTimer elapsed;
         elapsed.start();
-        const Result<void> result = perform(DeviceAPIClient(server.url()), u"activity"_s, 0.3);
+        const Result<void> result = perform(DeviceAPIClient(server.url()), QStringLiteral("activity"), 0.3);
         QVERIFY(!result);
-        QCOMPARE(result.error(),
-                 (Error{APIError::networkDomain, int(QNetworkReply::TimeoutError), u"The request timed out."_s}));
+        QCOMPARE(result.error(), (Error{APIError::networkDomain, int(QNetworkReply::TimeoutError),
+                                        QStringLiteral("The request timed out.")}));
         QVERIFY(elapsed.elapsed() >= 250);
         QVERIFY(elapsed.elapsed() < 20000);
     }
@@ -201,9 +203,10 @@ private Q_SLOTS:
         ScriptedServer service;
         ScriptedServer elsewhere;
         answerEverywhere(elsewhere, 200, {});
-        for (const QString &path : {u"/api/devices/me"_s, u"/api/devices/me/activity"_s})
+        for (const QString &path : {QStringLiteral("/api/devices/me"), QStringLiteral("/api/devices/me/activity")})
             service.redirect(path, elsewhere.url(path));
-        for (const QString &operation : {u"currentDevice"_s, u"disconnect"_s, u"activity"_s}) {
+        for (const QString &operation :
+             {QStringLiteral("currentDevice"), QStringLiteral("disconnect"), QStringLiteral("activity")}) {
             const Result<void> result = perform(DeviceAPIClient(service.url()), operation);
             QVERIFY2(!result, qPrintable(operation));
             QCOMPARE(result.error().domain, APIError::networkDomain);
@@ -222,8 +225,8 @@ private Q_SLOTS:
                                                  {DeviceAPIClient::maximumAnswerSize + 1, false}};
         for (const auto &[size, announceLength] : cases) {
             ScriptedServer server;
-            server.stream(u"/api/devices/me/activity"_s, size, announceLength);
-            const Result<void> result = perform(DeviceAPIClient(server.url()), u"activity"_s, 10);
+            server.stream(QStringLiteral("/api/devices/me/activity"), size, announceLength);
+            const Result<void> result = perform(DeviceAPIClient(server.url()), QStringLiteral("activity"), 10);
             QVERIFY(!result);
             QCOMPARE(result.error().domain, APIError::networkDomain);
             QCOMPARE(result.error().code, int(QNetworkReply::UnknownContentError));
@@ -247,7 +250,8 @@ private Q_SLOTS:
             QSslConfiguration::setDefaultConfiguration(changed);
 
             QNetworkAccessManager session;
-            const Result<void> result = perform(DeviceAPIClient(server.url(), &session), u"currentDevice"_s);
+            const Result<void> result =
+                perform(DeviceAPIClient(server.url(), &session), QStringLiteral("currentDevice"));
             QCOMPARE(result.has_value(), trusted);
             QCOMPARE(server.requests().size(), trusted ? 1 : 0);
             if (!trusted)
@@ -258,7 +262,7 @@ private Q_SLOTS:
     // The whole pairing road against the real local service, with the credential in the private keyring.
     void pairsUsesReconnectsAndDisconnects()
     {
-        LocalServiceProcess service({u"--approve-immediately"_s});
+        LocalServiceProcess service({QStringLiteral("--approve-immediately")});
         QVERIFY2(service.start(), service.errors().constData());
         const DeviceAPIClient client(service.baseUrl());
         const Result<DeviceExchange> exchange = pair(client);

@@ -35,7 +35,6 @@
 #include <sys/stat.h>
 #include <xcb/xcb.h>
 
-using namespace Qt::StringLiterals;
 using State = HelperStatus::State;
 using Expected = QVariantMap;
 using namespace SetupFixtures;
@@ -57,14 +56,14 @@ class RecordingDesktop final : public DesktopActions
 {
 public:
     RecordingDesktop()
-        : DesktopActions(QUrl(u"http://127.0.0.1/"_s))
+        : DesktopActions(QUrl(QStringLiteral("http://127.0.0.1/")))
     {
     }
-    void openDashboard() override { calls.append(u"dashboard"_s); }
-    void openLoginItemsSettings() override { calls.append(u"loginItems"_s); }
+    void openDashboard() override { calls.append(QStringLiteral("dashboard")); }
+    void openLoginItemsSettings() override { calls.append(QStringLiteral("loginItems")); }
     void copyToClipboard(const QString &text) override
     {
-        calls.append(u"copy"_s);
+        calls.append(QStringLiteral("copy"));
         copied = text;
     }
     QStringList calls;
@@ -100,14 +99,15 @@ QQuickItem *findVisible(QQuickItem *root, const QString &objectName)
 // What the ready screen shows in every situation, plus what differs.
 Expected readyScreen(const QString &title, const QString &detail, bool tasksEnabled, Expected more = {})
 {
-    more.insert({{u"readyScreen:visible"_s, true},
-                 {u"statusTitle"_s, title},
-                 {u"statusDetail"_s, detail},
-                 {u"viewAllTasksButton:enabled"_s, tasksEnabled},
-                 {u"logOutButton:enabled"_s, true},
-                 {u"errorLine:visible"_s, false}});
+    more.insert({{QStringLiteral("readyScreen:visible"), true},
+                 {QStringLiteral("statusTitle"), title},
+                 {QStringLiteral("statusDetail"), detail},
+                 {QStringLiteral("viewAllTasksButton:enabled"), tasksEnabled},
+                 {QStringLiteral("logOutButton:enabled"), true},
+                 {QStringLiteral("errorLine:visible"), false}});
     for (const char *name : {"phoneNumber", "offlineSymbol", "enableLoginItemsButton"})
-        more.insert(QLatin1String(name) + u":visible"_s, more.value(QLatin1String(name) + u":visible"_s, false));
+        more.insert(QLatin1String(name) + QStringLiteral(":visible"),
+                    more.value(QLatin1String(name) + QStringLiteral(":visible"), false));
     return more;
 }
 
@@ -178,7 +178,7 @@ Rgb over(const Rgb &colour, double opacity, const Rgb &beneath)
 }
 QString describe(const Rgb &colour)
 {
-    return u"(%1, %2, %3)"_s.arg(colour[0]).arg(colour[1]).arg(colour[2]);
+    return QStringLiteral("(%1, %2, %3)").arg(colour[0]).arg(colour[1]).arg(colour[2]);
 }
 
 // Buttons in each state on the paper, hover off (the pointer could be anywhere on the screen).
@@ -222,100 +222,111 @@ private Q_SLOTS:
     {
         QTest::addColumn<Situation>("situation");
         QTest::addColumn<Expected>("expected");
-        const QString unavailable = u"Claude Code unavailable"_s;
+        const QString unavailable = QStringLiteral("Claude Code unavailable");
         QTest::newRow("connect-signing-in") << Situation::firstLaunch
-                                            << Expected{{u"openingSignIn:visible"_s, true},
-                                                        {u"signInButton:visible"_s, false},
-                                                        {u"cancelSignInButton:visible"_s, true},
-                                                        {u"copyLinkButton:visible"_s, true},
-                                                        {u"browserUnavailable:visible"_s, false}};
-        QTest::newRow("connect-no-browser") << Situation::browserUnavailable
-                                            << Expected{{u"openingSignIn:visible"_s, false},
-                                                        {u"signInButton:visible"_s, false},
-                                                        {u"browserUnavailableTitle"_s, u"Couldn’t open a browser"_s},
-                                                        {u"cancelSignInButton:visible"_s, true},
-                                                        {u"copyLinkButton:visible"_s, true},
-                                                        {u"errorLine:visible"_s, false}};
+                                            << Expected{{QStringLiteral("openingSignIn:visible"), true},
+                                                        {QStringLiteral("signInButton:visible"), false},
+                                                        {QStringLiteral("cancelSignInButton:visible"), true},
+                                                        {QStringLiteral("copyLinkButton:visible"), true},
+                                                        {QStringLiteral("browserUnavailable:visible"), false}};
+        QTest::newRow("connect-no-browser")
+            << Situation::browserUnavailable
+            << Expected{{QStringLiteral("openingSignIn:visible"), false},
+                        {QStringLiteral("signInButton:visible"), false},
+                        {QStringLiteral("browserUnavailableTitle"), QStringLiteral("Couldn’t open a browser")},
+                        {QStringLiteral("cancelSignInButton:visible"), true},
+                        {QStringLiteral("copyLinkButton:visible"), true},
+                        {QStringLiteral("errorLine:visible"), false}};
         QTest::newRow("connect-error") << Situation::signInError
-                                       << Expected{
-                                              {u"connectScreen:visible"_s, true},
-                                              {u"errorLine"_s, u"The connection response did not match this Mac."_s}};
-        QTest::newRow("providers-ready") << Situation::providersReady << Expected{{u"providersScreen:visible"_s, true},
-                                                                                  {u"checkingTools:visible"_s, false},
-                                                                                  {u"codexLabel"_s, u"Codex"_s},
-                                                                                  {u"claudeCodeLabel"_s, unavailable},
-                                                                                  {u"continueButton:enabled"_s, true},
-                                                                                  {u"checkAgainButton:enabled"_s, true},
-                                                                                  {u"errorLine"_s, QString()}};
-        QTest::newRow("providers-missing") << Situation::providersMissing
-                                           << Expected{{u"codexLabel"_s, u"Codex unavailable"_s},
-                                                       {u"claudeCodeLabel"_s, unavailable},
-                                                       {u"continueButton:enabled"_s, false},
-                                                       {u"checkAgainButton:enabled"_s, true},
-                                                       {u"errorLine"_s, u"Verify Codex or Claude Code to continue."_s}};
+                                       << Expected{{QStringLiteral("connectScreen:visible"), true},
+                                                   {QStringLiteral("errorLine"),
+                                                    QStringLiteral("The connection response did not match this Mac.")}};
+        QTest::newRow("providers-ready") << Situation::providersReady
+                                         << Expected{{QStringLiteral("providersScreen:visible"), true},
+                                                     {QStringLiteral("checkingTools:visible"), false},
+                                                     {QStringLiteral("codexLabel"), QStringLiteral("Codex")},
+                                                     {QStringLiteral("claudeCodeLabel"), unavailable},
+                                                     {QStringLiteral("continueButton:enabled"), true},
+                                                     {QStringLiteral("checkAgainButton:enabled"), true},
+                                                     {QStringLiteral("errorLine"), QString()}};
+        QTest::newRow("providers-missing")
+            << Situation::providersMissing
+            << Expected{{QStringLiteral("codexLabel"), QStringLiteral("Codex unavailable")},
+                        {QStringLiteral("claudeCodeLabel"), unavailable},
+                        {QStringLiteral("continueButton:enabled"), false},
+                        {QStringLiteral("checkAgainButton:enabled"), true},
+                        {QStringLiteral("errorLine"), QStringLiteral("Verify Codex or Claude Code to continue.")}};
         const auto folders = [](const QString &header) {
-            return Expected{{u"foldersScreen:visible"_s, true},
-                            {u"finishSetupButton:enabled"_s, !header.isEmpty()},
-                            {u"chooseFoldersButton:visible"_s, header.isEmpty()},
-                            {u"folderBox:visible"_s, !header.isEmpty()},
-                            {u"folderBoxHeader"_s, header}};
+            return Expected{{QStringLiteral("foldersScreen:visible"), true},
+                            {QStringLiteral("finishSetupButton:enabled"), !header.isEmpty()},
+                            {QStringLiteral("chooseFoldersButton:visible"), header.isEmpty()},
+                            {QStringLiteral("folderBox:visible"), !header.isEmpty()},
+                            {QStringLiteral("folderBoxHeader"), header}};
         };
         QTest::newRow("folders-empty") << Situation::noFolders << folders(QString());
-        QTest::newRow("folders-one") << Situation::oneFolder << folders(u"SELECTED FOLDER"_s);
-        QTest::newRow("folders-two") << Situation::twoFolders << folders(u"SELECTED FOLDERS"_s);
+        QTest::newRow("folders-one") << Situation::oneFolder << folders(QStringLiteral("SELECTED FOLDER"));
+        QTest::newRow("folders-two") << Situation::twoFolders << folders(QStringLiteral("SELECTED FOLDERS"));
         QTest::newRow("ready-offline") << Situation::offline
-                                       << readyScreen(u"Offline"_s, u"Connect to the internet to take calls."_s, false,
-                                                      {{u"offlineSymbol:visible"_s, true}});
-        QTest::newRow("ready-for-calls") << Situation::readyForCalls
-                                         << readyScreen(u"Ready for calls"_s, QString(), true,
-                                                        {{u"phoneNumber:visible"_s, true},
-                                                         {u"phoneNumber"_s, u"+1 (555) 010-0199"_s},
-                                                         {u"folderSummary"_s, u"Folders: work, site"_s},
-                                                         {u"viewAllTasksButton:click"_s, u"dashboard"_s}});
+                                       << readyScreen(QStringLiteral("Offline"),
+                                                      QStringLiteral("Connect to the internet to take calls."), false,
+                                                      {{QStringLiteral("offlineSymbol:visible"), true}});
+        QTest::newRow("ready-for-calls")
+            << Situation::readyForCalls
+            << readyScreen(QStringLiteral("Ready for calls"), QString(), true,
+                           {{QStringLiteral("phoneNumber:visible"), true},
+                            {QStringLiteral("phoneNumber"), QStringLiteral("+1 (555) 010-0199")},
+                            {QStringLiteral("folderSummary"), QStringLiteral("Folders: work, site")},
+                            {QStringLiteral("viewAllTasksButton:click"), QStringLiteral("dashboard")}});
         QTest::newRow("ready-checking-connection")
             << Situation::checkingConnection
-            << readyScreen(u"Checking connection…"_s, u"Checking whether this Mac can take calls."_s, true);
+            << readyScreen(QStringLiteral("Checking connection…"),
+                           QStringLiteral("Checking whether this Mac can take calls."), true);
         QTest::newRow("ready-getting-ready")
-            << Situation::gettingReady << readyScreen(u"Getting ready…"_s, u"Available in a moment."_s, true);
+            << Situation::gettingReady
+            << readyScreen(QStringLiteral("Getting ready…"), QStringLiteral("Available in a moment."), true);
         QTest::newRow("ready-could-not-start")
-            << Situation::couldNotStart << readyScreen(u"Couldn't start"_s, u"Quit and reopen Tarnwick."_s, true);
+            << Situation::couldNotStart
+            << readyScreen(QStringLiteral("Couldn't start"), QStringLiteral("Quit and reopen Tarnwick."), true);
         // The model's message is not shown on the ready screen.
-        QTest::newRow("ready-needs-approval") << Situation::needsApproval
-                                              << readyScreen(u"Ready for calls"_s, QString(), true,
-                                                             {{u"phoneNumber:visible"_s, true},
-                                                              {u"enableLoginItemsButton:visible"_s, true},
-                                                              {u"enableLoginItemsButton:click"_s, u"loginItems"_s}});
+        QTest::newRow("ready-needs-approval")
+            << Situation::needsApproval
+            << readyScreen(QStringLiteral("Ready for calls"), QString(), true,
+                           {{QStringLiteral("phoneNumber:visible"), true},
+                            {QStringLiteral("enableLoginItemsButton:visible"), true},
+                            {QStringLiteral("enableLoginItemsButton:click"), QStringLiteral("loginItems")}});
     }
     void screen()
     {
         QFETCH(Situation, situation);
         QFETCH(Expected, expected);
         showWindow(situation);
-        QVERIFY(window()->title() == u"Tarnwick"_s && window()->minimumWidth() == 440 && window()->maximumWidth() == 440
-                && item(u"brandRow"_s));
+        QVERIFY(window()->title() == QStringLiteral("Tarnwick") && window()->minimumWidth() == 440
+                && window()->maximumWidth() == 440 && item(QStringLiteral("brandRow")));
         for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
             const QStringList key = it.key().split(u':');
             QQuickItem *shown = item(key.first());
-            if (key.value(1) == "click"_L1) {
+            if (key.value(1) == QLatin1String("click")) {
                 click(key.first());
                 QCOMPARE(m_desktop.calls, QStringList{it->toString()});
-            } else if (key.value(1) == "visible"_L1) {
+            } else if (key.value(1) == QLatin1String("visible")) {
                 QVERIFY2(bool(shown) == it->toBool(), qPrintable(it.key()));
             } else {
                 QVERIFY2(shown || key.size() == 1, qPrintable(it.key()));
-                const QVariant actual = shown ? shown->property(qPrintable(key.value(1, u"text"_s))) : QString();
-                QVERIFY2(actual == *it, qPrintable(it.key() + u": "_s + actual.toString()));
+                const QVariant actual =
+                    shown ? shown->property(qPrintable(key.value(1, QStringLiteral("text")))) : QString();
+                QVERIFY2(actual == *it, qPrintable(it.key() + QStringLiteral(": ") + actual.toString()));
             }
         }
         if (situation == Situation::browserUnavailable) { // the page the browser was given, nothing else
-            QVERIFY(QMetaObject::invokeMethod(item(u"copyLinkButton"_s), "clicked"));
+            QVERIFY(QMetaObject::invokeMethod(item(QStringLiteral("copyLinkButton")), "clicked"));
             QCOMPARE(m_desktop.copied, m_standIns.signIn->openedPages.last().toString(QUrl::FullyEncoded));
         }
         const QImage picture = window()->grabWindow();
         QCOMPARE(picture.width(), int(440 * window()->devicePixelRatio()));
         // take-screenshots.sh keeps the pictures for docs/screens.
         if (const QString folder = qEnvironmentVariable("TARNWICK_SCREENSHOT_DIR"); !folder.isEmpty())
-            QVERIFY(picture.save(folder + u'/' + QString::fromLatin1(QTest::currentDataTag()) + u".png"_s));
+            QVERIFY(
+                picture.save(folder + u'/' + QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".png")));
     }
 
     // Sampled left of the label (fill) and at the middle of the top edge (border, secondary only).
@@ -324,10 +335,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("button");
         QTest::addColumn<Rgb>("fill");
         QTest::addColumn<std::optional<Rgb>>("border");
-        QTest::newRow("primary, disabled") << u"disabled"_s << over(ink, 0.32, paper) << std::optional<Rgb>();
-        QTest::newRow("primary") << u"normal"_s << ink << std::optional<Rgb>();
-        QTest::newRow("primary, pressed") << u"pressed"_s << over(ink, 0.76, paper) << std::optional<Rgb>();
-        QTest::newRow("secondary") << u"secondary"_s << surface << std::optional(over(black, 0.12, paper));
+        QTest::newRow("primary, disabled")
+            << QStringLiteral("disabled") << over(ink, 0.32, paper) << std::optional<Rgb>();
+        QTest::newRow("primary") << QStringLiteral("normal") << ink << std::optional<Rgb>();
+        QTest::newRow("primary, pressed")
+            << QStringLiteral("pressed") << over(ink, 0.76, paper) << std::optional<Rgb>();
+        QTest::newRow("secondary") << QStringLiteral("secondary") << surface << std::optional(over(black, 0.12, paper));
     }
     void buttonsDrawnFromThePalette()
     {
@@ -335,8 +348,8 @@ private Q_SLOTS:
         QFETCH(Rgb, fill);
         QFETCH(std::optional<Rgb>, border);
         QQmlApplicationEngine engine;
-        engine.addImageProvider(u"shadow"_s, new ShadowImageProvider);
-        engine.addImportPath(u"qrc:/qt/qml"_s);
+        engine.addImageProvider(QStringLiteral("shadow"), new ShadowImageProvider);
+        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
         engine.loadData(buttonScene);
         auto *scene = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
         QVERIFY(scene && QTest::qWaitForWindowExposed(scene));
@@ -349,8 +362,8 @@ private Q_SLOTS:
             const Rgb actual{double(pixel.red()), double(pixel.green()), double(pixel.blue())};
             for (int channel = 0; channel < 3; ++channel) {
                 QVERIFY2(std::abs(actual[channel] - expected[channel]) <= 3,
-                         qPrintable(
-                             u"%1: %2, expected %3"_s.arg(QLatin1String(where), describe(actual), describe(expected))));
+                         qPrintable(QStringLiteral("%1: %2, expected %3")
+                                        .arg(QLatin1String(where), describe(actual), describe(expected))));
             }
         };
         sample(box.left() + 9, box.center().y(), fill, "fill");
@@ -371,11 +384,12 @@ private Q_SLOTS:
         m_window = std::make_unique<WindowLoader>(*m_model, m_desktop, QStringLiteral(LOGO_MARK_PATH));
         window()->show();
         QVERIFY(QTest::qWaitForWindowExposed(window()));
-        QVERIFY(m_model->restoring() && item(u"restoringSetup"_s) && !item(u"signInButton"_s));
+        QVERIFY(m_model->restoring() && item(QStringLiteral("restoringSetup"))
+                && !item(QStringLiteral("signInButton")));
         QVERIFY(m_standIns.signIn->openedPages.isEmpty()); // the automatic sign-in waits for the stored setup
 
         m_model->signIn();
-        QVERIFY(item(u"openingSignIn"_s));
+        QVERIFY(item(QStringLiteral("openingSignIn")));
         // Software drawing under the sanitizers takes its own time on this thread: the meter watches
         // the event loop alone.
         window()->hide();
@@ -385,10 +399,9 @@ private Q_SLOTS:
         QVERIFY(restored.wait(30000));
 
         QVERIFY(keyring.callsAnswered() > 0);
-        QVERIFY2(
-            meter.longestStallMs() < 100,
-            qPrintable(
-                u"stood still %1 ms from %2 ms on"_s.arg(meter.longestStallMs()).arg(meter.longestStallBeganMs())));
+        QVERIFY2(meter.longestStallMs() < 100, qPrintable(QStringLiteral("stood still %1 ms from %2 ms on")
+                                                              .arg(meter.longestStallMs())
+                                                              .arg(meter.longestStallBeganMs())));
         QCOMPARE(m_model->machine().step, OnboardingStep::connect);
         QVERIFY(m_model->busy() && m_standIns.signIn->isOpen() && !m_model->errorMessage());
         QCOMPARE(m_standIns.signIn->openedPages.size(), 1);
@@ -404,31 +417,31 @@ private Q_SLOTS:
         xcb_connection_t *connection = x11->connection();
         const QTemporaryDir folder;
         // The browser notes each page it is given.
-        const QString browser = folder.filePath(u"browser"_s);
+        const QString browser = folder.filePath(QStringLiteral("browser"));
         QFile script(browser);
         QVERIFY(script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\necho \"$1\" >> \"$0.log\"\n") > 0);
         script.close();
         QVERIFY(script.setPermissions(script.permissions() | QFile::ExeOwner));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"BROWSER"_s, browser);
-        environment.remove(u"DESKTOP_STARTUP_ID"_s);
+        environment.insert(QStringLiteral("BROWSER"), browser);
+        environment.remove(QStringLiteral("DESKTOP_STARTUP_ID"));
         QProcess running;
         running.setProcessEnvironment(environment);
         running.start(QStringLiteral(TARNWICK_APP_PATH));
         const auto window = [&] { return shownWindowOf(connection, running.processId()); };
-        QTRY_VERIFY_WITH_TIMEOUT(window() && QFile::exists(browser + u".log"_s), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(window() && QFile::exists(browser + QStringLiteral(".log")), 30000);
 
         requestClose(connection, *window());
         QTRY_VERIFY(!window());
         QProcess second;
-        environment.insert(u"DESKTOP_STARTUP_ID"_s, u"launcher-4711_TIME123456"_s);
+        environment.insert(QStringLiteral("DESKTOP_STARTUP_ID"), QStringLiteral("launcher-4711_TIME123456"));
         second.setProcessEnvironment(environment);
         second.start(QStringLiteral(TARNWICK_APP_PATH));
         QVERIFY(second.waitForFinished(30000) && second.exitCode() == 0);
         QTRY_VERIFY_WITH_TIMEOUT(window(), 10000);
         QTRY_COMPARE(windowProperty(connection, *window(), "_NET_STARTUP_ID"), "launcher-4711_TIME123456");
         QCOMPARE(running.state(), QProcess::Running);
-        QFile log(browser + u".log"_s);
+        QFile log(browser + QStringLiteral(".log"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.readAll().count('\n'), 1);
         running.terminate();
@@ -451,18 +464,20 @@ private:
         if (situation <= Situation::signInError)
             QTRY_VERIFY(m_standIns.signIn->isOpen());
         if (situation == Situation::signInError) {
-            m_standIns.signIn->finish(QUrl(u"tarnwick://auth/callback?state=stale"_s));
+            m_standIns.signIn->finish(QUrl(QStringLiteral("tarnwick://auth/callback?state=stale")));
             QTRY_VERIFY(m_model->errorMessage().has_value());
         }
         if (situation == Situation::browserUnavailable) {
             m_standIns.signIn->failBrowser(
-                Error{u"UrlLauncher"_s, 1, u"No browser could be opened: xdg-open exited with status 3"_s});
+                Error{QStringLiteral("UrlLauncher"), 1,
+                      QStringLiteral("No browser could be opened: xdg-open exited with status 3")});
             QTRY_VERIFY(m_model->browserUnavailable());
         }
     }
     void reachModelSituation(Situation situation)
     {
-        const ProviderReadiness nothing{{}, false, false, {u"Install Codex or Claude Code, then check again."_s}};
+        const ProviderReadiness nothing{
+            {}, false, false, {QStringLiteral("Install Codex or Claude Code, then check again.")}};
         AppModelParts parts =
             windowParts(m_server->url(), m_standIns, situation == Situation::providersMissing ? nothing : codexOnly);
         m_standIns.store(situation >= Situation::offline          ? Stored::finishedSetup
@@ -476,9 +491,10 @@ private:
             QTRY_VERIFY_WITH_TIMEOUT(m_model->providerReadiness().has_value(), 10000);
             if (situation != Situation::providersReady)
                 m_model->continueFromProviders();
-            m_standIns.chooser->answer = QList<QUrl>{QUrl::fromLocalFile(QDir::homePath() + u"/Projects/tarnwick"_s)};
+            m_standIns.chooser->answer =
+                QList<QUrl>{QUrl::fromLocalFile(QDir::homePath() + QStringLiteral("/Projects/tarnwick"))};
             if (situation == Situation::twoFolders)
-                m_standIns.chooser->answer->append(QUrl::fromLocalFile(u"/srv/www/site"_s));
+                m_standIns.chooser->answer->append(QUrl::fromLocalFile(QStringLiteral("/srv/www/site")));
             if (situation == Situation::oneFolder || situation == Situation::twoFolders)
                 m_model->chooseFolders();
             QTRY_COMPARE(m_model->selectedFolders().size(), qMax(0, int(situation) - int(Situation::noFolders)));

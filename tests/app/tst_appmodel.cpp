@@ -16,14 +16,14 @@
 
 #include <sys/stat.h>
 
-using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using State = HelperStatus::State;
 using namespace SetupFixtures;
 
 namespace {
 
-const QString confirmationFailed = u"Could not confirm this Mac with Tarnwick. Check your connection and try again."_s;
+const QString confirmationFailed =
+    QStringLiteral("Could not confirm this Mac with Tarnwick. Check your connection and try again.");
 constexpr int patience = 10000;
 
 QString queryValue(const QUrl &url, const QString &name)
@@ -76,17 +76,18 @@ private:
     QString scriptExchange()
     {
         const QString credential = credentialFor(device);
-        m_server->answer(u"/api/devices/exchange"_s, 200,
+        m_server->answer(QStringLiteral("/api/devices/exchange"), 200,
                          QStringLiteral(R"({"credential":"%1","device":%2})")
                              .arg(credential, QString::fromUtf8(deviceJson(device)))
                              .toUtf8());
         return credential;
     }
     // The browser comes back to `callback`, its %1 the state of the last page opened and %2 a code.
-    void callBack(const QString &callback = u"tarnwick://auth/callback?state=%1&code=%2"_s)
+    void callBack(const QString &callback = QStringLiteral("tarnwick://auth/callback?state=%1&code=%2"))
     {
-        const QString state = queryValue(m_standIns.signIn->openedPages.last(), u"state"_s);
-        m_standIns.signIn->finish(QUrl(QString(callback).replace(u"%1"_s, state).replace(u"%2"_s, QString(43, u'c'))));
+        const QString state = queryValue(m_standIns.signIn->openedPages.last(), QStringLiteral("state"));
+        m_standIns.signIn->finish(QUrl(
+            QString(callback).replace(QStringLiteral("%1"), state).replace(QStringLiteral("%2"), QString(43, u'c'))));
     }
     // Waits for the start-up confirmation to be answered.
     void confirmed() { QTRY_VERIFY_WITH_TIMEOUT(!m_finished->isEmpty(), patience); }
@@ -120,9 +121,9 @@ private Q_SLOTS:
         QTest::newRow("paired, setup unfinished") << Stored::credential << OnboardingStep::providers << QString();
         QTest::newRow("finished setup") << Stored::finishedSetup << OnboardingStep::connected << QString();
         QTest::newRow("configuration unreadable")
-            << Stored::unreadableConfiguration << attention << u"The data couldn’t be read."_s;
-        QTest::newRow("credential names no device")
-            << Stored::credentialWithoutDevice << attention << u"The saved device credential is invalid."_s;
+            << Stored::unreadableConfiguration << attention << QStringLiteral("The data couldn’t be read.");
+        QTest::newRow("credential names no device") << Stored::credentialWithoutDevice << attention
+                                                    << QStringLiteral("The saved device credential is invalid.");
     }
     void startUp()
     {
@@ -145,7 +146,7 @@ private Q_SLOTS:
             QCOMPARE(int(*m_standIns.discoveries), 1);
         } else {
             // After the confirmation an unregistered helper is registered.
-            QCOMPARE(m_standIns.loginItem->calls, QStringList{u"register"_s});
+            QCOMPARE(m_standIns.loginItem->calls, QStringList{QStringLiteral("register")});
             QCOMPARE(model.helperStatus()->state(), State::starting);
         }
         QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
@@ -159,9 +160,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("then"); // what happens before the window is shown again
         QTest::addColumn<int>("opened");
         QTest::newRow("first launch, shown again") << Stored::nothing << QString() << 1;
-        QTest::newRow("the user signed in first") << Stored::nothing << u"sign in"_s << 1;
+        QTest::newRow("the user signed in first") << Stored::nothing << QStringLiteral("sign in") << 1;
         QTest::newRow("paired") << Stored::credential << QString() << 0;
-        QTest::newRow("logged out, shown again") << Stored::finishedSetup << u"log out"_s << 0;
+        QTest::newRow("logged out, shown again") << Stored::finishedSetup << QStringLiteral("log out") << 0;
     }
     void firstSignIn()
     {
@@ -169,13 +170,14 @@ private Q_SLOTS:
         QFETCH(QString, then);
         QFETCH(int, opened);
         AppModel &model = create(stored);
-        if (then == "sign in"_L1)
+        if (then == QLatin1String("sign in"))
             model.signIn();
         model.windowShown();
-        QCOMPARE(m_standIns.signIn->openedPages.size(), then == "sign in"_L1 ? 1 : 0); // waits for the stored setup
+        QCOMPARE(m_standIns.signIn->openedPages.size(),
+                 then == QLatin1String("sign in") ? 1 : 0); // waits for the stored setup
         restored(model);
         QCOMPARE(m_standIns.signIn->openedPages.size(), opened);
-        if (then == "log out"_L1)
+        if (then == QLatin1String("log out"))
             model.logOut();
         else
             model.cancelSignIn();
@@ -229,8 +231,9 @@ private Q_SLOTS:
         } else if (status == 401) {
             QCOMPARE(model.machine().step, OnboardingStep::connect);
             QTRY_COMPARE(m_standIns.signIn->openedPages.size(), 1);
-            QCOMPARE(queryValue(m_standIns.signIn->openedPages.first(), u"existingDeviceId"_s), upper(device));
-            QCOMPARE(m_standIns.loginItem->calls, QStringList{u"unregister"_s});
+            QCOMPARE(queryValue(m_standIns.signIn->openedPages.first(), QStringLiteral("existingDeviceId")),
+                     upper(device));
+            QCOMPARE(m_standIns.loginItem->calls, QStringList{QStringLiteral("unregister")});
         } else {
             QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
             QCOMPARE(model.errorMessage(), confirmationFailed);
@@ -250,18 +253,22 @@ private Q_SLOTS:
         using Age = std::optional<qint64>;
         const auto connected = OnboardingStep::connected;
         const auto attention = OnboardingStep::needsAttention;
-        QTest::newRow("starting, 45 s") << connected << State::starting << Age(45) << connected << u"GettingReady"_s;
-        QTest::newRow("starting, 46 s") << connected << State::starting << Age(46) << attention << u"CouldNotStart"_s;
-        QTest::newRow("connected, 45 s") << connected << State::connected << Age(45) << connected << u"ReadyForCalls"_s;
+        QTest::newRow("starting, 45 s") << connected << State::starting << Age(45) << connected
+                                        << QStringLiteral("GettingReady");
+        QTest::newRow("starting, 46 s") << connected << State::starting << Age(46) << attention
+                                        << QStringLiteral("CouldNotStart");
+        QTest::newRow("connected, 45 s") << connected << State::connected << Age(45) << connected
+                                         << QStringLiteral("ReadyForCalls");
         QTest::newRow("connected, from the future")
-            << connected << State::connected << Age(-600) << connected << u"ReadyForCalls"_s;
+            << connected << State::connected << Age(-600) << connected << QStringLiteral("ReadyForCalls");
         QTest::newRow("connected, no heartbeat")
-            << connected << State::connected << Age() << attention << u"CouldNotStart"_s;
-        QTest::newRow("stopped") << connected << State::stopped << Age(0) << attention << u"CouldNotStart"_s;
+            << connected << State::connected << Age() << attention << QStringLiteral("CouldNotStart");
+        QTest::newRow("stopped") << connected << State::stopped << Age(0) << attention
+                                 << QStringLiteral("CouldNotStart");
         QTest::newRow("needs attention, starting")
-            << attention << State::starting << Age(0) << attention << u"CouldNotStart"_s;
+            << attention << State::starting << Age(0) << attention << QStringLiteral("CouldNotStart");
         QTest::newRow("needs attention, connected 45 s")
-            << attention << State::connected << Age(45) << connected << u"ReadyForCalls"_s;
+            << attention << State::connected << Age(45) << connected << QStringLiteral("ReadyForCalls");
     }
     void statusReading()
     {
@@ -271,7 +278,7 @@ private Q_SLOTS:
         QFETCH(OnboardingStep, step);
         QFETCH(QString, shown);
         AppModel &model = start(Stored::finishedSetup);
-        QCOMPARE(model.property("readyStatus").toString(), u"CheckingConnection"_s);
+        QCOMPARE(model.property("readyStatus").toString(), QStringLiteral("CheckingConnection"));
         m_standIns.network->report(true);
         QTRY_VERIFY(model.networkAvailable());
         if (before == OnboardingStep::needsAttention) {
@@ -282,7 +289,7 @@ private Q_SLOTS:
         writeStatus(state, age);
         model.readStatus();
         QCOMPARE(model.machine().step, step);
-        const QString couldNotStart = u"The background service couldn't start."_s;
+        const QString couldNotStart = QStringLiteral("The background service couldn't start.");
         QCOMPARE(model.errorMessage(),
                  step == OnboardingStep::needsAttention ? std::optional(couldNotStart) : std::nullopt);
         QCOMPARE(model.property("readyStatus").toString(), shown);
@@ -294,10 +301,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("meanwhile");
         QTest::addColumn<QStringList>("calls");
-        QTest::newRow("nothing: restarted once") << QString() << QStringList{u"unregister"_s, u"register"_s};
-        QTest::newRow("a newer check") << u"check"_s << QStringList{u"unregister"_s, u"register"_s};
-        QTest::newRow("reconnect") << u"reconnect"_s << QStringList{u"unregister"_s};
-        QTest::newRow("log-out") << u"log-out"_s << QStringList{u"unregister"_s};
+        QTest::newRow("nothing: restarted once")
+            << QString() << QStringList{QStringLiteral("unregister"), QStringLiteral("register")};
+        QTest::newRow("a newer check") << QStringLiteral("check")
+                                       << QStringList{QStringLiteral("unregister"), QStringLiteral("register")};
+        QTest::newRow("reconnect") << QStringLiteral("reconnect") << QStringList{QStringLiteral("unregister")};
+        QTest::newRow("log-out") << QStringLiteral("log-out") << QStringList{QStringLiteral("unregister")};
     }
     void secondHelperCheck()
     {
@@ -310,13 +319,13 @@ private Q_SLOTS:
         model.ensureHelperLifecycle(); // an enabled item without a status: nothing to do yet
         QCOMPARE(model.recoveryAction(), HelperRecoveryAction::none);
         QVERIFY(m_standIns.loginItem->calls.isEmpty());
-        if (meanwhile == "check"_L1) {
+        if (meanwhile == QLatin1String("check")) {
             QTest::qWait(int(delay.count() / 2));
             model.ensureHelperLifecycle();
-        } else if (meanwhile == "reconnect"_L1) {
+        } else if (meanwhile == QLatin1String("reconnect")) {
             m_server->answer(mePath, 401, {});
             m_server->releaseHeld();
-        } else if (meanwhile == "log-out"_L1) {
+        } else if (meanwhile == QLatin1String("log-out")) {
             m_server->answer(mePath, 204, {});
             model.logOut();
         }
@@ -335,22 +344,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fault");   // "config" or "login item": that part refuses
         QTest::addColumn<QString>("message"); // empty: setup is finished
         const ProviderReadiness none{{}, false, false, {}};
-        const QString notYet = u"That setup step is not available yet."_s;
-        const QStringList one{u"/srv/a"_s};
-        QTest::newRow("finished") << Stored::credential << codexOnly << true << QStringList{u"/srv/b"_s, u"/srv/a"_s}
-                                  << QString() << QString();
+        const QString notYet = QStringLiteral("That setup step is not available yet.");
+        const QStringList one{QStringLiteral("/srv/a")};
+        QTest::newRow("finished") << Stored::credential << codexOnly << true
+                                  << QStringList{QStringLiteral("/srv/b"), QStringLiteral("/srv/a")} << QString()
+                                  << QString();
         QTest::newRow("no device before anything else")
             << Stored::nothing << none << false << QStringList() << QString() << notYet;
-        QTest::newRow("no agent before the folders") << Stored::credential << none << false << QStringList()
-                                                     << QString() << u"Verify Codex or Claude Code to continue."_s;
+        QTest::newRow("no agent before the folders")
+            << Stored::credential << none << false << QStringList() << QString()
+            << QStringLiteral("Verify Codex or Claude Code to continue.");
         QTest::newRow("no folder") << Stored::credential << codexOnly << true << QStringList() << QString()
-                                   << u"Choose at least one permitted folder."_s;
+                                   << QStringLiteral("Choose at least one permitted folder.");
         QTest::newRow("not at the folder step")
             << Stored::credential << codexOnly << false << one << QString() << notYet;
-        QTest::newRow("configuration refused")
-            << Stored::credential << codexOnly << true << one << u"config"_s << u"Disk full."_s;
+        QTest::newRow("configuration refused") << Stored::credential << codexOnly << true << one
+                                               << QStringLiteral("config") << QStringLiteral("Disk full.");
         QTest::newRow("registration refused, configuration kept")
-            << Stored::credential << codexOnly << true << one << u"login item"_s << u"Refused by the desktop."_s;
+            << Stored::credential << codexOnly << true << one << QStringLiteral("login item")
+            << QStringLiteral("Refused by the desktop.");
     }
     void finishSetup()
     {
@@ -374,16 +386,17 @@ private Q_SLOTS:
             model.chooseFolders();
             QTRY_COMPARE(model.selectedFolders().size(), folders.size());
         }
-        if (fault == "config"_L1)
-            m_standIns.config->failure = Error{u"POSIX"_s, 28, u"Disk full."_s};
-        if (fault == "login item"_L1)
-            m_standIns.loginItem->registerFailure = Error{u"LoginItem"_s, 1, u"Refused by the desktop."_s};
+        if (fault == QLatin1String("config"))
+            m_standIns.config->failure = Error{QStringLiteral("POSIX"), 28, QStringLiteral("Disk full.")};
+        if (fault == QLatin1String("login item"))
+            m_standIns.loginItem->registerFailure =
+                Error{QStringLiteral("LoginItem"), 1, QStringLiteral("Refused by the desktop.")};
         model.finishSetup();
-        const bool saved = message.isEmpty() || fault == "login item"_L1;
+        const bool saved = message.isEmpty() || fault == QLatin1String("login item");
         QCOMPARE(model.machine().step, message.isEmpty() ? OnboardingStep::connected : OnboardingStep::needsAttention);
         QCOMPARE(model.errorMessage(), message.isEmpty() ? std::nullopt : std::optional(message));
-        QCOMPARE(m_standIns.loginItem->calls, saved ? QStringList{u"register"_s} : QStringList());
-        const AppConfig written{m_server->url().toString(), device,         u"0.3.0"_s, folders,
+        QCOMPARE(m_standIns.loginItem->calls, saved ? QStringList{QStringLiteral("register")} : QStringList());
+        const AppConfig written{m_server->url().toString(), device,         QStringLiteral("0.3.0"), folders,
                                 folders.value(0),           codexOnly.paths};
         QCOMPARE(m_standIns.config->config, saved ? std::optional(written) : std::nullopt);
     }
@@ -399,18 +412,22 @@ private Q_SLOTS:
         QTest::addColumn<OnboardingStep>("step");
         QTest::addColumn<QString>("message");
         const auto connect = OnboardingStep::connect;
-        QTest::newRow("new device") << Stored::nothing << u"callback"_s << OnboardingStep::providers << QString();
+        QTest::newRow("new device") << Stored::nothing << QStringLiteral("callback") << OnboardingStep::providers
+                                    << QString();
         QTest::newRow("earlier setup resumed")
-            << Stored::configuration << u"callback"_s << OnboardingStep::connected << QString();
+            << Stored::configuration << QStringLiteral("callback") << OnboardingStep::connected << QString();
         QTest::newRow("no browser took the page")
-            << Stored::nothing << u"no browser"_s << OnboardingStep::providers << QString();
-        QTest::newRow("user cancels") << Stored::nothing << u"cancel"_s << connect << QString();
-        QTest::newRow("browser cannot open") << Stored::nothing << u"cannot open"_s << connect << QString();
-        QTest::newRow("browser error") << Stored::nothing << u"error"_s << connect
-                                       << u"The browser could not be opened."_s;
-        QTest::newRow("not our callback") << Stored::nothing << u"tarnwick://evil/callback?state=%1"_s << connect
-                                          << u"The browser returned an invalid connection link."_s;
-        QTest::newRow("code refused") << Stored::nothing << u"code refused"_s << connect << u"The code has expired."_s;
+            << Stored::nothing << QStringLiteral("no browser") << OnboardingStep::providers << QString();
+        QTest::newRow("user cancels") << Stored::nothing << QStringLiteral("cancel") << connect << QString();
+        QTest::newRow("browser cannot open")
+            << Stored::nothing << QStringLiteral("cannot open") << connect << QString();
+        QTest::newRow("browser error") << Stored::nothing << QStringLiteral("error") << connect
+                                       << QStringLiteral("The browser could not be opened.");
+        QTest::newRow("not our callback")
+            << Stored::nothing << QStringLiteral("tarnwick://evil/callback?state=%1") << connect
+            << QStringLiteral("The browser returned an invalid connection link.");
+        QTest::newRow("code refused") << Stored::nothing << QStringLiteral("code refused") << connect
+                                      << QStringLiteral("The code has expired.");
     }
     void signIn()
     {
@@ -419,18 +436,19 @@ private Q_SLOTS:
         QFETCH(OnboardingStep, step);
         QFETCH(QString, message);
         const QString credential = scriptExchange();
-        if (browser == "code refused"_L1)
-            m_server->answer(u"/api/devices/exchange"_s, 400, R"({"error":"The code has expired."})");
+        if (browser == QLatin1String("code refused"))
+            m_server->answer(QStringLiteral("/api/devices/exchange"), 400, R"({"error":"The code has expired."})");
         AppModel &model = start(stored);
-        m_standIns.signIn->canOpen = browser != "cannot open"_L1;
+        m_standIns.signIn->canOpen = browser != QLatin1String("cannot open");
         model.signIn();
         QCOMPARE(model.busy(), m_standIns.signIn->canOpen);
-        if (browser == "no browser"_L1) {
+        if (browser == QLatin1String("no browser")) {
             const BrowserSignIn::BrowserFailure earlier = m_standIns.signIn->failBrowser;
             model.cancelSignIn();
             QTRY_VERIFY(!model.busy() && model.signInLink().isEmpty());
             model.signIn();
-            const Error failed{u"UrlLauncher"_s, 1, u"No browser could be opened: xdg-open exited with status 3"_s};
+            const Error failed{QStringLiteral("UrlLauncher"), 1,
+                               QStringLiteral("No browser could be opened: xdg-open exited with status 3")};
             earlier(failed);
             QTest::qWait(50);
             QVERIFY(!model.browserUnavailable());
@@ -441,19 +459,19 @@ private Q_SLOTS:
         if (m_standIns.signIn->canOpen) {
             const QUrl page = m_standIns.signIn->openedPages.last();
             QCOMPARE(model.signInLink(), page.toString(QUrl::FullyEncoded));
-            QCOMPARE(page.path(), u"/connect/mac/10"_s);
-            QCOMPARE(queryValue(page, u"deviceName"_s), u"Studio Mac"_s);
-            QCOMPARE(queryValue(page, u"existingDeviceId"_s),
+            QCOMPARE(page.path(), QStringLiteral("/connect/mac/10"));
+            QCOMPARE(queryValue(page, QStringLiteral("deviceName")), QStringLiteral("Studio Mac"));
+            QCOMPARE(queryValue(page, QStringLiteral("existingDeviceId")),
                      stored == Stored::configuration ? upper(device) : QString());
-            QCOMPARE(m_standIns.signIn->lastScheme, u"tarnwick"_s);
+            QCOMPARE(m_standIns.signIn->lastScheme, QStringLiteral("tarnwick"));
         }
-        if (browser == "cancel"_L1)
+        if (browser == QLatin1String("cancel"))
             model.cancelSignIn();
-        else if (browser == "error"_L1)
-            m_standIns.signIn->finish(failure(Error{u"Browser"_s, 7, message}));
-        else if (browser.startsWith("tarnwick:"_L1))
+        else if (browser == QLatin1String("error"))
+            m_standIns.signIn->finish(failure(Error{QStringLiteral("Browser"), 7, message}));
+        else if (browser.startsWith(QLatin1String("tarnwick:")))
             callBack(browser);
-        else if (browser != "cannot open"_L1)
+        else if (browser != QLatin1String("cannot open"))
             callBack();
         const bool paired = step != OnboardingStep::connect;
         QTRY_VERIFY_WITH_TIMEOUT(paired ? model.machine().step == step
@@ -472,9 +490,9 @@ private Q_SLOTS:
         }
         AppConfig expected = finishedConfig();
         expected.apiUrl = m_server->url().toString();
-        expected.appVersion = u"0.3.0"_s;
+        expected.appVersion = QStringLiteral("0.3.0");
         QCOMPARE(m_standIns.config->config, expected);
-        QCOMPARE(m_standIns.loginItem->calls.first(), u"register"_s);
+        QCOMPARE(m_standIns.loginItem->calls.first(), QStringLiteral("register"));
         QCOMPARE(int(*m_standIns.discoveries), 0);
     }
     void recoveryActions_data()
@@ -484,12 +502,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::newRow("needs approval") << LoginItemState::requiresApproval
                                         << HelperRecoveryAction::enableInSystemSettings
-                                        << u"Enable Tarnwick in Login Items so it can run after login."_s;
+                                        << QStringLiteral("Enable Tarnwick in Login Items so it can run after login.");
         QTest::newRow("helper missing") << LoginItemState::notFound << HelperRecoveryAction::reinstall
-                                        << u"The background helper is missing. Reinstall Tarnwick."_s;
+                                        << QStringLiteral("The background helper is missing. Reinstall Tarnwick.");
         QTest::newRow("registration refused")
             << LoginItemState::notRegistered << HelperRecoveryAction::registerHelper
-            << u"The background helper could not start. Reinstall Tarnwick if this continues."_s;
+            << QStringLiteral("The background helper could not start. Reinstall Tarnwick if this continues.");
     }
     void recoveryActions()
     {
@@ -499,7 +517,7 @@ private Q_SLOTS:
         AppModel &model = start(Stored::finishedSetup);
         confirmed();
         m_standIns.loginItem->currentState = state;
-        m_standIns.loginItem->registerFailure = Error{u"LoginItem"_s, 1, u"no"_s};
+        m_standIns.loginItem->registerFailure = Error{QStringLiteral("LoginItem"), 1, QStringLiteral("no")};
         model.ensureHelperLifecycle();
         // Decided at once, without the grace period.
         QCOMPARE(model.recoveryAction(), action);
@@ -518,9 +536,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("planted");
         QTest::addColumn<bool>("kept");
-        QTest::newRow("a pipe") << u"pipe"_s << true;
-        QTest::newRow("5 MB") << u"huge"_s << true;
-        QTest::newRow("not JSON") << u"text"_s << false;
+        QTest::newRow("a pipe") << QStringLiteral("pipe") << true;
+        QTest::newRow("5 MB") << QStringLiteral("huge") << true;
+        QTest::newRow("not JSON") << QStringLiteral("text") << false;
     }
     void unreadableStatus()
     {
@@ -532,13 +550,13 @@ private Q_SLOTS:
         const std::optional<HelperStatus> before = model.helperStatus();
         QVERIFY(QFile::remove(AppPaths::status()));
         QFile file(AppPaths::status());
-        if (planted == "pipe"_L1)
+        if (planted == QLatin1String("pipe"))
             QCOMPARE(::mkfifo(QFile::encodeName(AppPaths::status()).constData(), 0600), 0);
         else
             QVERIFY(file.open(QIODevice::WriteOnly)
-                    && (planted == "huge"_L1 ? file.resize(5 << 20) : file.write("{ not json") > 0));
+                    && (planted == QLatin1String("huge") ? file.resize(5 << 20) : file.write("{ not json") > 0));
         file.close();
-        const QRegularExpression warning(u"^The helper's status could not be read: "_s);
+        const QRegularExpression warning(QStringLiteral("^The helper's status could not be read: "));
         QTest::ignoreMessage(QtWarningMsg, warning);
         QTest::failOnWarning(warning);
         for (int reading = 0; reading < 3; ++reading)
@@ -553,11 +571,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("shown");
         const QString home = QDir::homePath();
-        QTest::newRow("in the home folder")
-            << home + u"/Projects/tarnwick"_s << u"tarnwick"_s << u"~/Projects/tarnwick"_s;
-        QTest::newRow("the home folder") << home << QFileInfo(home).fileName() << u"~"_s;
-        QTest::newRow("beside the home folder") << home + u"2/site"_s << u"site"_s << home + u"2/site"_s;
-        QTest::newRow("the root") << u"/"_s << u"/"_s << u"/"_s;
+        QTest::newRow("in the home folder") << home + QStringLiteral("/Projects/tarnwick") << QStringLiteral("tarnwick")
+                                            << QStringLiteral("~/Projects/tarnwick");
+        QTest::newRow("the home folder") << home << QFileInfo(home).fileName() << QStringLiteral("~");
+        QTest::newRow("beside the home folder")
+            << home + QStringLiteral("2/site") << QStringLiteral("site") << home + QStringLiteral("2/site");
+        QTest::newRow("the root") << QStringLiteral("/") << QStringLiteral("/") << QStringLiteral("/");
     }
     void folderRows()
     {
@@ -571,7 +590,7 @@ private Q_SLOTS:
         const auto shownAs = [&rows](int role) { return rows.data(rows.index(0), role).toString(); };
         QCOMPARE((QStringList{shownAs(FolderListModel::NameRole), shownAs(FolderListModel::PathRole),
                               shownAs(FolderListModel::DisplayPathRole), rows.summary()}),
-                 (QStringList{name, path, shown, u"Folder: "_s + name}));
+                 (QStringList{name, path, shown, QStringLiteral("Folder: ") + name}));
     }
     // One chooser at a time (the window disables its buttons, and the model refuses); a cancelled change
     // writes the folders again unchanged, a choice replaces them.
@@ -586,11 +605,11 @@ private Q_SLOTS:
         QVERIFY(!model.choosingFolders());
         QCOMPARE(m_standIns.chooser->calls, 1);
         QCOMPARE(m_standIns.config->config, finishedConfig());
-        m_standIns.chooser->answer = QList<QUrl>{QUrl::fromLocalFile(u"/srv/new"_s)};
+        m_standIns.chooser->answer = QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/srv/new"))};
         model.changeFolders();
         QTRY_COMPARE_WITH_TIMEOUT(m_standIns.config->saves, 2, patience);
         AppConfig expected = finishedConfig();
-        expected.allowedRoots = {expected.defaultDirectory = u"/srv/new"_s};
+        expected.allowedRoots = {expected.defaultDirectory = QStringLiteral("/srv/new")};
         QCOMPARE(m_standIns.config->config, expected);
         QCOMPARE(model.machine().step, OnboardingStep::connected);
     }
@@ -619,7 +638,7 @@ private Q_SLOTS:
         QCOMPARE(model.errorMessage().has_value(), failed);
         QCOMPARE(m_standIns.credential->credential.has_value(), failed);
         QCOMPARE(m_standIns.config->config.has_value(), failed);
-        QCOMPARE(m_standIns.loginItem->calls.contains(u"unregister"_s), !failed);
+        QCOMPARE(m_standIns.loginItem->calls.contains(QStringLiteral("unregister")), !failed);
         if (failed)
             return;
         QCOMPARE(model.machine().step, OnboardingStep::connect);

@@ -18,8 +18,6 @@
 
 #include <future>
 
-using namespace Qt::StringLiterals;
-
 class TestAppPlatform : public QObject
 {
     Q_OBJECT
@@ -29,8 +27,8 @@ class TestAppPlatform : public QObject
     // A browser that writes the page it is given to path("opened").
     QString browserScript() const
     {
-        const QString script = path(u"browser"_s);
-        const QByteArray body = "printf '%s' \"$1\" > '" + QFile::encodeName(path(u"opened"_s)) + "'";
+        const QString script = path(QStringLiteral("browser"));
+        const QByteArray body = "printf '%s' \"$1\" > '" + QFile::encodeName(path(QStringLiteral("opened"))) + "'";
         return TestFiles::writeScript(script, body) ? script : QString();
     }
 
@@ -44,11 +42,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("quoted");
-        QTest::newRow("plain") << u"/opt/tarnwick/TarnwickHelper"_s << u"/opt/tarnwick/TarnwickHelper"_s;
-        QTest::newRow("space") << u"/home/a b/Helper"_s << u"\"/home/a b/Helper\""_s;
-        QTest::newRow("dollar and quote") << u"/x/$y\"z"_s << u"\"/x/\\\\$y\\\\\"z\""_s;
-        QTest::newRow("percent") << u"/x/100%"_s << u"/x/100%%"_s;
-        QTest::newRow("backslash") << u"/x\\y"_s << u"\"/x\\\\\\\\y\""_s;
+        QTest::newRow("plain") << QStringLiteral("/opt/tarnwick/TarnwickHelper")
+                               << QStringLiteral("/opt/tarnwick/TarnwickHelper");
+        QTest::newRow("space") << QStringLiteral("/home/a b/Helper") << QStringLiteral("\"/home/a b/Helper\"");
+        QTest::newRow("dollar and quote") << QStringLiteral("/x/$y\"z") << QStringLiteral("\"/x/\\\\$y\\\\\"z\"");
+        QTest::newRow("percent") << QStringLiteral("/x/100%") << QStringLiteral("/x/100%%");
+        QTest::newRow("backslash") << QStringLiteral("/x\\y") << QStringLiteral("\"/x\\\\\\\\y\"");
     }
     void execArgumentsAreQuoted()
     {
@@ -61,7 +60,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("entry");
         QTest::addColumn<bool>("switchedOff");
         const QByteArray head = "[Desktop Entry]\nType=Application\nExec=helper\n";
-        QTest::newRow("as written") << AutostartEntry::contents(u"/x/helper"_s) << false;
+        QTest::newRow("as written") << AutostartEntry::contents(QStringLiteral("/x/helper")) << false;
         QTest::newRow("hidden") << head + "Hidden=true\n" << true;
         QTest::newRow("gnome off") << head + "X-GNOME-Autostart-enabled=false\n" << true;
         QTest::newRow("kde off") << head + "X-KDE-autostart-enabled=false\n" << true;
@@ -88,8 +87,8 @@ private Q_SLOTS:
         QFETCH(bool, helperInstalled);
         QFETCH(QByteArray, entry);
         QFETCH(LoginItemState, state);
-        const QString helper = path(u"helper"_s);
-        const QString entryPath = path(u"autostart/com.tarnwick.mac.helper.desktop"_s);
+        const QString helper = path(QStringLiteral("helper"));
+        const QString entryPath = path(QStringLiteral("autostart/com.tarnwick.mac.helper.desktop"));
         QVERIFY(!helperInstalled || TestFiles::writeScript(helper, "exit 0"));
         QVERIFY(entry.isEmpty() || TestFiles::write(entryPath, entry));
         SystemLoginItemManager manager({helper, entryPath}, {});
@@ -110,12 +109,13 @@ private Q_SLOTS:
     void unregistering()
     {
         QFETCH(bool, registered);
-        const QString entryPath = path(u"autostart/com.tarnwick.mac.helper.desktop"_s);
+        const QString entryPath = path(QStringLiteral("autostart/com.tarnwick.mac.helper.desktop"));
         QVERIFY(!registered || TestFiles::write(entryPath, "[Desktop Entry]\nType=Application\nExec=helper\n"));
         QProcess helper;
-        helper.start(u"sleep"_s, {u"30"_s});
+        helper.start(QStringLiteral("sleep"), {QStringLiteral("30")});
         QVERIFY(helper.waitForStarted());
-        SystemLoginItemManager manager({path(u"helper"_s), entryPath}, [&helper] { return pid_t(helper.processId()); });
+        SystemLoginItemManager manager({path(QStringLiteral("helper")), entryPath},
+                                       [&helper] { return pid_t(helper.processId()); });
         QVERIFY(manager.unregisterItem());
         QVERIFY(!QFile::exists(entryPath));
         QCOMPARE(helper.waitForFinished(registered ? 5000 : 200), registered);
@@ -125,7 +125,7 @@ private Q_SLOTS:
     // A socket left behind by a crashed instance must not keep the program from starting.
     void staleSocketIsReplaced()
     {
-        const QString socket = path(u"app.socket"_s);
+        const QString socket = path(QStringLiteral("app.socket"));
         QVERIFY(TestFiles::write(socket, {}));
         SingleInstance instance(socket);
         QVERIFY(!instance.forward(QString()));
@@ -139,11 +139,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("failure");    // part of the report's text; empty: no report
         QTest::newRow("opens") << QByteArray("OPENS %s") << QString();
         QTest::newRow("the first fails, the next opens") << QByteArray("false:/not/there:OPENS") << QString();
-        QTest::newRow("exits with a failure") << QByteArray("false") << u"false exited with status 1"_s;
+        QTest::newRow("exits with a failure") << QByteArray("false") << QStringLiteral("false exited with status 1");
         QTest::newRow("cannot start") << QByteArray("/not/there")
-                                      << u"No browser could be opened: /not/there was not found"_s;
-        QTest::newRow("names no command") << QByteArray(":") << u"$BROWSER names no command"_s;
-        QTest::newRow("no $BROWSER, no handler") << QByteArray() << u"xdg-open exited with status"_s;
+                                      << QStringLiteral("No browser could be opened: /not/there was not found");
+        QTest::newRow("names no command") << QByteArray(":") << QStringLiteral("$BROWSER names no command");
+        QTest::newRow("no $BROWSER, no handler") << QByteArray() << QStringLiteral("xdg-open exited with status");
     }
     void browserLaunchOutcomes()
     {
@@ -153,11 +153,12 @@ private Q_SLOTS:
             qputenv("BROWSER", browser.replace("OPENS", QFile::encodeName(browserScript())));
         SystemBrowserSignIn signIn;
         QStringList reports;
-        const QUrl page(u"http://127.0.0.1:8787/connect/mac/10?state=s"_s);
+        const QUrl page(QStringLiteral("http://127.0.0.1:8787/connect/mac/10?state=s"));
         QVERIFY(signIn.start(
-            page, u"tarnwick"_s, [](Result<QUrl>) {}, [&](const Error &e) { reports.append(e.description); }));
+            page, QStringLiteral("tarnwick"), [](Result<QUrl>) {},
+            [&](const Error &e) { reports.append(e.description); }));
         if (failure.isEmpty()) {
-            QTRY_COMPARE(TestFiles::read(path(u"opened"_s)), page.toEncoded());
+            QTRY_COMPARE(TestFiles::read(path(QStringLiteral("opened"))), page.toEncoded());
             QTest::qWait(200);
             QVERIFY(reports.isEmpty());
         } else {
@@ -167,7 +168,8 @@ private Q_SLOTS:
             // Once the attempt has ended, its browser's report is dropped.
             signIn.cancel();
             QVERIFY(signIn.start(
-                page, u"tarnwick"_s, [](Result<QUrl>) {}, [&](const Error &e) { reports.append(e.description); }));
+                page, QStringLiteral("tarnwick"), [](Result<QUrl>) {},
+                [&](const Error &e) { reports.append(e.description); }));
             signIn.cancel();
             QTest::qWait(300);
             QCOMPARE(reports.size(), 1);
@@ -176,22 +178,24 @@ private Q_SLOTS:
     // A second start hands the running window its URL and its launcher's activation token.
     void secondStartForwardsItsActivationToken()
     {
-        SingleInstance running(path(u"app.socket"_s));
+        SingleInstance running(path(QStringLiteral("app.socket")));
         QVERIFY(running.listen());
         QSignalSpy received(&running, &SingleInstance::messageReceived);
         qputenv("XDG_ACTIVATION_TOKEN", "wayland-token");
         qputenv("DESKTOP_STARTUP_ID", "launcher-4711_TIME123456");
-        const InstanceMessage sent = InstanceMessage::fromEnvironment(u"tarnwick://auth/callback?state=s&code=c"_s);
+        const InstanceMessage sent =
+            InstanceMessage::fromEnvironment(QStringLiteral("tarnwick://auth/callback?state=s&code=c"));
         qunsetenv("XDG_ACTIVATION_TOKEN");
         qunsetenv("DESKTOP_STARTUP_ID");
-        QCOMPARE(sent, (InstanceMessage{u"tarnwick://auth/callback?state=s&code=c"_s, "wayland-token",
+        QCOMPARE(sent, (InstanceMessage{QStringLiteral("tarnwick://auth/callback?state=s&code=c"), "wayland-token",
                                         "launcher-4711_TIME123456"}));
-        auto forwarded = std::async(std::launch::async,
-                                    [&] { return SingleInstance(path(u"app.socket"_s)).forward(sent.encoded()); });
+        auto forwarded = std::async(std::launch::async, [&] {
+            return SingleInstance(path(QStringLiteral("app.socket"))).forward(sent.encoded());
+        });
         QVERIFY(received.wait());
         QVERIFY(forwarded.get());
         QCOMPARE(InstanceMessage::decoded(received.first().first().toString()), sent);
-        QCOMPARE(InstanceMessage::decoded(u"not json"_s), InstanceMessage{});
+        QCOMPARE(InstanceMessage::decoded(QStringLiteral("not json")), InstanceMessage{});
     }
     void startupTime_data()
     {
@@ -216,11 +220,11 @@ private Q_SLOTS:
         std::optional<Result<QUrl>> outcome;
         const auto record = [&](Result<QUrl> r) { outcome = r; };
         const auto noReport = [](const Error &) { QFAIL("the page was opened"); };
-        const QUrl page(u"http://127.0.0.1:8787/connect/mac/10?deviceName=A%20B&state=s"_s);
-        const QUrl callback(u"tarnwick://auth/callback?state=s&code=c"_s);
-        QVERIFY(signIn.start(page, u"tarnwick"_s, record, noReport) && signIn.isOpen());
-        QTRY_COMPARE(TestFiles::read(path(u"opened"_s)), page.toEncoded());
-        QVERIFY(!signIn.acceptCallback(QUrl(u"https://auth/callback"_s)));
+        const QUrl page(QStringLiteral("http://127.0.0.1:8787/connect/mac/10?deviceName=A%20B&state=s"));
+        const QUrl callback(QStringLiteral("tarnwick://auth/callback?state=s&code=c"));
+        QVERIFY(signIn.start(page, QStringLiteral("tarnwick"), record, noReport) && signIn.isOpen());
+        QTRY_COMPARE(TestFiles::read(path(QStringLiteral("opened"))), page.toEncoded());
+        QVERIFY(!signIn.acceptCallback(QUrl(QStringLiteral("https://auth/callback"))));
         QVERIFY(!outcome);
         QVERIFY(signIn.acceptCallback(callback));
         QCOMPARE(outcome->value_or(QUrl()), callback);
@@ -228,7 +232,7 @@ private Q_SLOTS:
         // With no sign-in open a forwarded URL is not taken.
         QVERIFY(!signIn.acceptCallback(callback));
         outcome.reset();
-        QVERIFY(signIn.start(page, u"tarnwick"_s, record, noReport));
+        QVERIFY(signIn.start(page, QStringLiteral("tarnwick"), record, noReport));
         signIn.cancel();
         QVERIFY(outcome && !*outcome && SignInError::isCanceledLogin(outcome->error()));
     }

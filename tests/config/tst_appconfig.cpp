@@ -18,8 +18,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
 QByteArray dataFile(const QString &name)
@@ -30,27 +28,32 @@ QByteArray dataFile(const QString &name)
     return file.readAll();
 }
 
-const QUuid deviceA = QUuid::fromString(u"3F2504E0-4F89-41D3-9A0C-0305E82C3301"_s);
+const QUuid deviceA = QUuid::fromString(QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301"));
 
 AppConfig fullConfig()
 {
-    return AppConfig{u"https://tarnwick.example/"_s,
+    return AppConfig{QStringLiteral("https://tarnwick.example/"),
                      deviceA,
-                     u"0.3.0"_s,
-                     {u"/home/ada/code"_s, u"/home/ada/Документы"_s},
-                     u"/home/ada/code"_s,
-                     ProviderPaths{u"/usr/bin/codex"_s, u"/usr/local/bin/claude"_s}};
+                     QStringLiteral("0.3.0"),
+                     {QStringLiteral("/home/ada/code"), QStringLiteral("/home/ada/Документы")},
+                     QStringLiteral("/home/ada/code"),
+                     ProviderPaths{QStringLiteral("/usr/bin/codex"), QStringLiteral("/usr/local/bin/claude")}};
 }
 
 AppConfig noProviderConfig()
 {
-    return AppConfig{u"https://tarnwick.example/"_s, deviceA, u"0.3.0"_s, {u"/srv/work"_s}, u"/srv/work"_s, {}};
+    return AppConfig{QStringLiteral("https://tarnwick.example/"),
+                     deviceA,
+                     QStringLiteral("0.3.0"),
+                     {QStringLiteral("/srv/work")},
+                     QStringLiteral("/srv/work"),
+                     {}};
 }
 
 // full.json with the member `key` set to `value`, or removed when `value` is undefined.
 QByteArray fullWith(const QString &key, const QJsonValue &value)
 {
-    QJsonObject object = QJsonDocument::fromJson(dataFile(u"full.json"_s)).object();
+    QJsonObject object = QJsonDocument::fromJson(dataFile(QStringLiteral("full.json"))).object();
     if (value.isUndefined())
         object.remove(key);
     else
@@ -93,16 +96,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<AppConfig>("config");
         QTest::addColumn<QString>("golden");
-        const QUuid deviceB = QUuid::fromString(u"00000000-0000-0000-0000-00000000000A"_s);
-        const AppConfig sparse{u"http://127.0.0.1:8787/"_s,
+        const QUuid deviceB = QUuid::fromString(QStringLiteral("00000000-0000-0000-0000-00000000000A"));
+        const AppConfig sparse{QStringLiteral("http://127.0.0.1:8787/"),
                                deviceB,
-                               u"0.3.0 \"beta\"\\\t\x1f"_s,
+                               QStringLiteral("0.3.0 \"beta\"\\\t\x1f"),
                                {},
                                QString(),
-                               ProviderPaths{std::nullopt, u"/opt/claude code/bin/claude"_s}};
-        QTest::newRow("full") << fullConfig() << u"full.json"_s;
-        QTest::newRow("escapes, no folders, one provider") << sparse << u"sparse.json"_s;
-        QTest::newRow("no provider") << noProviderConfig() << u"no-provider.json"_s;
+                               ProviderPaths{std::nullopt, QStringLiteral("/opt/claude code/bin/claude")}};
+        QTest::newRow("full") << fullConfig() << QStringLiteral("full.json");
+        QTest::newRow("escapes, no folders, one provider") << sparse << QStringLiteral("sparse.json");
+        QTest::newRow("no provider") << noProviderConfig() << QStringLiteral("no-provider.json");
     }
 
     void goldenFiles()
@@ -128,9 +131,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("named");
         const auto corrupted = int(JsonObjectReader::dataCorrupted);
         const auto mismatch = int(JsonObjectReader::typeMismatch);
-        const QString deviceId = u"deviceId"_s;
+        const QString deviceId = QStringLiteral("deviceId");
         QTest::newRow("empty file") << QByteArray() << corrupted << QString();
-        QTest::newRow("truncated") << dataFile(u"full.json"_s).left(120) << corrupted << QString();
+        QTest::newRow("truncated") << dataFile(QStringLiteral("full.json")).left(120) << corrupted << QString();
         QTest::newRow("invalid UTF-8") << QByteArray("{\"apiUrl\":\"\xff\xfe\"}") << corrupted << QString();
         QTest::newRow("top-level array") << QByteArray("[]") << mismatch << QString();
         for (const char *key :
@@ -142,9 +145,11 @@ private Q_SLOTS:
         QTest::newRow("deviceId null") << fullWith(deviceId, QJsonValue::Null) << int(JsonObjectReader::valueNotFound)
                                        << deviceId;
         QTest::newRow("allowedRoots holding a number")
-            << fullWith(u"allowedRoots"_s, QJsonArray{u"/srv"_s, 3}) << mismatch << u"allowedRoots[1]"_s;
-        QTest::newRow("claudeCode a bool") << fullWith(u"providerPaths"_s, QJsonObject{{u"claudeCode"_s, true}})
-                                           << mismatch << u"providerPaths.claudeCode"_s;
+            << fullWith(QStringLiteral("allowedRoots"), QJsonArray{QStringLiteral("/srv"), 3}) << mismatch
+            << QStringLiteral("allowedRoots[1]");
+        QTest::newRow("claudeCode a bool")
+            << fullWith(QStringLiteral("providerPaths"), QJsonObject{{QStringLiteral("claudeCode"), true}}) << mismatch
+            << QStringLiteral("providerPaths.claudeCode");
         // Forms QUuid would accept, and a character that is not hexadecimal.
         for (const char *id : {"{3F2504E0-4F89-41D3-9A0C-0305E82C3301}", "3F2504E04F8941D39A0C0305E82C3301",
                                "3F2504E0-4F89-41D3-9A0C-0305E82C330G"})
@@ -161,7 +166,7 @@ private Q_SLOTS:
 
         const auto decoded = AppConfig::decode(bytes);
         QVERIFY(!decoded);
-        QCOMPARE(decoded.error().domain, u"JSONDecoding"_s);
+        QCOMPARE(decoded.error().domain, QStringLiteral("JSONDecoding"));
         QCOMPARE(decoded.error().code, code);
         if (!named.isEmpty())
             QVERIFY2(decoded.error().description.contains(u'"' + named + u'"'),
@@ -196,12 +201,12 @@ private Q_SLOTS:
     void unknownMemberLoadsAndIsDroppedOnSave()
     {
         FileConfigStore store(AppPaths::config());
-        QVERIFY(AtomicFile::replace(AppPaths::config(), fullWith(u"theme"_s, u"dark"_s)));
+        QVERIFY(AtomicFile::replace(AppPaths::config(), fullWith(QStringLiteral("theme"), QStringLiteral("dark"))));
         const auto loaded = store.load();
         QVERIFY2(loaded, loaded ? "" : qPrintable(loaded.error().description));
         QCOMPARE(*loaded, std::optional(fullConfig()));
         QVERIFY(store.save(**loaded));
-        QCOMPARE(TestFiles::read(AppPaths::config()), dataFile(u"full.json"_s));
+        QCOMPARE(TestFiles::read(AppPaths::config()), dataFile(QStringLiteral("full.json")));
     }
 
     // Nothing is created by loading; a corrupt file is reported and left alone; removing may be repeated.
@@ -215,7 +220,7 @@ private Q_SLOTS:
         const auto loaded = store.load();
 
         QVERIFY(!loaded);
-        QCOMPARE(loaded.error().domain, u"JSONDecoding"_s);
+        QCOMPARE(loaded.error().domain, QStringLiteral("JSONDecoding"));
         QCOMPARE(TestFiles::read(AppPaths::config()), QByteArray("{\"apiUrl\":"));
         QVERIFY(store.remove());
         QVERIFY(store.remove());
@@ -228,8 +233,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<qint64>("size");     // -1: a FIFO
         QTest::addColumn<QString>("refusal"); // the end of the error's text; empty: read whole
-        QTest::newRow("FIFO") << qint64(-1) << u": not a regular file"_s;
-        QTest::newRow("5 MiB") << qint64(5 << 20) << u": larger than 1 MiB"_s;
+        QTest::newRow("FIFO") << qint64(-1) << QStringLiteral(": not a regular file");
+        QTest::newRow("5 MiB") << qint64(5 << 20) << QStringLiteral(": larger than 1 MiB");
         QTest::newRow("1 MiB") << qint64(1 << 20) << QString();
     }
 
@@ -237,7 +242,7 @@ private Q_SLOTS:
     {
         QFETCH(qint64, size);
         QFETCH(QString, refusal);
-        const QString path = m_dataHome->filePath(u"status.json"_s);
+        const QString path = m_dataHome->filePath(QStringLiteral("status.json"));
         if (size < 0)
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         else
@@ -269,7 +274,7 @@ private Q_SLOTS:
     {
         QFETCH(int, umask);
         QFETCH(bool, existing);
-        const QString target = m_dataHome->filePath(u"status.json"_s);
+        const QString target = m_dataHome->filePath(QStringLiteral("status.json"));
         if (existing)
             QVERIFY(TestFiles::write(target, "old", QFile::Permissions(0x6666)));
 
@@ -280,17 +285,17 @@ private Q_SLOTS:
         QVERIFY2(written, written ? "" : qPrintable(written.error().description));
         QCOMPARE(permissionsOf(target), mode_t(0600));
         QCOMPARE(TestFiles::read(target), QByteArray("new"));
-        QCOMPARE(entries(), QStringList{u"status.json"_s});
+        QCOMPARE(entries(), QStringList{QStringLiteral("status.json")});
     }
 
     // A planted link is replaced, never followed: what it points at stays as it was, or absent.
     void replacesSymlinksWithoutFollowingThem()
     {
-        const QString victim = m_dataHome->filePath(u"victim"_s);
-        const QString missing = m_dataHome->filePath(u"missing"_s);
+        const QString victim = m_dataHome->filePath(QStringLiteral("victim"));
+        const QString missing = m_dataHome->filePath(QStringLiteral("missing"));
         QVERIFY(TestFiles::write(victim, "keep me", QFile::Permissions(0x6444)));
         for (const QString &pointee : {victim, missing}) {
-            const QString target = pointee + u".json"_s;
+            const QString target = pointee + QStringLiteral(".json");
             QVERIFY(QFile::link(pointee, target));
             QVERIFY(AtomicFile::replace(target, "written"));
             QVERIFY(!QFileInfo(target).isSymLink());
@@ -304,7 +309,7 @@ private Q_SLOTS:
     // A file size limit makes the write fail half-way, with EFBIG.
     void failedWriteKeepsOldFile()
     {
-        const QString target = m_dataHome->filePath(u"status.json"_s);
+        const QString target = m_dataHome->filePath(QStringLiteral("status.json"));
         QVERIFY(AtomicFile::replace(target, "old content"));
         rlimit previous{};
         ::getrlimit(RLIMIT_FSIZE, &previous);
@@ -320,7 +325,7 @@ private Q_SLOTS:
         QCOMPARE(written.error().code, EFBIG);
         QVERIFY(written.error().description.startsWith(target));
         QCOMPARE(TestFiles::read(target), QByteArray("old content"));
-        QCOMPARE(entries(), QStringList{u"status.json"_s});
+        QCOMPARE(entries(), QStringList{QStringLiteral("status.json")});
     }
 };
 

@@ -9,8 +9,6 @@
 
 #include <cstdio>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
 const QString firstToken = QStringLiteral("twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301."
@@ -32,7 +30,8 @@ ReadResult perform(const SystemCredentialStore &store, const QString &operation)
 
 ReadResult keychainFailure(int status)
 {
-    return failure(Error{u"KeychainError"_s, status, u"Keychain access failed (%1)."_s.arg(status)});
+    return failure(
+        Error{QStringLiteral("KeychainError"), status, QStringLiteral("Keychain access failed (%1).").arg(status)});
 }
 
 }
@@ -73,8 +72,8 @@ private Q_SLOTS:
     // Stores of different access groups (or none) each see and replace only their own item.
     void accessGroupsAreKeptApart()
     {
-        const SystemCredentialStore groupA(u"team.a"_s);
-        const SystemCredentialStore groupAB(u"team.ab"_s);
+        const SystemCredentialStore groupA(QStringLiteral("team.a"));
+        const SystemCredentialStore groupAB(QStringLiteral("team.ab"));
         QVERIFY(groupA.save(firstToken));
         QCOMPARE(m_store.read(), nothingStored);
         QCOMPARE(groupAB.read(), nothingStored);
@@ -92,8 +91,9 @@ private Q_SLOTS:
     {
         for (const QByteArray &bytes : {QByteArrayLiteral("twk_device_\xff"), QByteArrayLiteral("\xed\xa0\x80")}) {
             QVERIFY(TestKeyring::deleteCredentialItems() && TestKeyring::storeRaw(bytes));
-            QCOMPARE(m_store.read(), ReadResult(failure(Error{u"KeychainError"_s, KeychainError::invalidDataCode,
-                                                              u"The saved device credential is invalid."_s})));
+            QCOMPARE(m_store.read(),
+                     ReadResult(failure(Error{QStringLiteral("KeychainError"), KeychainError::invalidDataCode,
+                                              QStringLiteral("The saved device credential is invalid.")})));
             QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>{bytes});
         }
     }
@@ -138,15 +138,18 @@ private Q_SLOTS:
         const auto password = TestPrompter::Answer::password;
         const auto dismiss = TestPrompter::Answer::dismiss;
         const ReadResult dismissed = keychainFailure(-25293);
-        QTest::newRow("read, answered") << u"read"_s << true << password << ReadResult(firstToken) << first;
-        QTest::newRow("read of an empty keyring, answered") << u"read"_s << false << password << nothingStored << none;
-        QTest::newRow("save, answered") << u"save"_s << true << password << nothingStored << second;
+        QTest::newRow("read, answered") << QStringLiteral("read") << true << password << ReadResult(firstToken)
+                                        << first;
+        QTest::newRow("read of an empty keyring, answered")
+            << QStringLiteral("read") << false << password << nothingStored << none;
+        QTest::newRow("save, answered") << QStringLiteral("save") << true << password << nothingStored << second;
         QTest::newRow("save to an empty keyring, answered")
-            << u"save"_s << false << password << nothingStored << second;
-        QTest::newRow("read, dismissed") << u"read"_s << true << dismiss << dismissed << first;
-        QTest::newRow("save, dismissed") << u"save"_s << true << dismiss << dismissed << first;
-        QTest::newRow("save to an empty keyring, dismissed") << u"save"_s << false << dismiss << dismissed << none;
-        QTest::newRow("remove, dismissed") << u"remove"_s << true << dismiss << dismissed << first;
+            << QStringLiteral("save") << false << password << nothingStored << second;
+        QTest::newRow("read, dismissed") << QStringLiteral("read") << true << dismiss << dismissed << first;
+        QTest::newRow("save, dismissed") << QStringLiteral("save") << true << dismiss << dismissed << first;
+        QTest::newRow("save to an empty keyring, dismissed")
+            << QStringLiteral("save") << false << dismiss << dismissed << none;
+        QTest::newRow("remove, dismissed") << QStringLiteral("remove") << true << dismiss << dismissed << first;
     }
 
     // The setup window may ask to unlock: the right password lets the operation go on; a dismissed prompt
@@ -229,7 +232,8 @@ int main(int argc, char **argv)
     if (application.arguments().value(1) == u"--probe") {
         const SystemCredentialStore store(SystemCredentialStore::sharedAccessGroup());
         const ReadResult result = perform(store, application.arguments().value(2));
-        const QString error = result ? u"ok"_s : u"%1 %2"_s.arg(result.error().code).arg(result.error().description);
+        const QString error = result ? QStringLiteral("ok")
+                                     : QStringLiteral("%1 %2").arg(result.error().code).arg(result.error().description);
         std::printf("%s\n", qPrintable(error));
         return 0;
     }

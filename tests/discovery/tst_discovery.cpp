@@ -12,7 +12,6 @@
 #include <csignal>
 
 using namespace std::chrono_literals;
-using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -32,14 +31,14 @@ public:
     mutable QList<Call> calls;
 };
 
-const QString shell = u"/fake/shell"_s;
-const Call shellQuery{shell, u"-lic"_s, u"printf %s \"$PATH\""_s};
+const QString shell = QStringLiteral("/fake/shell");
+const Call shellQuery{shell, QStringLiteral("-lic"), QStringLiteral("printf %s \"$PATH\"")};
 
-const QString installLine = u"Install Codex or Claude Code, then check again."_s;
-const QString codexReadyLine = u"Codex is installed and signed in."_s;
-const QString codexNotReadyLine = u"Codex needs you to sign in."_s;
-const QString claudeReadyLine = u"Claude Code is installed; setup will verify it with a harmless task."_s;
-const QString claudeNotReadyLine = u"Claude Code could not be started."_s;
+const QString installLine = QStringLiteral("Install Codex or Claude Code, then check again.");
+const QString codexReadyLine = QStringLiteral("Codex is installed and signed in.");
+const QString codexNotReadyLine = QStringLiteral("Codex needs you to sign in.");
+const QString claudeReadyLine = QStringLiteral("Claude Code is installed; setup will verify it with a harmless task.");
+const QString claudeNotReadyLine = QStringLiteral("Claude Code could not be started.");
 
 QString install(const QString &directory, const QString &name, const QByteArray &body = "exit 0",
                 bool executable = true)
@@ -59,7 +58,7 @@ qint64 pidIn(const QString &path)
 // A killed process may stay a zombie for a while when nothing reaps orphans (as in some containers).
 bool isAlive(qint64 pid)
 {
-    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
         return false;
     const QByteArray line = stat.readAll();
@@ -86,8 +85,8 @@ private:
             QString::fromUtf8(QTest::currentTestFunction()) + u'/' + QString::fromUtf8(QTest::currentDataTag());
         return QDir::cleanPath(m_root.filePath(row + u'/' + name));
     }
-    QString userBin() const { return folder(u"home/.local/bin"_s); }
-    ProviderDiscovery discovery() const { return ProviderDiscovery(m_runner, folder(u"home"_s), shell); }
+    QString userBin() const { return folder(QStringLiteral("home/.local/bin")); }
+    ProviderDiscovery discovery() const { return ProviderDiscovery(m_runner, folder(QStringLiteral("home")), shell); }
 
 private Q_SLOTS:
     void init() { m_runner = std::make_shared<RecordingRunner>(); }
@@ -100,19 +99,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("output");
         QTest::newRow("both streams in one, untrimmed UTF-8")
             << QByteArray("printf 'caf\\303\\251\\n'; printf 'a\\377b\\n' >&2; echo again; exit 3") << QStringList()
-            << 3 << u"café\na\uFFFDb\nagain\n"_s;
+            << 3 << QStringLiteral("café\na\uFFFDb\nagain\n");
         QTest::newRow("2 MiB does not stall") << QByteArray("head -c 2097152 /dev/zero | tr '\\000' x; echo end >&2")
-                                              << QStringList() << 0 << QString(2097152, u'x') + u"end\n"_s;
+                                              << QStringList() << 0 << QString(2097152, u'x') + QStringLiteral("end\n");
         QTest::newRow("arguments reach the program as given")
             << QByteArray("for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done")
-            << QStringList{u"two words"_s, u"\"double\""_s, u"it's"_s, u"$HOME"_s, u"*"_s, QString()} << 0
-            << u"[two words]\n[\"double\"]\n[it's]\n[$HOME]\n[*]\n[]\n"_s;
-        QTest::newRow("standard input is empty") << QByteArray("cat; echo done") << QStringList() << 0 << u"done\n"_s;
+            << QStringList{QStringLiteral("two words"), QStringLiteral("\"double\""), QStringLiteral("it's"),
+                           QStringLiteral("$HOME"),     QStringLiteral("*"),          QString()}
+            << 0 << QStringLiteral("[two words]\n[\"double\"]\n[it's]\n[$HOME]\n[*]\n[]\n");
+        QTest::newRow("standard input is empty")
+            << QByteArray("cat; echo done") << QStringList() << 0 << QStringLiteral("done\n");
         QTest::newRow("killed by a signal")
-            << QByteArray("echo before; kill -KILL $$") << QStringList() << 128 + SIGKILL << u"before\n"_s;
+            << QByteArray("echo before; kill -KILL $$") << QStringList() << 128 + SIGKILL << QStringLiteral("before\n");
         // A daemon started by a login script may keep the output pipe open after the command itself ended.
-        QTest::newRow("a daemon holds the output")
-            << QByteArray("sleep 60 &\necho $! > \"$0.pid\"\necho started") << QStringList() << 0 << u"started\n"_s;
+        QTest::newRow("a daemon holds the output") << QByteArray("sleep 60 &\necho $! > \"$0.pid\"\necho started")
+                                                   << QStringList() << 0 << QStringLiteral("started\n");
     }
 
     void completedCommand()
@@ -121,11 +122,11 @@ private Q_SLOTS:
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, output);
-        const QString command = install(folder(u"bin"_s), u"command"_s, body);
+        const QString command = install(folder(QStringLiteral("bin")), QStringLiteral("command"), body);
 
         const CommandResult result = ProcessCommandRunner(30s).run(command, arguments);
 
-        if (const qint64 daemon = pidIn(command + u".pid"_s); daemon > 0)
+        if (const qint64 daemon = pidIn(command + QStringLiteral(".pid")); daemon > 0)
             ::kill(static_cast<pid_t>(daemon), SIGKILL);
         QCOMPARE(result, (CommandResult{exitCode, output}));
     }
@@ -134,24 +135,27 @@ private Q_SLOTS:
     void programThatCannotStart()
     {
         for (const QString &executable :
-             {folder(u"missing"_s), install(folder(u"bin"_s), u"plain"_s, "exit 0", false), u"sh"_s}) {
-            const CommandResult result = ProcessCommandRunner().run(executable, {u"-c"_s, u"exit 0"_s});
+             {folder(QStringLiteral("missing")),
+              install(folder(QStringLiteral("bin")), QStringLiteral("plain"), "exit 0", false), QStringLiteral("sh")}) {
+            const CommandResult result =
+                ProcessCommandRunner().run(executable, {QStringLiteral("-c"), QStringLiteral("exit 0")});
             QVERIFY2(result.exitCode == -1 && !result.output.isEmpty(), qPrintable(executable));
         }
     }
 
     void timeLimitStopsTheCommandAndWhatItStarted()
     {
-        const QString command =
-            install(folder(u"bin"_s), u"hang"_s, "sleep 60 &\necho $! > \"$0.pid\"\necho waiting\nsleep 60");
+        const QString command = install(folder(QStringLiteral("bin")), QStringLiteral("hang"),
+                                        "sleep 60 &\necho $! > \"$0.pid\"\necho waiting\nsleep 60");
         QElapsedTimer elapsed;
         elapsed.start();
 
         const CommandResult result = ProcessCommandRunner(1s).run(command, {});
 
-        QCOMPARE(result, (CommandResult{-1, command + u" did not finish within 1 second and was stopped."_s}));
+        QCOMPARE(result,
+                 (CommandResult{-1, command + QStringLiteral(" did not finish within 1 second and was stopped.")}));
         QVERIFY(elapsed.elapsed() < 20'000);
-        const qint64 background = pidIn(command + u".pid"_s);
+        const qint64 background = pidIn(command + QStringLiteral(".pid"));
         QVERIFY(background > 0);
         QTRY_VERIFY_WITH_TIMEOUT(!isAlive(background), 10'000);
     }
@@ -160,12 +164,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<CommandResult>("shellAnswer");
         QTest::addColumn<QStringList>("fromShell");
-        QTest::newRow("shell fails") << CommandResult{1, u"/usr/bin"_s} << QStringList();
+        QTest::newRow("shell fails") << CommandResult{1, QStringLiteral("/usr/bin")} << QStringList();
         QTest::newRow("empty pieces and repeats dropped")
-            << CommandResult{0, u"/usr/local/bin::/usr/bin:/opt/homebrew/bin:/usr/bin"_s} << QStringList{u"/usr/bin"_s};
+            << CommandResult{0, QStringLiteral("/usr/local/bin::/usr/bin:/opt/homebrew/bin:/usr/bin")}
+            << QStringList{QStringLiteral("/usr/bin")};
         QTest::newRow("lines printed before the answer, line feed after")
-            << CommandResult{0, u"bash: no job control in this shell\n/home/u/.nvm/bin:/usr/bin\n"_s}
-            << QStringList{u"/home/u/.nvm/bin"_s, u"/usr/bin"_s};
+            << CommandResult{0, QStringLiteral("bash: no job control in this shell\n/home/u/.nvm/bin:/usr/bin\n")}
+            << QStringList{QStringLiteral("/home/u/.nvm/bin"), QStringLiteral("/usr/bin")};
     }
 
     void searchPaths()
@@ -175,7 +180,8 @@ private Q_SLOTS:
         m_runner->answers.insert(shellQuery, shellAnswer);
 
         QCOMPARE(discovery().searchPaths(),
-                 QStringList({userBin(), u"/opt/homebrew/bin"_s, u"/usr/local/bin"_s}) + fromShell);
+                 QStringList({userBin(), QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin")})
+                     + fromShell);
         QCOMPARE(m_runner->calls, QList<Call>{shellQuery});
     }
 
@@ -201,26 +207,29 @@ private Q_SLOTS:
         QFETCH(int, codexLogin);
         QFETCH(int, claudeVersion);
         QFETCH(QStringList, messages);
-        const QString agents = folder(u"agents"_s);
-        const QString codex = agents + u"/codex"_s;
-        const QString claude = agents + u"/claude"_s;
+        const QString agents = folder(QStringLiteral("agents"));
+        const QString codex = agents + QStringLiteral("/codex");
+        const QString claude = agents + QStringLiteral("/claude");
         if (codexVersion != -2)
-            install(agents, u"codex"_s);
+            install(agents, QStringLiteral("codex"));
         if (claudeVersion != -2)
-            install(agents, u"claude"_s);
+            install(agents, QStringLiteral("claude"));
         m_runner->answers.insert(shellQuery, CommandResult{0, agents});
-        m_runner->answers.insert({codex, u"--version"_s}, CommandResult{codexVersion, u"codex 1.0\n"_s});
-        m_runner->answers.insert({codex, u"login"_s, u"status"_s}, CommandResult{codexLogin, {}});
-        m_runner->answers.insert({claude, u"--version"_s}, CommandResult{claudeVersion, {}});
+        m_runner->answers.insert({codex, QStringLiteral("--version")},
+                                 CommandResult{codexVersion, QStringLiteral("codex 1.0\n")});
+        m_runner->answers.insert({codex, QStringLiteral("login"), QStringLiteral("status")},
+                                 CommandResult{codexLogin, {}});
+        m_runner->answers.insert({claude, QStringLiteral("--version")}, CommandResult{claudeVersion, {}});
 
         const ProviderReadiness readiness = discovery().discover();
 
         // Both agents are looked up first; every check runs whatever the one before it answered.
         QList<Call> calls{shellQuery};
         if (codexVersion != -2)
-            calls << Call{codex, u"--version"_s} << Call{codex, u"login"_s, u"status"_s};
+            calls << Call{codex, QStringLiteral("--version")}
+                  << Call{codex, QStringLiteral("login"), QStringLiteral("status")};
         if (claudeVersion != -2)
-            calls << Call{claude, u"--version"_s};
+            calls << Call{claude, QStringLiteral("--version")};
         QCOMPARE(m_runner->calls, calls);
         const bool codexReady = codexVersion == 0 && codexLogin == 0;
         const bool claudeReady = claudeVersion == 0;
@@ -233,21 +242,22 @@ private Q_SLOTS:
     // that cannot be executed is passed over for the next one on the path.
     void realAgentsFoundThroughTheLoginShell()
     {
-        const QString first = folder(u"first"_s);
-        const QString second = folder(u"second"_s);
-        const QString fakeShell = install(folder(u"shell"_s), u"sh"_s,
+        const QString first = folder(QStringLiteral("first"));
+        const QString second = folder(QStringLiteral("second"));
+        const QString fakeShell = install(folder(QStringLiteral("shell")), QStringLiteral("sh"),
                                           "[ \"$1\" = -lic ] || exit 9\n"
                                           "PATH='"
                                               + first.toUtf8() + ':' + second.toUtf8()
                                               + "'; export PATH\n"
                                                 "exec /bin/sh -c \"$2\"");
-        const QString userCodex = install(userBin(), u"codex"_s,
+        const QString userCodex = install(userBin(), QStringLiteral("codex"),
                                           "case \"$1 $2\" in '--version ') echo codex 1.0 ;; 'login status') "
                                           "echo 'Logged in' >&2 ;; *) exit 2 ;; esac");
-        install(first, u"codex"_s, "exit 1");
-        install(first, u"claude"_s, "exit 0", false);
-        const QString claude = install(second, u"claude"_s);
-        const ProviderDiscovery discovery(std::make_shared<ProcessCommandRunner>(10s), folder(u"home"_s), fakeShell);
+        install(first, QStringLiteral("codex"), "exit 1");
+        install(first, QStringLiteral("claude"), "exit 0", false);
+        const QString claude = install(second, QStringLiteral("claude"));
+        const ProviderDiscovery discovery(std::make_shared<ProcessCommandRunner>(10s), folder(QStringLiteral("home")),
+                                          fakeShell);
 
         const ProviderReadiness expected{
             ProviderPaths{userCodex, claude}, true, true, {codexReadyLine, claudeReadyLine}};

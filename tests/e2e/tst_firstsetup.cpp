@@ -37,12 +37,10 @@
 
 #include <csignal>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
 const QString scripts = QStringLiteral(E2E_SCRIPTS_DIR);
-const QString autostartEntry = AutostartEntry::path(u"com.tarnwick.mac.helper"_s);
+const QString autostartEntry = AutostartEntry::path(QStringLiteral("com.tarnwick.mac.helper"));
 // Generous: every step answers within seconds unless something is broken.
 constexpr int stepTimeoutMs = 30000;
 
@@ -51,7 +49,7 @@ class ChosenFolder final : public FolderChoosing
 public:
     QCoro::Task<std::optional<QList<QUrl>>> chooseFolders(const QString &, const QString &) override
     {
-        co_return QList<QUrl>{QUrl::fromLocalFile(QDir::home().filePath(u"My Projects"_s))};
+        co_return QList<QUrl>{QUrl::fromLocalFile(QDir::home().filePath(QStringLiteral("My Projects")))};
     }
 };
 QByteArray readFile(const QString &path)
@@ -63,14 +61,15 @@ QByteArray readFile(const QString &path)
 QByteArray credentialInKeyring()
 {
     QProcess secretTool;
-    secretTool.start(u"secret-tool"_s,
-                     {u"lookup"_s, u"service"_s, u"com.tarnwick.mac"_s, u"account"_s, u"device-credential"_s});
+    secretTool.start(QStringLiteral("secret-tool"),
+                     {QStringLiteral("lookup"), QStringLiteral("service"), QStringLiteral("com.tarnwick.mac"),
+                      QStringLiteral("account"), QStringLiteral("device-credential")});
     secretTool.waitForFinished(10000);
     return secretTool.exitCode() == 0 ? secretTool.readAllStandardOutput().trimmed() : QByteArray();
 }
 QString helperState()
 {
-    return QJsonDocument::fromJson(readFile(AppPaths::status())).object().value(u"state"_s).toString();
+    return QJsonDocument::fromJson(readFile(AppPaths::status())).object().value(QStringLiteral("state")).toString();
 }
 // The helper holds its lock until its process ends.
 bool helperIsGone()
@@ -90,14 +89,16 @@ private Q_SLOTS:
         QVERIFY2(m_service.start(), m_service.errors().constData());
         QVERIFY(QDir().mkpath(m_chosenFolder));
         // A copy of the bundle's resources whose runtime is the recording script.
-        QVERIFY(QDir().mkpath(bundleFile(u"runtime"_s)) && QDir().mkpath(bundleFile(u"runner"_s)));
-        QVERIFY(QFile::copy(scripts + u"/recording-runner.sh"_s, bundleFile(u"runtime/node"_s)));
+        QVERIFY(QDir().mkpath(bundleFile(QStringLiteral("runtime")))
+                && QDir().mkpath(bundleFile(QStringLiteral("runner"))));
+        QVERIFY(
+            QFile::copy(scripts + QStringLiteral("/recording-runner.sh"), bundleFile(QStringLiteral("runtime/node"))));
         QVERIFY(QFile::copy(QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/runner/runner.js"),
-                            bundleFile(u"runner/runner.js"_s)));
+                            bundleFile(QStringLiteral("runner/runner.js"))));
         // The desktop's side of things, as the programs look it up.
-        qputenv("BROWSER", QFile::encodeName(scripts + u"/browser.js"_s));
+        qputenv("BROWSER", QFile::encodeName(scripts + QStringLiteral("/browser.js")));
         qputenv("TARNWICK_E2E_APP", QByteArrayLiteral(TARNWICK_APP_PATH));
-        qputenv("SHELL", QFile::encodeName(scripts + u"/login-shell.sh"_s));
+        qputenv("SHELL", QFile::encodeName(scripts + QStringLiteral("/login-shell.sh")));
         qputenv("TARNWICK_E2E_PATH", QFile::encodeName(scripts) + ":/usr/bin:/bin");
         qputenv("TWK_MAIN_APP_BUNDLE", QFile::encodeName(m_bundle.path()));
         // The running setup application: tarnwick: links handed to a second start arrive here.
@@ -121,15 +122,15 @@ private Q_SLOTS:
     // The browser hands the link to a second start of Tarnwick, which passes it to this instance.
     void signsInThroughTheBrowser()
     {
-        QCOMPARE(step(), u"Connect"_s);
+        QCOMPARE(step(), QStringLiteral("Connect"));
         m_window->window()->show();
-        QTRY_COMPARE_WITH_TIMEOUT(step(), u"Providers"_s, stepTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(step(), QStringLiteral("Providers"), stepTimeoutMs);
         QCOMPARE(m_model->errorMessage(), std::nullopt);
         QVERIFY(m_model->deviceId());
         m_credential = credentialInKeyring();
-        const QRegularExpression token(
-            u"^twk_device_%1\\.[A-Za-z0-9_-]{43}$"_s.arg(m_model->deviceId()->toString(QUuid::WithoutBraces)),
-            QRegularExpression::CaseInsensitiveOption);
+        const QRegularExpression token(QStringLiteral("^twk_device_%1\\.[A-Za-z0-9_-]{43}$")
+                                           .arg(m_model->deviceId()->toString(QUuid::WithoutBraces)),
+                                       QRegularExpression::CaseInsensitiveOption);
         QVERIFY2(token.match(QString::fromUtf8(m_credential)).hasMatch(), m_credential.constData());
     }
     // The login shell's search path leads to the scripted agents.
@@ -138,10 +139,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_model->providerReadiness() && !m_model->busy(), stepTimeoutMs);
         const ProviderReadiness &readiness = *m_model->providerReadiness();
         QVERIFY(readiness.codexReady && readiness.claudeCodeReady);
-        QCOMPARE(readiness.paths.codex, scripts + u"/codex"_s);
-        QCOMPARE(readiness.paths.claudeCode, scripts + u"/claude"_s);
+        QCOMPARE(readiness.paths.codex, scripts + QStringLiteral("/codex"));
+        QCOMPARE(readiness.paths.claudeCode, scripts + QStringLiteral("/claude"));
         m_model->continueFromProviders();
-        QCOMPARE(step(), u"Folders"_s);
+        QCOMPARE(step(), QStringLiteral("Folders"));
     }
     // Finishing writes the configuration file and the autostart entry, and starts the helper.
     void finishesSetupWithTheChosenFolder()
@@ -152,8 +153,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!m_model->busy(), stepTimeoutMs);
         QCOMPARE(m_model->errorMessage(), std::nullopt);
         // "/" is written "\/" in the configuration file.
-        const auto json = [](QString path) { return path.replace(u'/', u"\\/"_s); };
-        const QString expectedConfig = QStringLiteral(R"({
+        const auto json = [](QString path) { return path.replace(u'/', QStringLiteral("\\/")); };
+        const QString expectedConfig =
+            QStringLiteral(R"({
   "allowedRoots" : [
     "%1"
   ],
@@ -166,9 +168,9 @@ private Q_SLOTS:
     "codex" : "%5"
   }
 })")
-                                           .arg(json(m_chosenFolder), json(m_service.baseUrl().toString()),
-                                                m_model->deviceId()->toString(QUuid::WithoutBraces).toUpper(),
-                                                json(scripts + u"/claude"_s), json(scripts + u"/codex"_s));
+                .arg(json(m_chosenFolder), json(m_service.baseUrl().toString()),
+                     m_model->deviceId()->toString(QUuid::WithoutBraces).toUpper(),
+                     json(scripts + QStringLiteral("/claude")), json(scripts + QStringLiteral("/codex")));
         QCOMPARE(QString::fromUtf8(readFile(AppPaths::config())), expectedConfig);
         QCOMPARE(QFileInfo(AppPaths::config()).permissions(),
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
@@ -183,25 +185,31 @@ private Q_SLOTS:
     // The runtime gets the runner script, four variables and the credential on its standard input.
     void helperHandsTheRunnerItsCredential()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!runnerRecord(u"stdin"_s).isEmpty(), stepTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!runnerRecord(QStringLiteral("stdin")).isEmpty(), stepTimeoutMs);
         QVERIFY(!helperIsGone());
-        QCOMPARE(runnerRecord(u"stdin"_s), m_credential + '\n');
-        QStringList environment = QString::fromUtf8(runnerRecord(u"environment"_s)).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(runnerRecord(QStringLiteral("stdin")), m_credential + '\n');
+        QStringList environment =
+            QString::fromUtf8(runnerRecord(QStringLiteral("environment"))).split(u'\n', Qt::SkipEmptyParts);
         environment.sort();
-        QCOMPARE(environment, (QStringList{u"HOME="_s + QDir::homePath(), u"NODE_ENV=production"_s,
-                                           u"PATH=/usr/bin:/bin:/usr/sbin:/sbin"_s, u"TMPDIR="_s + QDir::tempPath()}));
-        QCOMPARE(runnerRecord(u"arguments"_s), QFile::encodeName(bundleFile(u"runner/runner.js"_s)) + '\n');
-        QCOMPARE(runnerRecord(u"folder"_s).trimmed(), QFile::encodeName(AppPaths::applicationSupportDirectory()));
+        QCOMPARE(environment,
+                 (QStringList{QStringLiteral("HOME=") + QDir::homePath(), QStringLiteral("NODE_ENV=production"),
+                              QStringLiteral("PATH=/usr/bin:/bin:/usr/sbin:/sbin"),
+                              QStringLiteral("TMPDIR=") + QDir::tempPath()}));
+        QCOMPARE(runnerRecord(QStringLiteral("arguments")),
+                 QFile::encodeName(bundleFile(QStringLiteral("runner/runner.js"))) + '\n');
+        QCOMPARE(runnerRecord(QStringLiteral("folder")).trimmed(),
+                 QFile::encodeName(AppPaths::applicationSupportDirectory()));
     }
     // The helper's heartbeat makes the status connected; the window's next reading shows it.
     void windowShowsReadyForCalls()
     {
-        QTRY_COMPARE_WITH_TIMEOUT(helperState(), u"connected"_s, stepTimeoutMs);
-        QTRY_COMPARE_WITH_TIMEOUT(m_model->property("readyStatus").toString(), u"ReadyForCalls"_s, stepTimeoutMs);
-        QCOMPARE(step(), u"Connected"_s);
-        QTRY_COMPARE(windowText("statusTitle"), u"Ready for calls"_s);
-        QCOMPARE(windowText("phoneNumber"), u"+1 (555) 010-0199"_s);
-        QCOMPARE(windowText("phoneNumber", "visible"), u"true"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(helperState(), QStringLiteral("connected"), stepTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_model->property("readyStatus").toString(), QStringLiteral("ReadyForCalls"),
+                                  stepTimeoutMs);
+        QCOMPARE(step(), QStringLiteral("Connected"));
+        QTRY_COMPARE(windowText("statusTitle"), QStringLiteral("Ready for calls"));
+        QCOMPARE(windowText("phoneNumber"), QStringLiteral("+1 (555) 010-0199"));
+        QCOMPARE(windowText("phoneNumber", "visible"), QStringLiteral("true"));
     }
     // Removing the autostart entry stops the helper, which stops the runner first.
     void logOutRemovesTheSetup()
@@ -211,13 +219,13 @@ private Q_SLOTS:
         m_model->logOut();
         QVERIFY(finished.wait(stepTimeoutMs));
         QCOMPARE(m_model->errorMessage(), std::nullopt);
-        QCOMPARE(step(), u"Connect"_s);
+        QCOMPARE(step(), QStringLiteral("Connect"));
         QVERIFY(credentialInKeyring().isEmpty());
         QVERIFY(!QFile::exists(AppPaths::config()));
         QVERIFY(!QFile::exists(autostartEntry));
         QTRY_VERIFY_WITH_TIMEOUT(helperIsGone(), stepTimeoutMs);
-        QCOMPARE(runnerRecord(u"stops"_s), QByteArray("terminated\n"));
-        QCOMPARE(helperState(), u"stopped"_s);
+        QCOMPARE(runnerRecord(QStringLiteral("stops")), QByteArray("terminated\n"));
+        QCOMPARE(helperState(), QStringLiteral("stopped"));
     }
 
 private:
@@ -255,15 +263,18 @@ private:
         const auto *item = m_window->window()->findChild<QQuickItem *>(QLatin1String(objectName));
         return item ? item->property(property).toString() : QString();
     }
-    QString bundleFile(const QString &name) const { return m_bundle.filePath(u"Contents/Resources/"_s + name); }
+    QString bundleFile(const QString &name) const
+    {
+        return m_bundle.filePath(QStringLiteral("Contents/Resources/") + name);
+    }
     QByteArray runnerRecord(const QString &name) const
     {
-        return readFile(bundleFile(u"runtime/runner-record."_s + name));
+        return readFile(bundleFile(QStringLiteral("runtime/runner-record.") + name));
     }
 
     LocalServiceProcess m_service;
     QTemporaryDir m_bundle;
-    const QString m_chosenFolder = QDir::home().filePath(u"My Projects"_s);
+    const QString m_chosenFolder = QDir::home().filePath(QStringLiteral("My Projects"));
     SingleInstance m_instance{SingleInstance::defaultSocketPath()};
     SystemBrowserSignIn *m_signIn = nullptr;
     std::unique_ptr<AppModel> m_model;

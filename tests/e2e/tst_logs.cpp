@@ -33,12 +33,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
 constexpr int patience = 30000;
-const QString code = u"canaryCode"_s.leftJustified(43, u'q');
+const QString code = QStringLiteral("canaryCode").leftJustified(43, u'q');
 
 // Standard error of this process into a file while it lives.
 class StandardErrorCapture
@@ -83,16 +81,16 @@ private Q_SLOTS:
     // exchange the service refuses with a message that quotes the credential.
     void theSetupApplicationLogsNoSecret()
     {
-        m_server.answer(u"/api/devices/me"_s, 401, R"({"error":"Unknown device."})");
-        m_server.answer(u"/api/devices/exchange"_s, 400,
+        m_server.answer(QStringLiteral("/api/devices/me"), 401, R"({"error":"Unknown device."})");
+        m_server.answer(QStringLiteral("/api/devices/exchange"), 400,
                         R"({"error":"Code already used by )" + HelperFixture::credential().toUtf8() + R"(."})");
-        const QString opened = m_scratch.filePath(u"opened"_s);
-        const QString browser = m_scratch.filePath(u"browser.sh"_s);
+        const QString opened = m_scratch.filePath(QStringLiteral("opened"));
+        const QString browser = m_scratch.filePath(QStringLiteral("browser.sh"));
         QVERIFY(TestFiles::writeScript(browser, "printf '%s' \"$1\" > \"$0.opened.tmp\" && mv \"$0.opened.tmp\" "
                                                     + QFile::encodeName(opened)));
         qputenv("BROWSER", QFile::encodeName(browser));
 
-        const QString logPath = m_scratch.filePath(u"setup.log"_s);
+        const QString logPath = m_scratch.filePath(QStringLiteral("setup.log"));
         QString secondStartLog;
         {
             const StandardErrorCapture capture(logPath);
@@ -107,11 +105,12 @@ private Q_SLOTS:
 
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(opened), patience);
             const QString state =
-                QUrlQuery(QUrl(QString::fromUtf8(TestFiles::read(opened)))).queryItemValue(u"state"_s);
+                QUrlQuery(QUrl(QString::fromUtf8(TestFiles::read(opened)))).queryItemValue(QStringLiteral("state"));
             QVERIFY(!state.isEmpty());
             QProcess secondStart;
             secondStart.start(QStringLiteral(TARNWICK_APP_PATH),
-                              {u"--verbose"_s, u"tarnwick://auth/callback?state=%1&code=%2"_s.arg(state, code)});
+                              {QStringLiteral("--verbose"),
+                               QStringLiteral("tarnwick://auth/callback?state=%1&code=%2").arg(state, code)});
             QVERIFY(secondStart.waitForFinished(patience));
             secondStartLog = QString::fromUtf8(secondStart.readAllStandardError());
             QTRY_VERIFY_WITH_TIMEOUT(model.errorMessage().has_value() && !model.busy(), patience);
@@ -125,15 +124,18 @@ private Q_SLOTS:
             });
         QVERIFY(exchange != requests.end());
         const QJsonObject sent = QJsonDocument::fromJson(exchange->body).object();
-        QCOMPARE(sent.value(u"code"_s).toString(), code);
-        m_verifier = sent.value(u"verifier"_s).toString();
+        QCOMPARE(sent.value(QStringLiteral("code")).toString(), code);
+        m_verifier = sent.value(QStringLiteral("verifier")).toString();
         QVERIFY(!m_verifier.isEmpty());
 
         const QString log = QString::fromUtf8(TestFiles::read(logPath));
-        QVERIFY2(log.contains(u"tarnwick.setup: warning: The service no longer accepts"_s), qPrintable(log));
-        QVERIFY2(log.contains(u"tarnwick.setup: info: Sign-in started"_s), qPrintable(log));
-        QVERIFY2(log.contains(u"could not be exchanged: Code already used by [REDACTED]."_s), qPrintable(log));
-        QVERIFY2(secondStartLog.contains(u"tarnwick.setup: info: Handed over"_s), qPrintable(secondStartLog));
+        QVERIFY2(log.contains(QStringLiteral("tarnwick.setup: warning: The service no longer accepts")),
+                 qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("tarnwick.setup: info: Sign-in started")), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("could not be exchanged: Code already used by [REDACTED].")),
+                 qPrintable(log));
+        QVERIFY2(secondStartLog.contains(QStringLiteral("tarnwick.setup: info: Handed over")),
+                 qPrintable(secondStartLog));
         expectNoSecret(log);
         expectNoSecret(secondStartLog);
     }
@@ -151,22 +153,24 @@ private Q_SLOTS:
         QFETCH(bool, verbose);
         m_fixture->setRuntime("cat > /dev/null\nexit 3\n");
         QProcess helper;
-        helper.start(QStringLiteral(TARNWICK_HELPER_PATH), verbose ? QStringList{u"--verbose"_s} : QStringList{});
+        helper.start(QStringLiteral(TARNWICK_HELPER_PATH),
+                     verbose ? QStringList{QStringLiteral("--verbose")} : QStringList{});
         QString log;
         QVERIFY(QTest::qWaitFor(
             [&] {
                 log += QString::fromUtf8(helper.readAllStandardError());
-                return log.contains(u"ended unexpectedly"_s);
+                return log.contains(QStringLiteral("ended unexpectedly"));
             },
             patience));
         ::kill(pid_t(helper.processId()), SIGTERM);
         QVERIFY(helper.waitForFinished(patience));
         log += QString::fromUtf8(helper.readAllStandardError());
 
-        QVERIFY2(log.contains(u"tarnwick.supervisor: warning: The runner ended unexpectedly, exit code 3"_s),
-                 qPrintable(log));
-        QCOMPARE(log.contains(u"tarnwick.supervisor: info: Launched the runner"_s), verbose);
-        QCOMPARE(log.contains(u"tarnwick.supervisor: info: Stopped"_s), verbose);
+        QVERIFY2(
+            log.contains(QStringLiteral("tarnwick.supervisor: warning: The runner ended unexpectedly, exit code 3")),
+            qPrintable(log));
+        QCOMPARE(log.contains(QStringLiteral("tarnwick.supervisor: info: Launched the runner")), verbose);
+        QCOMPARE(log.contains(QStringLiteral("tarnwick.supervisor: info: Stopped")), verbose);
         expectNoSecret(log);
     }
 
@@ -177,7 +181,7 @@ private:
         parts.configStore = std::make_unique<FileConfigStore>(AppPaths::config());
         parts.credentialStore = std::make_unique<SystemCredentialStore>(std::nullopt);
         parts.api = std::make_unique<DeviceAPIClient>(m_server.url());
-        const QString autostart = m_scratch.filePath(u"helper.desktop"_s);
+        const QString autostart = m_scratch.filePath(QStringLiteral("helper.desktop"));
         parts.loginItem = [autostart] {
             return std::make_shared<SystemLoginItemManager>(
                 SystemLoginItemManager::Locations{QStringLiteral(TARNWICK_HELPER_PATH), autostart},
@@ -188,7 +192,7 @@ private:
         parts.folderChooser = std::make_unique<NoFolders>();
         parts.networkMonitor = std::make_unique<SystemNetworkMonitor>();
         parts.clock = std::make_unique<SystemClock>();
-        parts.deviceName = [] { return u"Canary"_s; };
+        parts.deviceName = [] { return QStringLiteral("Canary"); };
         parts.statusPath = AppPaths::status();
         parts.baseURL = m_server.url();
         return parts;
@@ -201,7 +205,7 @@ private:
         if (!m_verifier.isEmpty())
             secrets.append(m_verifier);
         for (const QString &secret : std::as_const(secrets))
-            QVERIFY2(!log.contains(secret), qPrintable(u"found %1 in:\n%2"_s.arg(secret, log)));
+            QVERIFY2(!log.contains(secret), qPrintable(QStringLiteral("found %1 in:\n%2").arg(secret, log)));
     }
 
     std::optional<HelperFixture> m_fixture;

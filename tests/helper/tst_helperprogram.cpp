@@ -11,7 +11,6 @@
 
 #include <csignal>
 
-using namespace Qt::StringLiterals;
 using State = HelperStatus::State;
 
 constexpr int patience = HelperFixture::patience;
@@ -42,7 +41,7 @@ private Q_SLOTS:
         const qint64 killedAfter = elapsed.elapsed();
         // Never before the two seconds; the upper bound leaves room for a loaded machine.
         QVERIFY2(killedAfter >= 1990 && killedAfter <= 2600, qPrintable(QString::number(killedAfter)));
-        QCOMPARE(runnerRecord(u"terms"_s).count("term"), 1);
+        QCOMPARE(runnerRecord(QStringLiteral("terms")).count("term"), 1);
 
         QVERIFY(helper.waitForFinished(patience));
         QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
@@ -77,13 +76,13 @@ private Q_SLOTS:
         });
         killed.kill();
         QVERIFY(killed.waitForFinished(patience));
-        QTRY_VERIFY(runnerRecord(u"terms"_s).contains("term"));
+        QTRY_VERIFY(runnerRecord(QStringLiteral("terms")).contains("term"));
         QVERIFY(!hasEnded(orphan));
 
         const qint64 runner = startHelper(helper, 2);
         QVERIFY(runner > 0);
         // Gone before the new one was launched: never two at once.
-        QVERIFY(runnerRecord(u"overlaps"_s).isEmpty());
+        QVERIFY(runnerRecord(QStringLiteral("overlaps")).isEmpty());
         QVERIFY(hasEnded(orphan));
         ::kill(pid_t(helper.processId()), SIGTERM);
         QVERIFY(helper.waitForFinished(patience));
@@ -94,7 +93,7 @@ private Q_SLOTS:
     void aSymlinkAtTheLockIsRefused()
     {
         QTemporaryDir elsewhere;
-        const QString target = elsewhere.filePath(u"target"_s);
+        const QString target = elsewhere.filePath(QStringLiteral("target"));
         QFile::remove(HelperInstanceLock::path()); // a helper before this test may have left it
         QVERIFY(QFile::link(target, HelperInstanceLock::path()));
         QVERIFY(!HelperInstanceLock::acquire(std::chrono::milliseconds(0)));

@@ -16,7 +16,6 @@
 
 #include <memory>
 
-using namespace Qt::StringLiterals;
 using State = HelperStatus::State;
 
 constexpr int patience = HelperFixture::patience;
@@ -51,12 +50,14 @@ QStringList texts(const QList<MenuItem> &items)
 }
 
 // The whole menu's texts.
-QStringList menuTexts(const QString &title, const QString &running = u"Nothing running"_s,
-                      const QStringList &recent = {u"Nothing recent"_s}, bool failed = false)
+QStringList menuTexts(const QString &title, const QString &running = QStringLiteral("Nothing running"),
+                      const QStringList &recent = {QStringLiteral("Nothing recent")}, bool failed = false)
 {
-    return QStringList{title, u"---"_s, u"Running"_s, running, u"---"_s, u"Recent"_s} + recent
-           + (failed ? QStringList{refreshFailed} : QStringList())
-           + QStringList{u"---"_s, u"Open Tarnwick…"_s, u"View All Tasks"_s, u"---"_s, u"Quit Tarnwick"_s};
+    return QStringList{title,   QStringLiteral("---"), QStringLiteral("Running"),
+                       running, QStringLiteral("---"), QStringLiteral("Recent")}
+           + recent + (failed ? QStringList{refreshFailed} : QStringList())
+           + QStringList{QStringLiteral("---"), QStringLiteral("Open Tarnwick…"), QStringLiteral("View All Tasks"),
+                         QStringLiteral("---"), QStringLiteral("Quit Tarnwick")};
 }
 
 // Chooses the menu's line with that text.
@@ -127,8 +128,9 @@ private Q_SLOTS:
         // Three recent tasks at most, in the service's order; "&" is no mnemonic.
         QTest::newRow("running and five recent")
             << std::optional(HelperStatus(State::connected, now)) << activityJson(QStringLiteral("Fix & ship"), 5)
-            << menuTexts(u"Ready for tasks"_s, u"Fix & ship"_s,
-                         {u"Task 1 — done"_s, u"Task 2 — done"_s, u"Task 3 — done"_s});
+            << menuTexts(
+                   QStringLiteral("Ready for tasks"), QStringLiteral("Fix & ship"),
+                   {QStringLiteral("Task 1 — done"), QStringLiteral("Task 2 — done"), QStringLiteral("Task 3 — done")});
     }
 
     // Read from the status file at construction; the activity fetched when the menu opens.
@@ -153,13 +155,14 @@ private Q_SLOTS:
         const QList<QAction *> actions = controller->menu()->actions();
         QCOMPARE(actions.size(), items.size());
         for (qsizetype i = 0; i < actions.size(); ++i) {
-            QCOMPARE(actions[i]->text(), QString(items[i].text).replace(u'&', u"&&"_s));
+            QCOMPARE(actions[i]->text(), QString(items[i].text).replace(u'&', QStringLiteral("&&")));
             QCOMPARE(actions[i]->isEnabled(), items[i].separator || items[i].enabled);
             QCOMPARE(items[i].enabled, items[i].action != MenuItem::Action::none);
         }
         QCOMPARE(controller->toolTip(), QStringLiteral("Tarnwick — ") + expected.first());
         const bool attention = expected.first() == u"Needs attention";
-        QCOMPARE(controller->iconName(), attention ? u"exclamationmark.triangle.fill"_s : u"laptopcomputer"_s);
+        QCOMPARE(controller->iconName(),
+                 attention ? QStringLiteral("exclamationmark.triangle.fill") : QStringLiteral("laptopcomputer"));
         if (activity.isNull())
             return;
 
@@ -217,13 +220,15 @@ private Q_SLOTS:
         const auto controller = makeController();
         controller->update(HelperStatus(State::connected, QDateTime::currentDateTimeUtc()));
         openMenu(*controller);
-        const QStringList fetched = menuTexts(u"Ready for tasks"_s, u"Running task"_s, {u"Task 1 — done"_s});
+        const QStringList fetched = menuTexts(QStringLiteral("Ready for tasks"), QStringLiteral("Running task"),
+                                              {QStringLiteral("Task 1 — done")});
         QCOMPARE(texts(controller->items()), fetched);
 
         server.answer(activityPath, 401, R"({"error":"Unknown credential."})");
         openMenu(*controller);
         QCOMPARE(texts(controller->items()),
-                 menuTexts(u"Needs attention"_s, u"Running task"_s, {u"Task 1 — done"_s}, true));
+                 menuTexts(QStringLiteral("Needs attention"), QStringLiteral("Running task"),
+                           {QStringLiteral("Task 1 — done")}, true));
         openMenu(*controller);
         QTRY_COMPARE(notifications.notices().size(), 1);
         QCOMPARE(notifications.notices().first().body,
@@ -261,9 +266,9 @@ private Q_SLOTS:
         openMenu(*controller);
         QVERIFY(texts(controller->items()).contains(refreshFailed));
         QVERIFY(clients.isEmpty());
-        choose(*controller, u"View All Tasks"_s);
+        choose(*controller, QStringLiteral("View All Tasks"));
         const QSignalSpy quit(controller.get(), &MenuController::quitChosen);
-        choose(*controller, u"Quit Tarnwick"_s);
+        choose(*controller, QStringLiteral("Quit Tarnwick"));
         QCOMPARE(quit.count(), 1);
         QTRY_COMPARE(openedUrl(), productionBaseURL().toString());
     }

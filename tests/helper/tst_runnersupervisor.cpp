@@ -15,18 +15,17 @@
 #include <csignal>
 #include <dlfcn.h>
 
-using namespace Qt::StringLiterals;
 using State = HelperStatus::State;
 
 constexpr int patience = HelperFixture::patience;
 
 namespace {
 
-const QString disconnected = u"This Mac is disconnected. Open Tarnwick to reconnect."_s;
-const QString setupIncomplete = u"Setup is incomplete. Open Tarnwick to finish."_s;
-const QString runtimeIncomplete = u"The installed background runtime is incomplete. Reinstall Tarnwick."_s;
-const QString couldNotStart = u"The runner could not start. It will retry shortly."_s;
-const QString crashed = u"The runner stopped unexpectedly. Restarting shortly."_s;
+const QString disconnected = QStringLiteral("This Mac is disconnected. Open Tarnwick to reconnect.");
+const QString setupIncomplete = QStringLiteral("Setup is incomplete. Open Tarnwick to finish.");
+const QString runtimeIncomplete = QStringLiteral("The installed background runtime is incomplete. Reinstall Tarnwick.");
+const QString couldNotStart = QStringLiteral("The runner could not start. It will retry shortly.");
+const QString crashed = QStringLiteral("The runner stopped unexpectedly. Restarting shortly.");
 
 constexpr RunnerSupervisorTiming timing = HelperFixture::fastTiming;
 
@@ -161,7 +160,7 @@ private Q_SLOTS:
         if (m_supervisor)
             stopAndWait();
         m_supervisor.reset();
-        QVERIFY2(runnerRecord(u"overlaps"_s).isEmpty(), "two runners ran at once");
+        QVERIFY2(runnerRecord(QStringLiteral("overlaps")).isEmpty(), "two runners ran at once");
     }
 
     void launchesWithTheRunnerContract()
@@ -176,11 +175,11 @@ private Q_SLOTS:
         QCOMPARE(m_statuses.first(), HelperStatus(State::starting, m_statuses.first().lastHeartbeat()));
         QCOMPARE(countOf(State::connected), m_statuses.size() - 1);
         QCOMPARE(runnerLaunches().size(), 1);
-        QCOMPARE(runnerRecord(u"input"_s), HelperFixture::credential().toUtf8() + '\n');
-        QCOMPARE(runnerRecord(u"arguments"_s), QFile::encodeName(m_fixture->scriptPath()) + '\n');
-        QCOMPARE(QString::fromLocal8Bit(runnerRecord(u"directory"_s)).trimmed(),
+        QCOMPARE(runnerRecord(QStringLiteral("input")), HelperFixture::credential().toUtf8() + '\n');
+        QCOMPARE(runnerRecord(QStringLiteral("arguments")), QFile::encodeName(m_fixture->scriptPath()) + '\n');
+        QCOMPARE(QString::fromLocal8Bit(runnerRecord(QStringLiteral("directory"))).trimmed(),
                  QDir(AppPaths::applicationSupportDirectory()).canonicalPath());
-        QByteArrayList environment = runnerRecord(u"environment"_s).split('\0');
+        QByteArrayList environment = runnerRecord(QStringLiteral("environment")).split('\0');
         environment.removeAll(QByteArray());
         std::sort(environment.begin(), environment.end());
         QCOMPARE(environment, QByteArrayList({"HOME=" + QFile::encodeName(QDir::homePath()), "NODE_ENV=production",
@@ -201,22 +200,24 @@ private Q_SLOTS:
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("warning");
-        const QString notLaunched = u"The runner was not launched: "_s;
-        const QString incomplete = notLaunched + u"the runtime is incomplete: "_s;
+        const QString notLaunched = QStringLiteral("The runner was not launched: ");
+        const QString incomplete = notLaunched + QStringLiteral("the runtime is incomplete: ");
         QTest::newRow("no credential") << Fault::noCredential << disconnected
-                                       << notLaunched + u"no device credential is stored"_s;
+                                       << notLaunched + QStringLiteral("no device credential is stored");
         // A locked keyring, say: not signed out.
-        QTest::newRow("credential unreadable") << Fault::unreadableCredential << couldNotStart
-                                               << notLaunched + u"the device credential could not be read: locked"_s;
+        QTest::newRow("credential unreadable")
+            << Fault::unreadableCredential << couldNotStart
+            << notLaunched + QStringLiteral("the device credential could not be read: locked");
         QTest::newRow("no configuration")
-            << Fault::noConfig << setupIncomplete << notLaunched + u"there is no configuration file yet"_s;
+            << Fault::noConfig << setupIncomplete << notLaunched + QStringLiteral("there is no configuration file yet");
         QTest::newRow("malformed configuration")
-            << Fault::badConfig << couldNotStart << notLaunched + u"the configuration could not be read: "_s;
+            << Fault::badConfig << couldNotStart
+            << notLaunched + QStringLiteral("the configuration could not be read: ");
         QTest::newRow("runtime missing") << Fault::noRuntime << runtimeIncomplete << incomplete;
         QTest::newRow("runtime not executable") << Fault::runtimeNotExecutable << runtimeIncomplete << incomplete;
         QTest::newRow("script missing") << Fault::noScript << runtimeIncomplete << incomplete;
         QTest::newRow("runner crashes") << Fault::crashing << crashed
-                                        << u"The runner ended unexpectedly, exit code 0"_s;
+                                        << QStringLiteral("The runner ended unexpectedly, exit code 0");
     }
 
     // Retried a relaunch delay apart with the same message; each cause is logged, one that comes back at
@@ -229,7 +230,7 @@ private Q_SLOTS:
         switch (fault) {
         case Fault::noCredential: m_fixture->credentialStore->credential.reset(); break;
         case Fault::unreadableCredential:
-            m_fixture->credentialStore->failure = Error{u"Keychain"_s, -25308, u"locked"_s};
+            m_fixture->credentialStore->failure = Error{QStringLiteral("Keychain"), -25308, QStringLiteral("locked")};
             break;
         case Fault::noConfig: QVERIFY(QFile::remove(AppPaths::config())); break;
         case Fault::badConfig: QVERIFY(QFile::resize(AppPaths::config(), 10)); break;
@@ -277,7 +278,7 @@ private Q_SLOTS:
         startSupervisor(handOverTiming);
         QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() >= 2, patience);
         QVERIFY(hasEnded(runnerLaunches().first()));
-        QVERIFY(runnerRecord(u"terms"_s).startsWith("term\n"));
+        QVERIFY(runnerRecord(QStringLiteral("terms")).startsWith("term\n"));
         QCOMPARE(
             m_statuses.mid(0, 2),
             QList<HelperStatus>({HelperStatus(State::starting, m_statuses[0].lastHeartbeat()),
@@ -313,7 +314,7 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(AppPaths::status())); // a folder where the file should go
         startSupervisor();
         QTRY_VERIFY_WITH_TIMEOUT(countOf(State::connected) >= 3, patience);
-        QCOMPARE(supervisorWarnings().filter(u"The status file could not be written: "_s).size(), 1);
+        QCOMPARE(supervisorWarnings().filter(QStringLiteral("The status file could not be written: ")).size(), 1);
         QVERIFY(QDir().rmdir(AppPaths::status()));
     }
 
@@ -368,7 +369,7 @@ private Q_SLOTS:
         const qint64 runner = runnerLaunches().first();
 
         touchConfig();
-        QTRY_VERIFY_WITH_TIMEOUT(runnerRecord(u"terms"_s).count("term") >= 3, patience);
+        QTRY_VERIFY_WITH_TIMEOUT(runnerRecord(QStringLiteral("terms")).count("term") >= 3, patience);
         QVERIFY(!hasEnded(runner));
         QCOMPARE(runnerLaunches().size(), 1);
         QCOMPARE(m_statuses.last().state(), State::starting);
@@ -396,7 +397,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, record);
         QFETCH(bool, stopped);
         QProcess stray;
-        stray.start(u"/bin/sh"_s, {u"-c"_s, u"trap '' TERM; exec sleep 600"_s});
+        stray.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("trap '' TERM; exec sleep 600")});
         QVERIFY(stray.waitForStarted());
         const qint64 strayPid = stray.processId();
         QTRY_VERIFY(processStat(strayPid).value(0) == "S"); // past the trap, sleeping
@@ -419,7 +420,7 @@ private Q_SLOTS:
         // /bin/true ends before or while its input is written, so both the crash and the failed
         // hand-over (EPIPE) come up again and again.
         QVERIFY(QFile::remove(m_fixture->runtimePath()));
-        QVERIFY(QFile::link(u"/bin/true"_s, m_fixture->runtimePath()));
+        QVERIFY(QFile::link(QStringLiteral("/bin/true"), m_fixture->runtimePath()));
         RunnerSupervisorTiming quick = timing;
         quick.relaunchDelay = std::chrono::milliseconds(1);
         startSupervisor(quick);
@@ -427,7 +428,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(countOf(State::starting) >= 20, patience);
         const auto openDescriptors = [] {
             const QDir::Filters everything = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
-            return QDir(u"/proc/self/fd"_s).entryList(everything).size();
+            return QDir(QStringLiteral("/proc/self/fd")).entryList(everything).size();
         };
         const qsizetype descriptors = openDescriptors();
         QTRY_VERIFY_WITH_TIMEOUT(countOf(State::starting) >= 200, 60000);

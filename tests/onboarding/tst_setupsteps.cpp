@@ -6,8 +6,6 @@
 
 #include <functional>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
 // Records the calls in order and fails those named in `failing`, each with an error naming the call.
@@ -15,12 +13,13 @@ class RecordingManager : public LoginItemManaging
 {
 public:
     LoginItemState state() const override { return LoginItemState::enabled; }
-    Result<void> registerItem() override { return record(u"register"_s); }
-    Result<void> unregisterItem() override { return record(u"unregister"_s); }
+    Result<void> registerItem() override { return record(QStringLiteral("register")); }
+    Result<void> unregisterItem() override { return record(QStringLiteral("unregister")); }
     Result<void> record(const QString &call)
     {
         calls.append(call);
-        return failing.contains(call) ? Result<void>(failure(Error{u"POSIX"_s, 13, call})) : Result<void>();
+        return failing.contains(call) ? Result<void>(failure(Error{QStringLiteral("POSIX"), 13, call}))
+                                      : Result<void>();
     }
 
     QStringList failing;
@@ -52,9 +51,11 @@ private Q_SLOTS:
         QTest::addColumn<OnboardingStep>("to");
         QTest::addColumn<std::optional<Error>>("error");
         const Event paired = [](Machine &m) { return m.paired(); };
-        const Event provider = [](Machine &m) { return m.providersVerified({u"/usr/bin/codex"_s, std::nullopt}); };
+        const Event provider = [](Machine &m) {
+            return m.providersVerified({QStringLiteral("/usr/bin/codex"), std::nullopt});
+        };
         const Event noProvider = [](Machine &m) { return m.providersVerified({}); };
-        const Event folder = [](Machine &m) { return m.foldersSelected({u"/home/u/work"_s}); };
+        const Event folder = [](Machine &m) { return m.foldersSelected({QStringLiteral("/home/u/work")}); };
         const Event noFolder = [](Machine &m) { return m.foldersSelected({}); };
         const Event attention = [](Machine &m) {
             m.needsAttention();
@@ -65,9 +66,12 @@ private Q_SLOTS:
             return Result<void>();
         };
         const std::optional<Error> ok;
-        const Error invalid{u"OnboardingError"_s, 0, u"That setup step is not available yet."_s};
-        const Error providerRequired{u"OnboardingError"_s, 1, u"Verify Codex or Claude Code to continue."_s};
-        const Error folderRequired{u"OnboardingError"_s, 2, u"Choose at least one permitted folder."_s};
+        const Error invalid{QStringLiteral("OnboardingError"), 0,
+                            QStringLiteral("That setup step is not available yet.")};
+        const Error providerRequired{QStringLiteral("OnboardingError"), 1,
+                                     QStringLiteral("Verify Codex or Claude Code to continue.")};
+        const Error folderRequired{QStringLiteral("OnboardingError"), 2,
+                                   QStringLiteral("Choose at least one permitted folder.")};
         using S = OnboardingStep;
         auto row = [](S from, const char *event, const Event &call, S to, std::optional<Error> error) {
             QTest::addRow("%s from %s", event, qPrintable(rawValue(from))) << from << call << to << error;
@@ -107,17 +111,18 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("failing");
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<QString>("failedCall"); // whose error comes back; empty for success
-        const QStringList reg{u"register"_s};
-        const QStringList unreg{u"unregister"_s};
-        const QStringList both{u"unregister"_s, u"register"_s};
-        QTest::newRow("enable") << u"enable"_s << QStringList() << reg << QString();
-        QTest::newRow("enable fails") << u"enable"_s << reg << reg << u"register"_s;
-        QTest::newRow("disable") << u"disable"_s << QStringList() << unreg << QString();
-        QTest::newRow("disable fails") << u"disable"_s << unreg << unreg << u"unregister"_s;
-        QTest::newRow("restart") << u"restart"_s << QStringList() << both << QString();
+        const QStringList reg{QStringLiteral("register")};
+        const QStringList unreg{QStringLiteral("unregister")};
+        const QStringList both{QStringLiteral("unregister"), QStringLiteral("register")};
+        QTest::newRow("enable") << QStringLiteral("enable") << QStringList() << reg << QString();
+        QTest::newRow("enable fails") << QStringLiteral("enable") << reg << reg << QStringLiteral("register");
+        QTest::newRow("disable") << QStringLiteral("disable") << QStringList() << unreg << QString();
+        QTest::newRow("disable fails") << QStringLiteral("disable") << unreg << unreg << QStringLiteral("unregister");
+        QTest::newRow("restart") << QStringLiteral("restart") << QStringList() << both << QString();
         QTest::newRow("restart stops after a failed unregistration")
-            << u"restart"_s << both << unreg << u"unregister"_s;
-        QTest::newRow("restart fails to register again") << u"restart"_s << reg << both << u"register"_s;
+            << QStringLiteral("restart") << both << unreg << QStringLiteral("unregister");
+        QTest::newRow("restart fails to register again")
+            << QStringLiteral("restart") << reg << both << QStringLiteral("register");
     }
 
     void loginItemOperations()
@@ -130,12 +135,12 @@ private Q_SLOTS:
         manager->failing = failing;
         HelperRegistrationService service(manager);
 
-        const Result<void> result = operation == u"enable"_s    ? service.enable()
-                                    : operation == u"disable"_s ? service.disable()
-                                                                : service.restart();
+        const Result<void> result = operation == QStringLiteral("enable")    ? service.enable()
+                                    : operation == QStringLiteral("disable") ? service.disable()
+                                                                             : service.restart();
 
         QCOMPARE(manager->calls, calls);
-        const Error denied{u"POSIX"_s, 13, failedCall};
+        const Error denied{QStringLiteral("POSIX"), 13, failedCall};
         QCOMPARE(result, failedCall.isEmpty() ? Result<void>() : Result<void>(failure(denied)));
     }
     // The ready screen's line: the network first, then the helper's freshness; the step only tells a

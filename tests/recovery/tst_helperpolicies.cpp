@@ -7,8 +7,6 @@
 #include <QTest>
 #include <QUuid>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
 const QDateTime now(QDate(2026, 1, 31), QTime(9, 15), Qt::UTC);
@@ -70,9 +68,10 @@ private Q_SLOTS:
         QTest::addColumn<MenuStatusPresentation>("presentation");
         using L = LoginItemState;
         using S = HelperStatus::State;
-        const MenuStatusPresentation ready{u"Ready for tasks"_s, u"laptopcomputer"_s};
-        const MenuStatusPresentation starting{u"Starting runner…"_s, u"laptopcomputer"_s};
-        const MenuStatusPresentation attention{u"Needs attention"_s, u"exclamationmark.triangle.fill"_s};
+        const MenuStatusPresentation ready{QStringLiteral("Ready for tasks"), QStringLiteral("laptopcomputer")};
+        const MenuStatusPresentation starting{QStringLiteral("Starting runner…"), QStringLiteral("laptopcomputer")};
+        const MenuStatusPresentation attention{QStringLiteral("Needs attention"),
+                                               QStringLiteral("exclamationmark.triangle.fill")};
         const auto fresh = status(S::connected, 5'000);
         const std::optional<HelperStatus> absent;
         QTest::newRow("credential rejected, fresh status") << fresh << L::enabled << true << attention;
@@ -131,18 +130,21 @@ private Q_SLOTS:
 
     void attentionNoticeBody()
     {
-        const QString crashed = u"The runner stopped unexpectedly. Restarting shortly."_s;
+        const QString crashed = QStringLiteral("The runner stopped unexpectedly. Restarting shortly.");
         const HelperStatus failed(HelperStatus::State::needsAttention, now, crashed);
         QCOMPARE(AttentionNotice::body(failed, false), crashed);
-        QCOMPARE(AttentionNotice::body(failed, true), u"This Mac is disconnected. Open Tarnwick to reconnect."_s);
+        QCOMPARE(AttentionNotice::body(failed, true),
+                 QStringLiteral("This Mac is disconnected. Open Tarnwick to reconnect."));
         QCOMPARE(AttentionNotice::body(HelperStatus(HelperStatus::State::needsAttention, now), false), QString());
     }
 
     // A failed fetch keeps the last activity until the next success replaces it, even by an empty one.
     void activityCacheKeepsTheLastSuccess()
     {
-        const DeviceTaskActivity first{
-            RunningDeviceTask{QUuid::createUuid(), u"Fix the build"_s, u"codex"_s, u"2026-01-31T09:00:00Z"_s}, {}};
+        const DeviceTaskActivity first{RunningDeviceTask{QUuid::createUuid(), QStringLiteral("Fix the build"),
+                                                         QStringLiteral("codex"),
+                                                         QStringLiteral("2026-01-31T09:00:00Z")},
+                                       {}};
         MenuActivityCache cache;
         cache.recordFailure();
         QCOMPARE(cache, (MenuActivityCache{std::nullopt, true}));

@@ -12,8 +12,6 @@
 #include <atomic>
 #include <thread>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
 QByteArray dataFile(const char *name)
@@ -26,12 +24,12 @@ QByteArray dataFile(const char *name)
 
 const QDateTime heartbeat(QDate(2026, 1, 31), QTime(9, 15), Qt::UTC);
 
-const QString uuid = u"3F2504E0-4F89-41D3-9A0C-0305E82C3301"_s;
-const QString redacted = u"[REDACTED]"_s;
+const QString uuid = QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301");
+const QString redacted = QStringLiteral("[REDACTED]");
 
 QString deviceToken(const QString &identifier, qsizetype secretLength, QChar secretCharacter = u'k')
 {
-    return u"twk_device_"_s + identifier + u'.' + QString(secretLength, secretCharacter);
+    return QStringLiteral("twk_device_") + identifier + u'.' + QString(secretLength, secretCharacter);
 }
 
 // A row whose text comes back unchanged.
@@ -65,12 +63,12 @@ private Q_SLOTS:
         using State = HelperStatus::State;
         const QByteArray connectedAt = R"({"lastHeartbeat":"2026-01-31T09:15:00Z","state":"connected"})";
         QTest::newRow("state only") << HelperStatus(State::starting) << dataFile("starting.json") << true;
-        QTest::newRow("all fields") << HelperStatus(State::needsAttention, heartbeat,
-                                                    u"The runner stopped unexpectedly. Restarting shortly."_s)
+        QTest::newRow("all fields") << HelperStatus(
+            State::needsAttention, heartbeat, QStringLiteral("The runner stopped unexpectedly. Restarting shortly."))
                                     << dataFile("needs-attention.json") << true;
         QTest::newRow("slashes, quotes, non-ASCII")
             << HelperStatus(State::connected, QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59), Qt::UTC),
-                            u"Could not read /home/ada/.local/share/Tarnwick: \"denied\" – état"_s)
+                            QStringLiteral("Could not read /home/ada/.local/share/Tarnwick: \"denied\" – état"))
             << dataFile("escapes.json") << true;
         QTest::newRow("milliseconds dropped")
             << HelperStatus(State::connected, heartbeat.addMSecs(999)) << connectedAt << false;
@@ -78,7 +76,7 @@ private Q_SLOTS:
                                      << connectedAt << true;
         QTest::newRow("invalid heartbeat left out")
             << HelperStatus(State::connected, QDateTime()) << QByteArray(R"({"state":"connected"})") << true;
-        QTest::newRow("error redacted") << HelperStatus(State::stopped, std::nullopt, u"Bearer abc"_s)
+        QTest::newRow("error redacted") << HelperStatus(State::stopped, std::nullopt, QStringLiteral("Bearer abc"))
                                         << QByteArray(R"({"error":"[REDACTED]","state":"stopped"})") << true;
     }
 
@@ -132,7 +130,7 @@ private Q_SLOTS:
 
         const auto decoded = HelperStatus::decode(bytes);
         QVERIFY(!decoded);
-        QCOMPARE(decoded.error().domain, u"JSONDecoding"_s);
+        QCOMPARE(decoded.error().domain, QStringLiteral("JSONDecoding"));
         QCOMPARE(decoded.error().code, code);
     }
 
@@ -141,42 +139,51 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
         QTest::newRow("token inside a sentence")
-            << u"rejected "_s + deviceToken(uuid.toLower(), 43) + u", retrying"_s << u"rejected [REDACTED], retrying"_s;
+            << QStringLiteral("rejected ") + deviceToken(uuid.toLower(), 43) + QStringLiteral(", retrying")
+            << QStringLiteral("rejected [REDACTED], retrying");
         QTest::newRow("token, 20-character secret") << deviceToken(uuid, 20) << redacted;
         stays("token, 19-character secret", deviceToken(uuid, 19));
         stays("token, 37-character identifier", deviceToken(uuid + u'A', 43));
         QTest::newRow("token secret ends at a non-token character")
-            << deviceToken(uuid, 30) + u"+/=tail"_s << u"[REDACTED]+/=tail"_s;
+            << deviceToken(uuid, 30) + QStringLiteral("+/=tail") << QStringLiteral("[REDACTED]+/=tail");
         QTest::newRow("token, secret in another script") << deviceToken(uuid, 43, u'ж') << redacted;
         // Read in growing windows: a long secret of joined letters is still taken whole.
         QTest::newRow("token, 200 letters with modifiers")
-            << u"twk_device_"_s + uuid + u'.' + u"a\U0001F3FB"_s.repeated(200) + u" end"_s << redacted + u" end"_s;
+            << QStringLiteral("twk_device_") + uuid + u'.' + QStringLiteral("a\U0001F3FB").repeated(200)
+                   + QStringLiteral(" end")
+            << redacted + QStringLiteral(" end");
         QTest::newRow("token after a head whose secret is short")
             << deviceToken(uuid, 5) + u' ' + deviceToken(uuid, 43) << deviceToken(uuid, 5) + u' ' + redacted;
-        QTest::newRow("Bearer keeps the text before it") << u"HTTP 401 for Authorization: Bearer abc.DEF-1_x now"_s
-                                                         << u"HTTP 401 for Authorization: [REDACTED] now"_s;
-        QTest::newRow("Bearer, no-break space") << u"Bearer\u00A0abc"_s << redacted;
-        stays("Bearer glued to its value", u"Bearerabc"_s);
-        QTest::newRow("api-key keeps what follows")
-            << u"config api-key=v1_abc and more words"_s << u"config [REDACTED] and more words"_s;
-        QTest::newRow("secret takes the punctuation") << u"secret = hunter2, next"_s << u"[REDACTED] next"_s;
-        QTest::newRow("inside a longer word") << u"access_token=abc"_s << u"access_[REDACTED]"_s;
-        stays("key word then other letters", u"tokens=abc"_s);
-        QTest::newRow("value on the next line") << u"secret:\n\nabc rest"_s << u"[REDACTED] rest"_s;
+        QTest::newRow("Bearer keeps the text before it")
+            << QStringLiteral("HTTP 401 for Authorization: Bearer abc.DEF-1_x now")
+            << QStringLiteral("HTTP 401 for Authorization: [REDACTED] now");
+        QTest::newRow("Bearer, no-break space") << QStringLiteral("Bearer\u00A0abc") << redacted;
+        stays("Bearer glued to its value", QStringLiteral("Bearerabc"));
+        QTest::newRow("api-key keeps what follows") << QStringLiteral("config api-key=v1_abc and more words")
+                                                    << QStringLiteral("config [REDACTED] and more words");
+        QTest::newRow("secret takes the punctuation")
+            << QStringLiteral("secret = hunter2, next") << QStringLiteral("[REDACTED] next");
+        QTest::newRow("inside a longer word")
+            << QStringLiteral("access_token=abc") << QStringLiteral("access_[REDACTED]");
+        stays("key word then other letters", QStringLiteral("tokens=abc"));
+        QTest::newRow("value on the next line")
+            << QStringLiteral("secret:\n\nabc rest") << QStringLiteral("[REDACTED] rest");
         QTest::newRow("unpaired surrogates are still searched")
-            << QChar(0xDC00) + u"Bearer abc "_s + QChar(0xD800) + u" token=xyz"_s
-            << u"\uFFFD[REDACTED] \uFFFD [REDACTED]"_s;
-        QTest::newRow("patterns run on each other's results") << u"Credential: "_s + deviceToken(uuid, 43) << redacted;
-        QTest::newRow("redacted before the cut")
-            << QString(495, u'a') + u" token="_s + QString(100, u'v') << QString(495, u'a') + u" [RED"_s;
+            << QChar(0xDC00) + QStringLiteral("Bearer abc ") + QChar(0xD800) + QStringLiteral(" token=xyz")
+            << QStringLiteral("\uFFFD[REDACTED] \uFFFD [REDACTED]");
+        QTest::newRow("patterns run on each other's results")
+            << QStringLiteral("Credential: ") + deviceToken(uuid, 43) << redacted;
+        QTest::newRow("redacted before the cut") << QString(495, u'a') + QStringLiteral(" token=") + QString(100, u'v')
+                                                 << QString(495, u'a') + QStringLiteral(" [RED");
         // Cut to 500 characters as a reader sees them, never inside one.
         const QString a499(499, u'a');
         QTest::newRow("600 letters") << QString(600, u'x') << QString(500, u'x');
         stays("exactly 500", QString(500, u'x'));
-        QTest::newRow("family emoji") << a499 + u"👨‍👩‍👧‍👦👨‍👩‍👧‍👦"_s
-                                      << a499 + u"👨‍👩‍👧‍👦"_s;
-        QTest::newRow("CR LF") << a499 + u"\r\nx"_s << a499 + u"\r\n"_s;
-        QTest::newRow("500 emoji, not 500 code units") << u"😀"_s.repeated(600) << u"😀"_s.repeated(500);
+        QTest::newRow("family emoji") << a499 + QStringLiteral("👨‍👩‍👧‍👦👨‍👩‍👧‍👦")
+                                      << a499 + QStringLiteral("👨‍👩‍👧‍👦");
+        QTest::newRow("CR LF") << a499 + QStringLiteral("\r\nx") << a499 + QStringLiteral("\r\n");
+        QTest::newRow("500 emoji, not 500 code units")
+            << QStringLiteral("😀").repeated(600) << QStringLiteral("😀").repeated(500);
     }
 
     void redacts()
@@ -193,7 +200,7 @@ private Q_SLOTS:
         const StatusStore store(AppPaths::status());
         const HelperStatus shortStatus(HelperStatus::State::starting);
         const HelperStatus longStatus(HelperStatus::State::needsAttention, heartbeat,
-                                      u"Überprüfung fehlgeschlagen – "_s.repeated(20));
+                                      QStringLiteral("Überprüfung fehlgeschlagen – ").repeated(20));
         QVERIFY(store.save(shortStatus));
         std::atomic<bool> writing = true;
         bool allWritten = true; // read only after the join
@@ -214,7 +221,7 @@ private Q_SLOTS:
         QCOMPARE(badReads, 0);
         QVERIFY(reads > 0);
         QCOMPARE(QDir(AppPaths::applicationSupportDirectory()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{u"status.json"_s});
+                 QStringList{QStringLiteral("status.json")});
     }
 };
 

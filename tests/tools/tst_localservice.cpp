@@ -12,11 +12,9 @@
 
 #include <memory>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
-const QString rfcVerifier = u"dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk"_s;
+const QString rfcVerifier = QStringLiteral("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk");
 
 QString challengeFor(const QString &verifier)
 {
@@ -25,13 +23,13 @@ QString challengeFor(const QString &verifier)
 }
 
 // Query items as "name=value" texts, in order; a value may hold any character, "=" included.
-const QStringList validItems{u"deviceName=Ann’s MacBook Pro"_s,
-                             u"platform=macos"_s,
-                             u"architecture=arm64"_s,
-                             u"appVersion=0.3.0"_s,
-                             u"codeChallenge="_s + challengeFor(rfcVerifier),
-                             u"state=s7a7e"_s,
-                             u"clientBuild=10"_s};
+const QStringList validItems{QStringLiteral("deviceName=Ann’s MacBook Pro"),
+                             QStringLiteral("platform=macos"),
+                             QStringLiteral("architecture=arm64"),
+                             QStringLiteral("appVersion=0.3.0"),
+                             QStringLiteral("codeChallenge=") + challengeFor(rfcVerifier),
+                             QStringLiteral("state=s7a7e"),
+                             QStringLiteral("clientBuild=10")};
 
 QStringList without(QStringList items, const QString &name)
 {
@@ -51,12 +49,12 @@ QString connectionUrl(const QStringList &items)
     for (const QString &item : items)
         encoded << item.section(u'=', 0, 0) + u'='
                        + QString::fromLatin1(QUrl::toPercentEncoding(item.section(u'=', 1)));
-    return u"connect/mac/10?"_s + encoded.join(u'&');
+    return QStringLiteral("connect/mac/10?") + encoded.join(u'&');
 }
 
 QString connectionIdIn(const QByteArray &html)
 {
-    static const QRegularExpression field(u"name=\"connection\" value=\"([A-Za-z0-9_-]+)\""_s);
+    static const QRegularExpression field(QStringLiteral("name=\"connection\" value=\"([A-Za-z0-9_-]+)\""));
     return field.match(QString::fromUtf8(html)).captured(1);
 }
 
@@ -67,7 +65,7 @@ struct Answer
     QByteArray location;
     QByteArray authenticate;
 
-    QString error() const { return QJsonDocument::fromJson(body).object().value(u"error"_s).toString(); }
+    QString error() const { return QJsonDocument::fromJson(body).object().value(QStringLiteral("error")).toString(); }
 };
 
 } // namespace
@@ -86,19 +84,20 @@ class TestLocalService : public QObject
         QNetworkRequest request(m_service.baseUrl().resolved(QUrl(path)));
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
         if (!authorization.isNull())
-            request.setRawHeader("Authorization"_ba, authorization);
+            request.setRawHeader(QByteArrayLiteral("Authorization"), authorization);
         std::unique_ptr<QNetworkReply> reply(m_network.sendCustomRequest(request, verb, body));
         QSignalSpy finished(reply.get(), &QNetworkReply::finished);
         if (!reply->isFinished() && !finished.wait(10000))
             return {};
         return Answer{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
-                      reply->rawHeader("Location"_ba), reply->rawHeader("WWW-Authenticate"_ba)};
+                      reply->rawHeader(QByteArrayLiteral("Location")),
+                      reply->rawHeader(QByteArrayLiteral("WWW-Authenticate"))};
     }
 
     Answer exchange(const QString &code, const QString &verifier)
     {
-        const QJsonObject body{{u"code"_s, code}, {u"verifier"_s, verifier}};
-        return send("POST"_ba, u"api/devices/exchange"_s, QJsonDocument(body).toJson());
+        const QJsonObject body{{QStringLiteral("code"), code}, {QStringLiteral("verifier"), verifier}};
+        return send(QByteArrayLiteral("POST"), QStringLiteral("api/devices/exchange"), QJsonDocument(body).toJson());
     }
 
 private Q_SLOTS:
@@ -111,20 +110,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
 
         const QStringList &valid = validItems;
-        const QString markup = u"<script>alert(1)</script> & \"Mac\" +=#"_s;
-        QTest::newRow("first connection") << valid << 200 << u"Allow this Mac"_s;
+        const QString markup = QStringLiteral("<script>alert(1)</script> & \"Mac\" +=#");
+        QTest::newRow("first connection") << valid << 200 << QStringLiteral("Allow this Mac");
         QTest::newRow("device name escaped")
-            << replacing(valid, u"deviceName"_s, markup) << 200 << markup.toHtmlEscaped();
+            << replacing(valid, QStringLiteral("deviceName"), markup) << 200 << markup.toHtmlEscaped();
         for (const QString &name :
-             {u"deviceName"_s, u"platform"_s, u"architecture"_s, u"appVersion"_s, u"codeChallenge"_s, u"state"_s}) {
-            QTest::addRow("no %s", qPrintable(name)) << without(valid, name) << 400 << u"has no “"_s + name;
+             {QStringLiteral("deviceName"), QStringLiteral("platform"), QStringLiteral("architecture"),
+              QStringLiteral("appVersion"), QStringLiteral("codeChallenge"), QStringLiteral("state")}) {
+            QTest::addRow("no %s", qPrintable(name))
+                << without(valid, name) << 400 << QStringLiteral("has no “") + name;
         }
         const QString challenge = challengeFor(rfcVerifier);
-        QTest::newRow("state twice") << (QStringList(valid) << u"state=other"_s) << 400 << u"“state” more than once"_s;
-        QTest::newRow("challenge of 42") << replacing(valid, u"codeChallenge"_s, challenge.chopped(1)) << 400
-                                         << u"SHA-256 challenge"_s;
+        QTest::newRow("state twice") << (QStringList(valid) << QStringLiteral("state=other")) << 400
+                                     << QStringLiteral("“state” more than once");
+        QTest::newRow("challenge of 42") << replacing(valid, QStringLiteral("codeChallenge"), challenge.chopped(1))
+                                         << 400 << QStringLiteral("SHA-256 challenge");
         QTest::newRow("device identifier not a UUID")
-            << (QStringList(valid) << u"existingDeviceId=mac-1"_s) << 400 << u"“existingDeviceId”"_s;
+            << (QStringList(valid) << QStringLiteral("existingDeviceId=mac-1")) << 400
+            << QStringLiteral("“existingDeviceId”");
     }
 
     void connectionPageChecksItsQuery()
@@ -133,42 +136,44 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QString, message);
 
-        const Answer answer = send("GET"_ba, connectionUrl(items));
+        const Answer answer = send(QByteArrayLiteral("GET"), connectionUrl(items));
         QCOMPARE(answer.status, status);
         const QString text = QString::fromUtf8(answer.body);
         QVERIFY2(text.contains(message), qPrintable(text));
-        QVERIFY(!text.contains(u"<script>"_s));
+        QVERIFY(!text.contains(QStringLiteral("<script>")));
         QCOMPARE(connectionIdIn(answer.body).isEmpty(), status != 200);
     }
 
     // A connection is approved once; its code goes only with the verifier of its challenge, and only once.
     void exchangeChecksTheVerifierAndTakesTheCodeOnce()
     {
-        const QByteArray page = send("GET"_ba, connectionUrl(validItems)).body;
-        const QByteArray form = "connection="_ba + connectionIdIn(page).toLatin1();
-        const QUrl callback = QUrl::fromEncoded(send("POST"_ba, u"connect/approve"_s, form).location);
-        const QString code = QUrlQuery(callback).queryItemValue(u"code"_s);
-        QCOMPARE(send("POST"_ba, u"connect/approve"_s, form).status, 404);
+        const QByteArray page = send(QByteArrayLiteral("GET"), connectionUrl(validItems)).body;
+        const QByteArray form = QByteArrayLiteral("connection=") + connectionIdIn(page).toLatin1();
+        const QUrl callback =
+            QUrl::fromEncoded(send(QByteArrayLiteral("POST"), QStringLiteral("connect/approve"), form).location);
+        const QString code = QUrlQuery(callback).queryItemValue(QStringLiteral("code"));
+        QCOMPARE(send(QByteArrayLiteral("POST"), QStringLiteral("connect/approve"), form).status, 404);
         const Answer wrong = exchange(code, QString(43, u'x'));
         QCOMPARE(wrong.status, 400);
-        QVERIFY2(wrong.error().contains(u"verifier does not match"_s), wrong.body.constData());
+        QVERIFY2(wrong.error().contains(QStringLiteral("verifier does not match")), wrong.body.constData());
 
         QCOMPARE(exchange(code, rfcVerifier).status, 200);
         const Answer again = exchange(code, rfcVerifier);
         QCOMPARE(again.status, 400);
-        QCOMPARE(again.error(), u"The connection code was already used."_s);
+        QCOMPARE(again.error(), QStringLiteral("The connection code was already used."));
     }
 
     void bearerRoutesRefuseUnknownCredentials()
     {
         const QByteArray unknown = "twk_device_0F8FAD5B-D9CB-469F-A165-70867728950E." + QByteArray(43, 'x');
-        for (const QByteArray &authorization : {QByteArray(), "Bearer "_ba + unknown, unknown}) {
+        for (const QByteArray &authorization : {QByteArray(), QByteArrayLiteral("Bearer ") + unknown, unknown}) {
             for (const auto &[verb, path] :
-                 {std::pair("GET"_ba, u"api/devices/me"_s), std::pair("DELETE"_ba, u"api/devices/me"_s),
-                  std::pair("GET"_ba, u"api/devices/me/activity"_s)}) {
+                 {std::pair(QByteArrayLiteral("GET"), QStringLiteral("api/devices/me")),
+                  std::pair(QByteArrayLiteral("DELETE"), QStringLiteral("api/devices/me")),
+                  std::pair(QByteArrayLiteral("GET"), QStringLiteral("api/devices/me/activity"))}) {
                 const Answer answer = send(verb, path, {}, authorization);
                 QCOMPARE(answer.status, 401);
-                QCOMPARE(answer.authenticate, "Bearer realm=\"Tarnwick\""_ba);
+                QCOMPARE(answer.authenticate, QByteArrayLiteral("Bearer realm=\"Tarnwick\""));
                 QVERIFY2(!answer.error().isEmpty(), answer.body.constData());
             }
         }

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 constexpr int secretByteCount = 32;
 }
@@ -22,7 +20,8 @@ DeviceRegistry::Enrolment DeviceRegistry::enroll(const ConnectionRequest &reques
     } else {
         m_devices.append(device);
     }
-    const QString credential = u"twk_device_"_s + WireText::uuid(id) + u'.' + SecretTokens::random(secretByteCount);
+    const QString credential =
+        QStringLiteral("twk_device_") + WireText::uuid(id) + u'.' + SecretTokens::random(secretByteCount);
     m_credentials.insert(SecretTokens::fingerprint(credential), id);
     return Enrolment{credential, device};
 }

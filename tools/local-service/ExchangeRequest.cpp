@@ -4,12 +4,10 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 bool isVerifier(const QString &text)
 {
-    static const QRegularExpression form(u"^[A-Za-z0-9._~-]{43,128}$"_s);
+    static const QRegularExpression form(QStringLiteral("^[A-Za-z0-9._~-]{43,128}$"));
     return form.match(text).hasMatch();
 }
 }
@@ -17,11 +15,13 @@ bool isVerifier(const QString &text)
 Checked<ExchangeRequest> ExchangeRequest::fromJson(const QByteArray &body)
 {
     const QJsonObject object = QJsonDocument::fromJson(body).object();
-    const QJsonValue code = object.value(u"code"_s);
-    const QJsonValue verifier = object.value(u"verifier"_s);
+    const QJsonValue code = object.value(QStringLiteral("code"));
+    const QJsonValue verifier = object.value(QStringLiteral("verifier"));
     if (!code.isString() || !verifier.isString())
-        return refuse(400, u"The exchange needs a JSON object with the text members “code” and “verifier”."_s);
+        return refuse(400,
+                      QStringLiteral("The exchange needs a JSON object with the text members “code” and “verifier”."));
     if (!isVerifier(verifier.toString()))
-        return refuse(400, u"The verifier must be 43 to 128 characters from A–Z, a–z, 0–9, “-”, “.”, “_” and “~”."_s);
+        return refuse(400, QStringLiteral(
+                               "The verifier must be 43 to 128 characters from A–Z, a–z, 0–9, “-”, “.”, “_” and “~”."));
     return ExchangeRequest{code.toString(), verifier.toString()};
 }

@@ -9,7 +9,6 @@
 #include <QTcpServer>
 #include <QUrlQuery>
 
-using namespace Qt::StringLiterals;
 using Method = QHttpServerRequest::Method;
 using StatusCode = QHttpServerResponse::StatusCode;
 
@@ -34,12 +33,12 @@ struct Route
 
 // Every path the service answers, with its methods, so that a wrong method is told apart from a wrong path.
 const Route knownRoutes[] = {
-    {u"/"_s, "GET"_ba},
-    {u"/connect/mac"_s, "GET"_ba, true},
-    {u"/connect/approve"_s, "POST"_ba},
-    {u"/api/devices/exchange"_s, "POST"_ba},
-    {u"/api/devices/me"_s, "GET, DELETE"_ba},
-    {u"/api/devices/me/activity"_s, "GET"_ba},
+    {QStringLiteral("/"), QByteArrayLiteral("GET")},
+    {QStringLiteral("/connect/mac"), QByteArrayLiteral("GET"), true},
+    {QStringLiteral("/connect/approve"), QByteArrayLiteral("POST")},
+    {QStringLiteral("/api/devices/exchange"), QByteArrayLiteral("POST")},
+    {QStringLiteral("/api/devices/me"), QByteArrayLiteral("GET, DELETE")},
+    {QStringLiteral("/api/devices/me/activity"), QByteArrayLiteral("GET")},
 };
 
 QDateTime currentTime()
@@ -49,7 +48,7 @@ QDateTime currentTime()
 
 bool isApiPath(const QString &path)
 {
-    return path.startsWith(u"/api/"_s);
+    return path.startsWith(QStringLiteral("/api/"));
 }
 
 QHttpServerResponse pageRefusal(const QString &title, const Refusal &refusal)
@@ -75,8 +74,8 @@ QByteArray headerValue(const QHttpServerRequest &request, QByteArrayView name)
 // Every character outside the unreserved set is percent-encoded, so any decoder reads the state back as sent.
 QByteArray callbackLocation(const PairingLedger::Approval &approval)
 {
-    return "tarnwick://auth/callback?state="_ba + QUrl::toPercentEncoding(approval.state) + "&code="_ba
-           + QUrl::toPercentEncoding(approval.code);
+    return QByteArrayLiteral("tarnwick://auth/callback?state=") + QUrl::toPercentEncoding(approval.state)
+           + QByteArrayLiteral("&code=") + QUrl::toPercentEncoding(approval.code);
 }
 }
 
@@ -95,7 +94,7 @@ std::expected<quint16, QString> LocalService::listen(quint16 port)
     if (!tcpServer->listen(QHostAddress::LocalHost, port)) {
         const QString reason = tcpServer->errorString();
         delete tcpServer;
-        return std::unexpected(u"Cannot listen on 127.0.0.1:%1: %2."_s.arg(QString::number(port), reason));
+        return std::unexpected(QStringLiteral("Cannot listen on 127.0.0.1:%1: %2.").arg(QString::number(port), reason));
     }
     m_server.bind(tcpServer);
     return tcpServer->serverPort();
@@ -103,22 +102,23 @@ std::expected<quint16, QString> LocalService::listen(quint16 port)
 
 void LocalService::addRoutes()
 {
-    m_server.route(u"/connect/mac"_s, Method::Get,
+    m_server.route(QStringLiteral("/connect/mac"), Method::Get,
                    [this](const QHttpServerRequest &request) { return connectionPage(std::nullopt, request); });
     m_server.route(
-        u"/connect/mac/<arg>"_s, Method::Get,
+        QStringLiteral("/connect/mac/<arg>"), Method::Get,
         [this](const QString &build, const QHttpServerRequest &request) { return connectionPage(build, request); });
-    m_server.route(u"/connect/approve"_s, Method::Post,
+    m_server.route(QStringLiteral("/connect/approve"), Method::Post,
                    [this](const QHttpServerRequest &request) { return approve(request); });
-    m_server.route(u"/api/devices/exchange"_s, Method::Post,
+    m_server.route(QStringLiteral("/api/devices/exchange"), Method::Post,
                    [this](const QHttpServerRequest &request) { return exchange(request); });
-    m_server.route(u"/api/devices/me"_s, Method::Get,
+    m_server.route(QStringLiteral("/api/devices/me"), Method::Get,
                    [this](const QHttpServerRequest &request) { return currentDevice(request); });
-    m_server.route(u"/api/devices/me"_s, Method::Delete,
+    m_server.route(QStringLiteral("/api/devices/me"), Method::Delete,
                    [this](const QHttpServerRequest &request) { return disconnect(request); });
-    m_server.route(u"/api/devices/me/activity"_s, Method::Get,
+    m_server.route(QStringLiteral("/api/devices/me/activity"), Method::Get,
                    [this](const QHttpServerRequest &request) { return activity(request); });
-    m_server.route(u"/"_s, Method::Get, [this](const QHttpServerRequest &request) { return dashboard(request); });
+    m_server.route(QStringLiteral("/"), Method::Get,
+                   [this](const QHttpServerRequest &request) { return dashboard(request); });
     m_server.setMissingHandler([this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
         missing(request).write(std::move(responder));
     });
@@ -128,7 +128,7 @@ QHttpServerResponse LocalService::connectionPage(const std::optional<QString> &b
 {
     const auto connection = ConnectionRequest::fromQuery(request.query(), build);
     if (!connection)
-        return pageRefusal(u"This connection link is not valid"_s, connection.error());
+        return pageRefusal(QStringLiteral("This connection link is not valid"), connection.error());
     const QDateTime now = currentTime();
     const QString connectionId = m_ledger.open(*connection, now);
     if (m_approveImmediately)
@@ -139,14 +139,14 @@ QHttpServerResponse LocalService::connectionPage(const std::optional<QString> &b
 QHttpServerResponse LocalService::approve(const QHttpServerRequest &request)
 {
     const QUrlQuery form(QString::fromUtf8(request.body()));
-    return approved(form.queryItemValue(u"connection"_s, QUrl::FullyDecoded), currentTime());
+    return approved(form.queryItemValue(QStringLiteral("connection"), QUrl::FullyDecoded), currentTime());
 }
 
 QHttpServerResponse LocalService::approved(const QString &connectionId, const QDateTime &now)
 {
     const auto approval = m_ledger.approve(connectionId, now);
     if (!approval)
-        return pageRefusal(u"This Mac cannot be allowed"_s, approval.error());
+        return pageRefusal(QStringLiteral("This Mac cannot be allowed"), approval.error());
     return ServiceResponses::redirect(callbackLocation(*approval));
 }
 
@@ -160,9 +160,9 @@ QHttpServerResponse LocalService::exchange(const QHttpServerRequest &request)
     if (!connection)
         return ServiceResponses::refusal(connection.error());
     const DeviceRegistry::Enrolment enrolment = m_registry.enroll(*connection, now);
-    return ServiceResponses::json(
-        QJsonObject{{u"credential"_s, enrolment.credential}, {u"device"_s, enrolment.device.toJson(now)}},
-        StatusCode::Ok);
+    return ServiceResponses::json(QJsonObject{{QStringLiteral("credential"), enrolment.credential},
+                                              {QStringLiteral("device"), enrolment.device.toJson(now)}},
+                                  StatusCode::Ok);
 }
 
 QHttpServerResponse LocalService::currentDevice(const QHttpServerRequest &request)
@@ -171,7 +171,7 @@ QHttpServerResponse LocalService::currentDevice(const QHttpServerRequest &reques
     const auto device = authenticate(request, now);
     if (!device)
         return ServiceResponses::refusal(device.error());
-    return ServiceResponses::json(QJsonObject{{u"device"_s, device->toJson(now)}}, StatusCode::Ok);
+    return ServiceResponses::json(QJsonObject{{QStringLiteral("device"), device->toJson(now)}}, StatusCode::Ok);
 }
 
 QHttpServerResponse LocalService::disconnect(const QHttpServerRequest &request)
@@ -194,15 +194,17 @@ QHttpServerResponse LocalService::activity(const QHttpServerRequest &request)
 QHttpServerResponse LocalService::dashboard(const QHttpServerRequest &request)
 {
     const QUrlQuery query = request.query();
-    if (!query.hasQueryItem(u"task"_s))
+    if (!query.hasQueryItem(QStringLiteral("task")))
         return ServiceResponses::html(HtmlPages::dashboard(m_feed, m_registry.devices(), currentTime()),
                                       StatusCode::Ok);
-    const auto taskId = WireText::parseUuid(query.queryItemValue(u"task"_s, QUrl::FullyDecoded));
+    const auto taskId = WireText::parseUuid(query.queryItemValue(QStringLiteral("task"), QUrl::FullyDecoded));
     if (!taskId)
-        return pageRefusal(u"No such task"_s, Refusal{400, u"The link does not name a task."_s});
+        return pageRefusal(QStringLiteral("No such task"),
+                           Refusal{400, QStringLiteral("The link does not name a task.")});
     const auto task = m_feed.task(*taskId);
     if (!task)
-        return pageRefusal(u"No such task"_s, Refusal{404, u"There is no task with this identifier."_s});
+        return pageRefusal(QStringLiteral("No such task"),
+                           Refusal{404, QStringLiteral("There is no task with this identifier.")});
     return ServiceResponses::html(HtmlPages::task(*task), StatusCode::Ok);
 }
 
@@ -212,12 +214,14 @@ QHttpServerResponse LocalService::missing(const QHttpServerRequest &request) con
     for (const Route &route : knownRoutes) {
         if (route.matches(path)) {
             QHttpServerResponse response =
-                refusalFor(path, u"Method not allowed"_s, Refusal{405, u"This address does not take that method."_s});
-            response.setHeader("Allow"_ba, route.methods);
+                refusalFor(path, QStringLiteral("Method not allowed"),
+                           Refusal{405, QStringLiteral("This address does not take that method.")});
+            response.setHeader(QByteArrayLiteral("Allow"), route.methods);
             return response;
         }
     }
-    return refusalFor(path, u"Page not found"_s, Refusal{404, u"There is nothing at this address."_s});
+    return refusalFor(path, QStringLiteral("Page not found"),
+                      Refusal{404, QStringLiteral("There is nothing at this address.")});
 }
 
 Checked<RegisteredDevice> LocalService::authenticate(const QHttpServerRequest &request, const QDateTime &now)
@@ -225,9 +229,9 @@ Checked<RegisteredDevice> LocalService::authenticate(const QHttpServerRequest &r
     static constexpr QByteArrayView scheme = "bearer ";
     const QByteArray authorization = headerValue(request, "Authorization");
     if (!authorization.toLower().startsWith(scheme))
-        return refuse(401, u"This request needs the Mac’s device credential."_s);
+        return refuse(401, QStringLiteral("This request needs the Mac’s device credential."));
     const auto device = m_registry.authenticate(QString::fromUtf8(authorization.sliced(scheme.size()).trimmed()), now);
     if (!device)
-        return refuse(401, u"This Mac is no longer connected to your account. Connect it again."_s);
+        return refuse(401, QStringLiteral("This Mac is no longer connected to your account. Connect it again."));
     return *device;
 }

@@ -2,8 +2,6 @@
 
 #include "SecretTokens.h"
 
-using namespace Qt::StringLiterals;
-
 namespace {
 constexpr int randomByteCount = 32;
 
@@ -40,7 +38,8 @@ Checked<PairingLedger::Approval> PairingLedger::approve(const QString &connectio
     if (waiting == m_waiting.cend())
         return refuse(
             404,
-            u"This connection request is unknown, already approved or too old. Start again from Tarnwick on your Mac."_s);
+            QStringLiteral(
+                "This connection request is unknown, already approved or too old. Start again from Tarnwick on your Mac."));
     const ConnectionRequest request = waiting->request;
     m_waiting.erase(waiting);
 
@@ -54,13 +53,13 @@ Checked<ConnectionRequest> PairingLedger::redeem(const QString &code, const QStr
     forgetStale(now);
     const auto grant = m_grants.find(code);
     if (grant == m_grants.end())
-        return refuse(400, u"The connection code is not valid."_s);
+        return refuse(400, QStringLiteral("The connection code is not valid."));
     if (grant->redeemed)
-        return refuse(400, u"The connection code was already used."_s);
+        return refuse(400, QStringLiteral("The connection code was already used."));
     if (isOlderThan(grant->issuedAt, m_codeLifetime, now))
-        return refuse(400, u"The connection code has expired. Connect this Mac again."_s);
+        return refuse(400, QStringLiteral("The connection code has expired. Connect this Mac again."));
     if (SecretTokens::challengeFor(verifier) != grant->request.codeChallenge)
-        return refuse(400, u"The verifier does not match this connection."_s);
+        return refuse(400, QStringLiteral("The verifier does not match this connection."));
     grant->redeemed = true;
     return grant->request;
 }

@@ -2,8 +2,6 @@
 
 #include "WireText.h"
 
-using namespace Qt::StringLiterals;
-
 namespace {
 constexpr qint64 onlineWindowSeconds = 120;
 }
@@ -16,11 +14,11 @@ bool RegisteredDevice::isOnline(const QDateTime &now) const
 QJsonObject RegisteredDevice::toJson(const QDateTime &now) const
 {
     QJsonObject json{
-        {u"id"_s, WireText::uuid(id)}, {u"name"_s, name},
-        {u"platform"_s, platform},     {u"architecture"_s, architecture},
-        {u"appVersion"_s, appVersion}, {u"online"_s, isOnline(now)},
+        {QStringLiteral("id"), WireText::uuid(id)}, {QStringLiteral("name"), name},
+        {QStringLiteral("platform"), platform},     {QStringLiteral("architecture"), architecture},
+        {QStringLiteral("appVersion"), appVersion}, {QStringLiteral("online"), isOnline(now)},
     };
     if (lastSeenAt)
-        json.insert(u"lastSeenAt"_s, WireText::date(*lastSeenAt));
+        json.insert(QStringLiteral("lastSeenAt"), WireText::date(*lastSeenAt));
     return json;
 }

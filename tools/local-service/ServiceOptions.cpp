@@ -3,10 +3,9 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
-using namespace Qt::StringLiterals;
-
 namespace {
-const QString description = uR"(Speaks Tarnwick's service contract on 127.0.0.1, so that pairing, the device API and
+const QString description =
+    QStringLiteral(R"(Speaks Tarnwick's service contract on 127.0.0.1, so that pairing, the device API and
 the task activity work offline, for the demo and for tests. Everything it knows lives in
 memory and is gone when it stops. When it listens it prints one line with its address.
 
@@ -28,14 +27,14 @@ Routes:
 
 The API refuses with {"error": "…"} and status 400 (bad request, code or verifier), 401
 (unknown or disconnected credential), 404 (unknown address) or 405 (method not allowed);
-the pages refuse with a page that gives the reason, under the same statuses.)"_s;
+the pages refuse with a page that gives the reason, under the same statuses.)");
 
 std::expected<quint16, QString> parsePort(const QString &text)
 {
     bool ok = false;
     const uint port = text.toUInt(&ok);
     if (!ok || port > 65535)
-        return std::unexpected(u"The port must be a number from 0 to 65535, not “%1”."_s.arg(text));
+        return std::unexpected(QStringLiteral("The port must be a number from 0 to 65535, not “%1”.").arg(text));
     return quint16(port);
 }
 
@@ -44,24 +43,29 @@ std::expected<std::chrono::seconds, QString> parseLifetime(const QString &text)
     bool ok = false;
     const int seconds = text.toInt(&ok);
     if (!ok || seconds < 0)
-        return std::unexpected(u"The code lifetime must be a whole number of seconds, not “%1”."_s.arg(text));
+        return std::unexpected(
+            QStringLiteral("The code lifetime must be a whole number of seconds, not “%1”.").arg(text));
     return std::chrono::seconds(seconds);
 }
 }
 
 std::expected<ServiceOptions, QString> ServiceOptions::parse(const QCoreApplication &application)
 {
-    const QCommandLineOption port(u"port"_s, u"Listen on this port of 127.0.0.1 (default 8787; 0 picks a free one)."_s,
-                                  u"port"_s, u"8787"_s);
+    const QCommandLineOption port(
+        QStringLiteral("port"), QStringLiteral("Listen on this port of 127.0.0.1 (default 8787; 0 picks a free one)."),
+        QStringLiteral("port"), QStringLiteral("8787"));
     const QCommandLineOption approveImmediately(
-        u"approve-immediately"_s, u"Approve every connection at once: the connection page redirects to the callback "
-                                  u"without waiting for its button (for scripted runs)."_s);
-    const QCommandLineOption activity(u"activity"_s,
-                                      u"Report the task activity of this JSON file (the form of the activity answer) "
-                                      u"instead of the demo set of one running and five recent tasks."_s,
-                                      u"file"_s);
-    QCommandLineOption codeLifetime(u"code-lifetime"_s, u"Seconds a connection code stays valid."_s, u"seconds"_s,
-                                    u"300"_s);
+        QStringLiteral("approve-immediately"),
+        QStringLiteral("Approve every connection at once: the connection page redirects to the callback "
+                       "without waiting for its button (for scripted runs)."));
+    const QCommandLineOption activity(
+        QStringLiteral("activity"),
+        QStringLiteral("Report the task activity of this JSON file (the form of the activity answer) "
+                       "instead of the demo set of one running and five recent tasks."),
+        QStringLiteral("file"));
+    QCommandLineOption codeLifetime(QStringLiteral("code-lifetime"),
+                                    QStringLiteral("Seconds a connection code stays valid."), QStringLiteral("seconds"),
+                                    QStringLiteral("300"));
     codeLifetime.setFlags(QCommandLineOption::HiddenFromHelp);
 
     QCommandLineParser parser;
@@ -71,7 +75,8 @@ std::expected<ServiceOptions, QString> ServiceOptions::parse(const QCoreApplicat
     parser.addOptions({port, approveImmediately, activity, codeLifetime});
     parser.process(application);
     if (!parser.positionalArguments().isEmpty())
-        return std::unexpected(u"Unexpected argument “%1”; see --help."_s.arg(parser.positionalArguments().first()));
+        return std::unexpected(
+            QStringLiteral("Unexpected argument “%1”; see --help.").arg(parser.positionalArguments().first()));
 
     ServiceOptions options;
     const auto portNumber = parsePort(parser.value(port));

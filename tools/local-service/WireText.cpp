@@ -2,8 +2,6 @@
 
 #include <QRegularExpression>
 
-using namespace Qt::StringLiterals;
-
 namespace WireText {
 QString uuid(const QUuid &id)
 {
@@ -18,7 +16,7 @@ QString date(const QDateTime &date)
 std::optional<QUuid> parseUuid(const QString &text)
 {
     static const QRegularExpression form(
-        u"^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"_s);
+        QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
     const QUuid id = QUuid::fromString(text);
     if (!form.match(text).hasMatch() || id.isNull())
         return std::nullopt;

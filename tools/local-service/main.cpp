@@ -7,8 +7,6 @@
 #include <QDateTime>
 #include <QTextStream>
 
-using namespace Qt::StringLiterals;
-
 namespace {
 int fail(const QString &message)
 {
@@ -20,7 +18,7 @@ int fail(const QString &message)
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName(u"tarnwick-local-service"_s);
+    QCoreApplication::setApplicationName(QStringLiteral("tarnwick-local-service"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
 
     const auto options = ServiceOptions::parse(application);
