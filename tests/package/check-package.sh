@@ -107,14 +107,14 @@ depends_cover_the_linked_libraries() {
   done
   return $status
 }
-# The window's QML modules are loaded at run time, where shlibdeps cannot see them.
+# The window's QML modules are loaded at run time, where shlibdeps cannot see them; its own two are built in.
 depends_cover_the_qml_modules() {
   local depends qmldir module owner status=0
   depends=$(relation_packages Depends)
   qmldir=$(dirname "$(dpkg -L qml6-module-qtquick | grep '/qml/QtQuick/qmldir$')")
   qmldir=${qmldir%/QtQuick}
   for module in $(sed -n -E 's/^import ([A-Z][A-Za-z0-9.]*).*/\1/p' "$source"/app/qml/*.qml "$source"/app/qml/*/*.qml |
-                  grep -v '^Tarnwick\.' | sort -u); do
+                  grep -v -E '^Tarnwick(\.|$)' | sort -u); do
     owner=$(dpkg -S "$qmldir/${module//.//}/qmldir" 2>/dev/null | cut -d: -f1)
     [ -n "$owner" ] && grep -qxF "$owner" <<<"$depends" ||
       { echo "QML module $module (package ${owner:-none}) is not covered by Depends"; status=1; }
