@@ -1,67 +1,54 @@
+#include "TestFiles.h"
+
 #include "common/JsonObjectReader.h"
 #include "config/AppPaths.h"
+#include "status/HelperHealth.h"
 #include "status/StatusRedactor.h"
 #include "status/StatusStore.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
 #include <atomic>
 #include <thread>
 
+using namespace std::chrono_literals;
+using State = HelperStatus::State;
+
+Q_DECLARE_METATYPE(std::optional<HelperStatus>)
+
 namespace {
+
+const QDateTime heartbeat(QDate(2026, 1, 31), QTime(9, 15), Qt::UTC);
+const QString uuid = QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301");
+const QString redacted = QStringLiteral("[REDACTED]");
 
 QByteArray dataFile(const char *name)
 {
-    QFile file(QStringLiteral(TESTS_DATA_DIR "/status/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing test data %s", name);
-    return file.readAll();
+    return TestFiles::read(QStringLiteral(TESTS_DATA_DIR "/status/") + QLatin1String(name));
 }
-
-const QDateTime heartbeat(QDate(2026, 1, 31), QTime(9, 15), Qt::UTC);
-
-const QString uuid = QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301");
-const QString redacted = QStringLiteral("[REDACTED]");
 
 QString deviceToken(const QString &identifier, qsizetype secretLength, QChar secretCharacter = u'k')
 {
     return QStringLiteral("twk_device_") + identifier + u'.' + QString(secretLength, secretCharacter);
 }
 
-// A row whose text comes back unchanged.
-void stays(const char *name, const QString &text)
-{
-    QTest::newRow(name) << text << text;
-}
-
 } // namespace
 
-// The status file: its bytes, its rules, the redaction of its error text, and the store at
-// $XDG_DATA_HOME/Tarnwick/status.json of a temporary folder.
+// The status file other programs read: its bytes, what is refused, the redaction of its error text, the
+// store at $XDG_DATA_HOME/Tarnwick/status.json, and the one freshness rule every reader applies to it.
 class TestHelperStatus : public QObject
 {
     Q_OBJECT
 
-private:
-    QTemporaryDir m_dataHome;
-
 private Q_SLOTS:
-    void initTestCase() { qputenv("XDG_DATA_HOME", QFile::encodeName(m_dataHome.path())); }
     void init() { QFile::remove(AppPaths::status()); }
 
-    // Other programs read this file: the store writes fixed bytes, owner-only, with whole UTC seconds and the
-    // error text redacted.
     void encodes_data()
     {
         QTest::addColumn<HelperStatus>("status");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("roundTrips");
-        using State = HelperStatus::State;
-        const QByteArray connectedAt = R"({"lastHeartbeat":"2026-01-31T09:15:00Z","state":"connected"})";
         QTest::newRow("state only") << HelperStatus(State::starting) << dataFile("starting.json") << true;
         QTest::newRow("all fields") << HelperStatus(
             State::needsAttention, heartbeat, QStringLiteral("The runner stopped unexpectedly. Restarting shortly."))
@@ -70,33 +57,28 @@ private Q_SLOTS:
             << HelperStatus(State::connected, QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59), Qt::UTC),
                             QStringLiteral("Could not read /home/ada/.local/share/Tarnwick: \"denied\" – état"))
             << dataFile("escapes.json") << true;
-        QTest::newRow("milliseconds dropped")
-            << HelperStatus(State::connected, heartbeat.addMSecs(999)) << connectedAt << false;
-        QTest::newRow("offset zone") << HelperStatus(State::connected, heartbeat.toTimeZone(QTimeZone(7200)))
-                                     << connectedAt << true;
+        QTest::newRow("whole seconds in UTC")
+            << HelperStatus(State::connected, heartbeat.addMSecs(999).toTimeZone(QTimeZone(7200)))
+            << QByteArray(R"({"lastHeartbeat":"2026-01-31T09:15:00Z","state":"connected"})") << false;
         QTest::newRow("invalid heartbeat left out")
             << HelperStatus(State::connected, QDateTime()) << QByteArray(R"({"state":"connected"})") << true;
         QTest::newRow("error redacted") << HelperStatus(State::stopped, std::nullopt, QStringLiteral("Bearer abc"))
                                         << QByteArray(R"({"error":"[REDACTED]","state":"stopped"})") << true;
     }
 
+    // Fixed bytes, owner-only.
     void encodes()
     {
         QFETCH(HelperStatus, status);
         QFETCH(QByteArray, bytes);
         QFETCH(bool, roundTrips);
-
         const StatusStore store(AppPaths::status());
         QCOMPARE(store.load().value(), std::nullopt);
-
         QVERIFY(store.save(status));
-
-        QFile file(AppPaths::status());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), bytes);
-        QCOMPARE(file.permissions() & 0x0077, QFile::Permissions()); // nothing for group and others
+        QCOMPARE(TestFiles::read(AppPaths::status()), bytes);
+        QCOMPARE(QFile::permissions(AppPaths::status()) & 0x0077, QFile::Permissions());
         const auto loaded = store.load();
-        QVERIFY2(loaded && loaded->has_value(), loaded ? "absent" : qPrintable(loaded.error().description));
+        QVERIFY(loaded && loaded->has_value());
         if (roundTrips)
             QCOMPARE(**loaded, status);
     }
@@ -111,13 +93,9 @@ private Q_SLOTS:
         QTest::newRow("an array") << QByteArray(R"([{"state":"connected"}])") << mismatch;
         QTest::newRow("no state") << QByteArray(R"({"error":"x"})") << int(JsonObjectReader::keyNotFound);
         QTest::newRow("state null") << QByteArray(R"({"state":null})") << int(JsonObjectReader::valueNotFound);
-        QTest::newRow("state running") << QByteArray(R"({"state":"running"})") << corrupted;
         QTest::newRow("state in other case") << QByteArray(R"({"state":"Connected"})") << corrupted;
         QTest::newRow("error a number") << QByteArray(R"({"state":"stopped","error":5})") << mismatch;
-        QTest::newRow("heartbeat a number")
-            << QByteArray(R"({"state":"connected","lastHeartbeat":1769850900})") << mismatch;
-        for (const char *date : {"2026-01-31T09:15:00.000Z", "2026-01-31T11:15:00+02:00", "2026-01-31T09:15:00",
-                                 "2026-02-30T09:15:00Z", "2026-01-31T24:00:00Z", ""}) {
+        for (const char *date : {"2026-01-31T09:15:00.000Z", "2026-01-31T11:15:00+02:00", "2026-02-30T09:15:00Z"}) {
             QTest::addRow("heartbeat \"%s\"", date)
                 << QByteArray(R"({"state":"connected","lastHeartbeat":")") + date + "\"}" << corrupted;
         }
@@ -127,7 +105,6 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(int, code);
-
         const auto decoded = HelperStatus::decode(bytes);
         QVERIFY(!decoded);
         QCOMPARE(decoded.error().domain, QStringLiteral("JSONDecoding"));
@@ -138,6 +115,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
+        const auto stays = [](const char *name, const QString &text) { QTest::newRow(name) << text << text; };
         QTest::newRow("token inside a sentence")
             << QStringLiteral("rejected ") + deviceToken(uuid.toLower(), 43) + QStringLiteral(", retrying")
             << QStringLiteral("rejected [REDACTED], retrying");
@@ -161,8 +139,6 @@ private Q_SLOTS:
         stays("Bearer glued to its value", QStringLiteral("Bearerabc"));
         QTest::newRow("api-key keeps what follows") << QStringLiteral("config api-key=v1_abc and more words")
                                                     << QStringLiteral("config [REDACTED] and more words");
-        QTest::newRow("secret takes the punctuation")
-            << QStringLiteral("secret = hunter2, next") << QStringLiteral("[REDACTED] next");
         QTest::newRow("inside a longer word")
             << QStringLiteral("access_token=abc") << QStringLiteral("access_[REDACTED]");
         stays("key word then other letters", QStringLiteral("tokens=abc"));
@@ -177,7 +153,6 @@ private Q_SLOTS:
                                                  << QString(495, u'a') + QStringLiteral(" [RED");
         // Cut to 500 characters as a reader sees them, never inside one.
         const QString a499(499, u'a');
-        QTest::newRow("600 letters") << QString(600, u'x') << QString(500, u'x');
         stays("exactly 500", QString(500, u'x'));
         QTest::newRow("family emoji") << a499 + QStringLiteral("👨‍👩‍👧‍👦👨‍👩‍👧‍👦")
                                       << a499 + QStringLiteral("👨‍👩‍👧‍👦");
@@ -198,9 +173,8 @@ private Q_SLOTS:
     void readerNeverSeesAPartialFile()
     {
         const StatusStore store(AppPaths::status());
-        const HelperStatus shortStatus(HelperStatus::State::starting);
-        const HelperStatus longStatus(HelperStatus::State::needsAttention, heartbeat,
-                                      QStringLiteral("Überprüfung fehlgeschlagen – ").repeated(20));
+        const HelperStatus shortStatus(State::starting);
+        const HelperStatus longStatus(State::needsAttention, heartbeat, QStringLiteral("Überprüfung – ").repeated(40));
         QVERIFY(store.save(shortStatus));
         std::atomic<bool> writing = true;
         bool allWritten = true; // read only after the join
@@ -209,20 +183,48 @@ private Q_SLOTS:
                 allWritten = store.save(i % 2 ? longStatus : shortStatus) && allWritten;
             writing = false;
         });
-        int reads = 0;
         int badReads = 0;
-        for (; writing; ++reads) {
+        while (writing) {
             const auto loaded = store.load();
             badReads += !loaded || !loaded->has_value() || (**loaded != shortStatus && **loaded != longStatus);
         }
         writer.join();
-
         QVERIFY(allWritten);
         QCOMPARE(badReads, 0);
-        QVERIFY(reads > 0);
         QCOMPARE(QDir(AppPaths::applicationSupportDirectory()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("status.json")});
     }
+
+    void health_data()
+    {
+        QTest::addColumn<std::optional<HelperStatus>>("status");
+        QTest::addColumn<bool>("fresh");
+        QTest::addColumn<bool>("healthy");
+        const auto at = [](State state, std::optional<std::chrono::milliseconds> age) {
+            return std::optional(HelperStatus(state, age ? std::optional(now.addMSecs(-age->count())) : std::nullopt));
+        };
+        QTest::newRow("connected, 45 s") << at(State::connected, 45s) << true << true;
+        QTest::newRow("connected, 45 s and 1 ms") << at(State::connected, 45001ms) << false << false;
+        QTest::newRow("connected, no heartbeat") << at(State::connected, std::nullopt) << false << false;
+        QTest::newRow("connected, heartbeat in the future") << at(State::connected, -10min) << true << true;
+        QTest::newRow("starting, 45 s") << at(State::starting, 45s) << false << true;
+        QTest::newRow("starting, 46 s") << at(State::starting, 46s) << false << false;
+        QTest::newRow("stopped, just now") << at(State::stopped, 0s) << false << false;
+        QTest::newRow("needs attention, just now") << at(State::needsAttention, 0s) << false << false;
+        QTest::newRow("no status") << std::optional<HelperStatus>() << false << false;
+    }
+
+    void health()
+    {
+        QFETCH(std::optional<HelperStatus>, status);
+        QFETCH(bool, fresh);
+        QFETCH(bool, healthy);
+        QCOMPARE(HelperHealth::isFresh(status, now), fresh);
+        QCOMPARE(status && HelperHealth::isHealthy(*status, now), healthy);
+    }
+
+private:
+    static inline const QDateTime now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
 };
 
 QTEST_GUILESS_MAIN(TestHelperStatus)
