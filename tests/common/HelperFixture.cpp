@@ -1,4 +1,5 @@
 #include "HelperFixture.h"
+#include "TestFiles.h"
 #include "TestKeyring.h"
 
 #include "config/AppPaths.h"
@@ -7,29 +8,12 @@
 #include "status/StatusStore.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QTest>
 #include <QUuid>
 
-namespace {
-
-void writeFile(const QString &path, const QByteArray &contents, QFile::Permissions permissions)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    file.remove();
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size()
-        || !file.setPermissions(permissions))
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-} // namespace
-
 HelperFixture::HelperFixture(Credential where)
 {
-    writeFile(scriptPath(), "// stand-in\n", QFile::ReadOwner | QFile::WriteOwner);
+    QVERIFY(TestFiles::write(scriptPath(), "// stand-in\n"));
     setRuntime(wellBehavedRunner);
     qputenv("TWK_MAIN_APP_BUNDLE", QFile::encodeName(m_bundle.path()));
     QDir(AppPaths::applicationSupportDirectory()).removeRecursively();
@@ -74,22 +58,7 @@ void HelperFixture::setRuntime(const QByteArray &scriptBody)
     const QByteArray overlaps = "for pid in $(cat launches 2>/dev/null); do\n"
                                 "  grep -qs ') [^Z] ' /proc/$pid/stat && echo $pid >> overlaps\n"
                                 "done\n";
-    writeFile(runtimePath(), "#!/bin/sh\n" + overlaps + scriptBody,
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-void HelperFixture::recordSetupAppStarts()
-{
-    writeFile(
-        m_bundle.filePath(QStringLiteral("Contents/MacOS/Tarnwick")),
-        "#!/bin/sh\nprintf '%s\\n' \"$XDG_ACTIVATION_TOKEN$DESKTOP_STARTUP_ID\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.opened\"\n",
-        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-QByteArray HelperFixture::setupAppStart() const
-{
-    QFile file(m_bundle.filePath(QStringLiteral("Contents/MacOS/Tarnwick.opened")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QVERIFY(TestFiles::writeScript(runtimePath(), overlaps + scriptBody));
 }
 
 qint64 startHelper(QProcess &helper, qsizetype launch)
@@ -105,8 +74,7 @@ qint64 startHelper(QProcess &helper, qsizetype launch)
 
 QByteArray runnerRecord(const QString &name)
 {
-    QFile file(QDir(AppPaths::applicationSupportDirectory()).filePath(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return TestFiles::read(QDir(AppPaths::applicationSupportDirectory()).filePath(name));
 }
 
 QList<qint64> runnerLaunches()
@@ -121,8 +89,7 @@ QList<qint64> runnerLaunches()
 
 QByteArrayList processStat(qint64 pid)
 {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    const QByteArray stat = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QByteArray stat = TestFiles::read(QStringLiteral("/proc/%1/stat").arg(pid));
     // The command name may hold blanks and parentheses, so read after the last ')'.
     return stat.isEmpty() ? QByteArrayList() : stat.mid(stat.lastIndexOf(')') + 2).split(' ');
 }

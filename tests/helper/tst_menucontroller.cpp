@@ -1,6 +1,7 @@
 #include "HelperFixture.h"
 #include "ScriptedServer.h"
 #include "StandInNotificationServer.h"
+#include "TestFiles.h"
 
 #include "HelperApplication.h"
 #include "MenuController.h"
@@ -180,7 +181,12 @@ private Q_SLOTS:
     void aNoticeTellsWhenItNeedsAttention()
     {
         StandInNotificationServer notifications;
-        m_fixture->recordSetupAppStarts();
+        // The setup application records the activation token it was started with.
+        const QString opened = m_opened.filePath(QStringLiteral("setup"));
+        QVERIFY(TestFiles::writeScript(m_fixture->setupAppPath(),
+                                       "printf '%s\\n' \"$XDG_ACTIVATION_TOKEN$DESKTOP_STARTUP_ID\" > "
+                                           + QFile::encodeName(opened) + ".tmp && mv " + QFile::encodeName(opened)
+                                           + ".tmp " + QFile::encodeName(opened)));
         const auto controller = makeController();
         const QString crashed = QStringLiteral("The runner stopped unexpectedly. Restarting shortly.");
         const auto status = [](State state, const std::optional<QString> &error = std::nullopt) {
@@ -204,7 +210,7 @@ private Q_SLOTS:
         controller->update(status(State::needsAttention));
         QTRY_COMPARE(notifications.notices().size(), 2);
         notifications.choose(2, QStringLiteral("token-2"));
-        QTRY_COMPARE(m_fixture->setupAppStart(), QByteArray("token-2\n"));
+        QTRY_COMPARE(TestFiles::read(opened), QByteArray("token-2\n"));
         QTest::qWait(200);
         QCOMPARE(notifications.notices().size(), 2);
         QCOMPARE(notifications.closed().size(), 1);

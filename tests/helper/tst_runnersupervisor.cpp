@@ -1,4 +1,5 @@
 #include "HelperFixture.h"
+#include "TestFiles.h"
 
 #include "RunnerRecord.h"
 #include "RunnerSupervisor.h"
@@ -6,8 +7,6 @@
 #include "common/AtomicFile.h"
 #include "config/AppPaths.h"
 
-#include <QDir>
-#include <QFile>
 #include <QMutex>
 #include <QTest>
 
@@ -18,27 +17,16 @@
 using State = HelperStatus::State;
 
 constexpr int patience = HelperFixture::patience;
+constexpr RunnerSupervisorTiming timing = HelperFixture::fastTiming;
 
 namespace {
 
-const QString disconnected = QStringLiteral("This Mac is disconnected. Open Tarnwick to reconnect.");
 const QString setupIncomplete = QStringLiteral("Setup is incomplete. Open Tarnwick to finish.");
 const QString runtimeIncomplete = QStringLiteral("The installed background runtime is incomplete. Reinstall Tarnwick.");
 const QString couldNotStart = QStringLiteral("The runner could not start. It will retry shortly.");
 const QString crashed = QStringLiteral("The runner stopped unexpectedly. Restarting shortly.");
 
-constexpr RunnerSupervisorTiming timing = HelperFixture::fastTiming;
-
-enum class Fault {
-    noCredential,
-    unreadableCredential,
-    noConfig,
-    badConfig,
-    noRuntime,
-    runtimeNotExecutable,
-    noScript,
-    crashing
-};
+enum class Fault { noCredential, unreadableCredential, noConfig, badConfig, runtimeNotExecutable, noScript, crashing };
 
 // The supervisor's warnings since the test began, from whichever thread logs them.
 QMutex warningsMutex;
@@ -69,20 +57,14 @@ void touchConfig()
 }
 
 // Children of this process that have ended but were never reaped.
-int zombieChildren()
+qsizetype zombieChildren()
 {
     const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    return int(std::count_if(pids.begin(), pids.end(), [&self](const QString &pid) {
+    return std::ranges::count_if(pids, [&self](const QString &pid) {
         const QByteArrayList stat = processStat(pid.toLongLong());
         return stat.size() > 1 && stat[0] == "Z" && stat[1] == self;
-    }));
-}
-
-QByteArray recordedRunner()
-{
-    QFile file(RunnerRecord::path());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    });
 }
 
 QByteArray runnerRecordOf(qint64 pid, qint64 startTimeOffset = 0)
@@ -129,11 +111,10 @@ class TestRunnerSupervisor : public QObject
         m_supervisor->start();
     }
 
-    int countOf(State state, const std::optional<QString> &error = std::nullopt) const
+    qsizetype countOf(State state, const std::optional<QString> &error = std::nullopt) const
     {
-        return int(std::count_if(m_statuses.begin(), m_statuses.end(), [&](const HelperStatus &status) {
-            return status.state() == state && status.error() == error;
-        }));
+        return std::ranges::count_if(
+            m_statuses, [&](const HelperStatus &status) { return status.state() == state && status.error() == error; });
     }
 
     // Stops the supervisor and waits for the completion, so no runner outlives a test.
@@ -171,17 +152,16 @@ private Q_SLOTS:
         // Starting and the first connected are flushed (the file, then its folder); the heartbeats that
         // only renew connected are not.
         QCOMPARE(flushes.load(), 4);
-
         QCOMPARE(m_statuses.first(), HelperStatus(State::starting, m_statuses.first().lastHeartbeat()));
         QCOMPARE(countOf(State::connected), m_statuses.size() - 1);
         QCOMPARE(runnerLaunches().size(), 1);
         QCOMPARE(runnerRecord(QStringLiteral("input")), HelperFixture::credential().toUtf8() + '\n');
         QCOMPARE(runnerRecord(QStringLiteral("arguments")), QFile::encodeName(m_fixture->scriptPath()) + '\n');
-        QCOMPARE(QString::fromLocal8Bit(runnerRecord(QStringLiteral("directory"))).trimmed(),
-                 QDir(AppPaths::applicationSupportDirectory()).canonicalPath());
+        QCOMPARE(runnerRecord(QStringLiteral("directory")).trimmed(),
+                 QFile::encodeName(QDir(AppPaths::applicationSupportDirectory()).canonicalPath()));
         QByteArrayList environment = runnerRecord(QStringLiteral("environment")).split('\0');
         environment.removeAll(QByteArray());
-        std::sort(environment.begin(), environment.end());
+        std::ranges::sort(environment);
         QCOMPARE(environment, QByteArrayList({"HOME=" + QFile::encodeName(QDir::homePath()), "NODE_ENV=production",
                                               "PATH=/usr/bin:/bin:/usr/sbin:/sbin",
                                               "TMPDIR=" + QFile::encodeName(QDir::tempPath())}));
@@ -202,7 +182,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("warning");
         const QString notLaunched = QStringLiteral("The runner was not launched: ");
         const QString incomplete = notLaunched + QStringLiteral("the runtime is incomplete: ");
-        QTest::newRow("no credential") << Fault::noCredential << disconnected
+        QTest::newRow("no credential") << Fault::noCredential
+                                       << QStringLiteral("This Mac is disconnected. Open Tarnwick to reconnect.")
                                        << notLaunched + QStringLiteral("no device credential is stored");
         // A locked keyring, say: not signed out.
         QTest::newRow("credential unreadable")
@@ -213,7 +194,6 @@ private Q_SLOTS:
         QTest::newRow("malformed configuration")
             << Fault::badConfig << couldNotStart
             << notLaunched + QStringLiteral("the configuration could not be read: ");
-        QTest::newRow("runtime missing") << Fault::noRuntime << runtimeIncomplete << incomplete;
         QTest::newRow("runtime not executable") << Fault::runtimeNotExecutable << runtimeIncomplete << incomplete;
         QTest::newRow("script missing") << Fault::noScript << runtimeIncomplete << incomplete;
         QTest::newRow("runner crashes") << Fault::crashing << crashed
@@ -234,17 +214,15 @@ private Q_SLOTS:
             break;
         case Fault::noConfig: QVERIFY(QFile::remove(AppPaths::config())); break;
         case Fault::badConfig: QVERIFY(QFile::resize(AppPaths::config(), 10)); break;
-        case Fault::noRuntime: QVERIFY(QFile::remove(m_fixture->runtimePath())); break;
         case Fault::runtimeNotExecutable:
             QVERIFY(QFile::setPermissions(m_fixture->runtimePath(), QFile::ReadOwner | QFile::WriteOwner));
             break;
         case Fault::noScript: QVERIFY(QFile::remove(m_fixture->scriptPath())); break;
-        case Fault::crashing: m_fixture->setRuntime(HelperFixture::crashingRunner); break;
+        case Fault::crashing: m_fixture->setRuntime("echo $$ >> launches\ncat > /dev/null\nexit 0\n"); break;
         }
 
         startSupervisor();
         QTRY_VERIFY_WITH_TIMEOUT(countOf(State::needsAttention, message) >= 3, patience);
-
         const bool launches = fault == Fault::crashing;
         QCOMPARE(m_statuses.first().state(), launches ? State::starting : State::needsAttention);
         std::optional<QDateTime> previous;
@@ -258,7 +236,6 @@ private Q_SLOTS:
         }
         QVERIFY(launches ? runnerLaunches().size() >= 3 : runnerLaunches().isEmpty());
         QVERIFY(savedStatus() && savedStatus()->error() == message);
-
         const QStringList logged = supervisorWarnings();
         QVERIFY2(launches ? logged.size() >= 3 : logged.size() == 1, qPrintable(logged.join(u'\n')));
         for (const QString &line : logged)
@@ -318,8 +295,9 @@ private Q_SLOTS:
         QVERIFY(QDir().rmdir(AppPaths::status()));
     }
 
-    // A supervisor does nothing until started; a stop while a launch is pending keeps it from coming.
-    void launchesOnlyBetweenStartAndStop()
+    // Nothing before start(); launched when the configuration appears, relaunched a relaunch delay after
+    // it changes; a stop while a launch is pending keeps that launch from coming.
+    void launchesBetweenStartAndStopAsTheConfigurationComesAndGoes()
     {
         makeSupervisor();
         QTest::qWait(int(timing.relaunchDelay.count() * 3));
@@ -328,36 +306,32 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(AppPaths::config()));
         m_supervisor->start();
         QTRY_VERIFY_WITH_TIMEOUT(countOf(State::needsAttention, setupIncomplete) == 1, patience);
-        stopAndWait();
         QVERIFY(HelperFixture::writeConfig());
-        QTest::qWait(int(timing.relaunchDelay.count() * 3));
-        QVERIFY(runnerLaunches().isEmpty());
-        QCOMPARE(m_statuses.last().state(), State::stopped);
-    }
-
-    void relaunchesWhenTheConfigurationAppearsOrChanges()
-    {
-        QVERIFY(QFile::remove(AppPaths::config()));
-        startSupervisor();
-        QTRY_VERIFY_WITH_TIMEOUT(countOf(State::needsAttention, setupIncomplete) >= 1, patience);
-        QVERIFY(HelperFixture::writeConfig());
-        QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 1, patience);
-        QTRY_VERIFY_WITH_TIMEOUT(m_statuses.last().state() == State::connected, patience);
+        QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 1 && m_statuses.last().state() == State::connected,
+                                 patience);
 
         const qsizetype before = m_statuses.size();
         touchConfig();
-        QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 2, patience);
-        QTRY_VERIFY_WITH_TIMEOUT(m_statuses.last().state() == State::connected, patience);
-        // Asked to end, ended, launched again a relaunch delay later, running: ticks from before the
-        // change left out.
-        QList<HelperStatus> changed = m_statuses.mid(before);
-        while (!changed.isEmpty() && changed.first().state() == State::connected)
-            changed.removeFirst();
+        QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 2 && m_statuses.last().state() == State::connected,
+                                 patience);
+        // Asked to end, ended, launched again a relaunch delay later, running; ticks from before the change
+        // left out.
+        const auto change = std::find_if(m_statuses.begin() + before, m_statuses.end(),
+                                         [](const HelperStatus &status) { return status.state() != State::connected; });
+        const QList<HelperStatus> changed(change, m_statuses.end());
         QList<State> states;
-        for (const HelperStatus &status : std::as_const(changed))
+        for (const HelperStatus &status : changed)
             states.append(status.state());
         QCOMPARE(states.mid(0, 4), (QList<State>{State::starting, State::starting, State::starting, State::connected}));
         QVERIFY(changed[1].lastHeartbeat()->msecsTo(*changed[2].lastHeartbeat()) >= timing.relaunchDelay.count() - 2);
+
+        QVERIFY(QFile::remove(AppPaths::config()));
+        QTRY_VERIFY_WITH_TIMEOUT(countOf(State::needsAttention, setupIncomplete) == 2, patience);
+        stopAndWait();
+        QVERIFY(HelperFixture::writeConfig());
+        QTest::qWait(int(timing.relaunchDelay.count() * 3));
+        QCOMPARE(runnerLaunches().size(), 2);
+        QCOMPARE(m_statuses.last().state(), State::stopped);
     }
 
     // Asked again at every tick after a configuration change, killed only when stopping.
@@ -373,7 +347,6 @@ private Q_SLOTS:
         QVERIFY(!hasEnded(runner));
         QCOMPARE(runnerLaunches().size(), 1);
         QCOMPARE(m_statuses.last().state(), State::starting);
-
         stopAndWait();
         QVERIFY(hasEnded(runner));
         QCOMPARE(m_statuses.last().state(), State::stopped);
@@ -407,28 +380,27 @@ private Q_SLOTS:
         startSupervisor();
         QTRY_VERIFY_WITH_TIMEOUT(runnerLaunches().size() == 1, patience);
         QCOMPARE(hasEnded(strayPid), stopped);
-        QTRY_COMPARE(recordedRunner(), runnerRecordOf(runnerLaunches().first()));
-        if (!stopped)
-            stray.kill();
+        QTRY_COMPARE(TestFiles::read(RunnerRecord::path()), runnerRecordOf(runnerLaunches().first()));
+        stray.kill();
         stray.waitForFinished();
         stopAndWait();
         QVERIFY(!QFile::exists(RunnerRecord::path()));
     }
 
+    // /bin/true ends before or while its input is written, so both the crash and the failed hand-over
+    // (EPIPE) come up again and again.
     void survivesHundredsOfCrashesWithoutLeaks()
     {
-        // /bin/true ends before or while its input is written, so both the crash and the failed
-        // hand-over (EPIPE) come up again and again.
         QVERIFY(QFile::remove(m_fixture->runtimePath()));
         QVERIFY(QFile::link(QStringLiteral("/bin/true"), m_fixture->runtimePath()));
         RunnerSupervisorTiming quick = timing;
         quick.relaunchDelay = std::chrono::milliseconds(1);
         startSupervisor(quick);
-
         QTRY_VERIFY_WITH_TIMEOUT(countOf(State::starting) >= 20, patience);
         const auto openDescriptors = [] {
-            const QDir::Filters everything = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
-            return QDir(QStringLiteral("/proc/self/fd")).entryList(everything).size();
+            return QDir(QStringLiteral("/proc/self/fd"))
+                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                .size();
         };
         const qsizetype descriptors = openDescriptors();
         QTRY_VERIFY_WITH_TIMEOUT(countOf(State::starting) >= 200, 60000);
