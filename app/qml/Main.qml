@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Window
 import Tarnwick
 
 // The one window, as wide as its content and as tall as the content needs (at least 300).

@@ -59,6 +59,6 @@ int main(int argc, char *argv[])
     AppStandIns standIns;
     AppModel model(standIns.parts(QUrl(QStringLiteral("http://127.0.0.1:9/"))));
     DesktopActions desktop(QUrl(QStringLiteral("http://127.0.0.1:9/")));
-    WindowLoader loader(model, desktop, QString());
+    WindowLoader loader(model, desktop, QStringLiteral(TARNWICK_BENCH_LOGO_MARK));
     return reportFirstFrame(loader.window(), sinceMain, stay);
 }

@@ -1,5 +1,5 @@
 pragma Singleton
-import QtQuick
+import QtQml
 
 // Families and sizes shared by the screens. Serif and monospaced designs map to the desktop's "serif" and
 // "monospace" families; the rounded design to the default sans family.
