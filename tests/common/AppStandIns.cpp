@@ -3,6 +3,7 @@
 #include "SetupFixtures.h"
 
 #include "config/AppPaths.h"
+#include "status/StatusStore.h"
 
 AppModelParts AppStandIns::parts(const QUrl &baseURL)
 {
@@ -38,4 +39,10 @@ void AppStandIns::store(Stored stored)
     if (stored == Stored::credentialWithoutDevice)
         credential->credential = QStringLiteral("twk_device_nonsense");
     loginItem->currentState = LoginItemState::enabled;
+}
+
+bool AppStandIns::writeStatus(HelperStatus::State state, std::optional<qint64> age) const
+{
+    const auto heartbeat = age ? std::optional(clock->now().addSecs(-*age)) : std::nullopt;
+    return bool(StatusStore(AppPaths::status()).save(HelperStatus(state, heartbeat)));
 }

@@ -32,6 +32,8 @@ public:
     AppModelParts parts(const QUrl &baseURL);
     // Fills the stores of the last parts() with the paired device of SetupFixtures, the helper registered.
     void store(Stored stored);
+    // Writes the helper's status file with a heartbeat `age` seconds before the clock's now, or none.
+    bool writeStatus(HelperStatus::State state, std::optional<qint64> age = 0) const;
 
     MemoryConfigStore *config = nullptr;
     MemoryCredentialStore *credential = nullptr;
