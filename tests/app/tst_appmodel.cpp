@@ -5,7 +5,6 @@
 #include "SetupFixtures.h"
 
 #include "config/AppPaths.h"
-#include "status/StatusStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,71 +16,96 @@
 #include <sys/stat.h>
 
 using namespace std::chrono_literals;
-using State = HelperStatus::State;
 using namespace SetupFixtures;
+using State = HelperStatus::State;
+using Step = OnboardingStep;
+using Ready = AppModel::ReadyState;
+using Age = std::optional<qint64>;
 
 namespace {
 
-const QString confirmationFailed =
-    QStringLiteral("Could not confirm this Mac with Tarnwick. Check your connection and try again.");
 constexpr int patience = 10000;
 
 QString queryValue(const QUrl &url, const QString &name)
 {
     return QUrlQuery(url).queryItemValue(name, QUrl::FullyDecoded);
 }
+std::optional<QString> shown(const QString &message)
+{
+    return message.isEmpty() ? std::nullopt : std::optional(message);
+}
 
-enum class Move { none, logOut, signIn };
+// What happens while the start-up confirmation waits for its answer.
+enum class Meanwhile { nothing, logOut, signIn, check, reconnect };
+
+struct StatusRow
+{
+    Step before;
+    State state;
+    Age age;
+    Step step;
+    Ready ready;
+};
+struct FinishRow
+{
+    Stored stored;
+    bool agent;
+    bool atFolders;
+    QStringList folders;
+    QString fault;   // "config" or "login item": that part refuses
+    QString message; // empty: setup is finished
+};
+struct SignInRow
+{
+    Stored stored;
+    QString browser; // what the browser does, or the callback it hands back
+    Step step;
+    QString message;
+};
 
 } // namespace
 
 Q_DECLARE_METATYPE(Stored)
-Q_DECLARE_METATYPE(Move)
+Q_DECLARE_METATYPE(Meanwhile)
+Q_DECLARE_METATYPE(StatusRow)
+Q_DECLARE_METATYPE(FinishRow)
+Q_DECLARE_METATYPE(SignInRow)
 
 class TestAppModel : public QObject
 {
     Q_OBJECT
 
-private:
-    // A model over the stand-ins with what `stored` says already in the stores; the service answers the
-    // confirmation with this device unless the test scripted otherwise.
-    AppModel &start(Stored stored, std::chrono::milliseconds recoveryDelay = 3s)
-    {
-        create(stored, recoveryDelay);
-        restored(*m_model);
-        return *m_model;
-    }
-    // The same, without waiting for the stored credential to be read.
+    std::unique_ptr<ScriptedServer> m_server;
+    AppStandIns m_standIns;
+    std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<QSignalSpy> m_finished;
+
+    // A model over the stand-ins with `stored` in the stores; the service confirms this device unless the
+    // test scripted otherwise, and statuses are read when a test asks.
     AppModel &create(Stored stored, std::chrono::milliseconds recoveryDelay = 3s)
     {
         AppModelParts parts = m_standIns.parts(m_server->url());
-        parts.statusInterval = 1h; // statuses are read when a test asks
+        parts.statusInterval = 1h;
         parts.recoveryDelay = recoveryDelay;
         m_standIns.store(stored);
         m_model = std::make_unique<AppModel>(std::move(parts));
         m_finished = std::make_unique<QSignalSpy>(m_model.get(), &AppModel::operationFinished);
         return *m_model;
     }
-    void writeStatus(State state, std::optional<qint64> age = 0)
+    // The same, once the stored credential has been read (off the main thread).
+    AppModel &start(Stored stored, std::chrono::milliseconds recoveryDelay = 3s)
     {
-        const auto heartbeat = age ? std::optional(m_standIns.clock->now().addSecs(-*age)) : std::nullopt;
-        QVERIFY(StatusStore(AppPaths::status()).save(HelperStatus(state, heartbeat)));
+        create(stored, recoveryDelay);
+        restored();
+        return *m_model;
     }
-    // The stored credential is read off the main thread.
-    static void restored(const AppModel &model)
+    void restored()
     {
-        QVERIFY(QTest::qWaitFor([&model] { return !model.restoring(); }, patience));
+        QVERIFY(QTest::qWaitFor([this] { return !m_model->restoring(); }, patience));
     }
-    // The service hands out a credential for `device` for any code.
-    QString scriptExchange()
-    {
-        const QString credential = credentialFor(device);
-        m_server->answer(QStringLiteral("/api/devices/exchange"), 200,
-                         QStringLiteral(R"({"credential":"%1","device":%2})")
-                             .arg(credential, QString::fromUtf8(deviceJson(device)))
-                             .toUtf8());
-        return credential;
-    }
+    // Waits for the start-up confirmation to be answered.
+    void confirmed() { QTRY_VERIFY_WITH_TIMEOUT(!m_finished->isEmpty(), patience); }
+    void idle() { QTRY_VERIFY_WITH_TIMEOUT(!m_model->busy(), patience); }
     // The browser comes back to `callback`, its %1 the state of the last page opened and %2 a code.
     void callBack(const QString &callback = QStringLiteral("tarnwick://auth/callback?state=%1&code=%2"))
     {
@@ -89,13 +113,7 @@ private:
         m_standIns.signIn->finish(QUrl(
             QString(callback).replace(QStringLiteral("%1"), state).replace(QStringLiteral("%2"), QString(43, u'c'))));
     }
-    // Waits for the start-up confirmation to be answered.
-    void confirmed() { QTRY_VERIFY_WITH_TIMEOUT(!m_finished->isEmpty(), patience); }
-
-    std::unique_ptr<ScriptedServer> m_server;
-    AppStandIns m_standIns;
-    std::unique_ptr<AppModel> m_model;
-    std::unique_ptr<QSignalSpy> m_finished;
+    QStringList loginItemCalls() const { return m_standIns.loginItem->calls; }
 
 private Q_SLOTS:
     void init()
@@ -114,42 +132,39 @@ private Q_SLOTS:
     void startUp_data()
     {
         QTest::addColumn<Stored>("stored");
-        QTest::addColumn<OnboardingStep>("step");
+        QTest::addColumn<Step>("step");
         QTest::addColumn<QString>("message");
-        const auto attention = OnboardingStep::needsAttention;
-        QTest::newRow("first launch") << Stored::nothing << OnboardingStep::connect << QString();
-        QTest::newRow("paired, setup unfinished") << Stored::credential << OnboardingStep::providers << QString();
-        QTest::newRow("finished setup") << Stored::finishedSetup << OnboardingStep::connected << QString();
+        QTest::newRow("first launch") << Stored::nothing << Step::connect << QString();
+        QTest::newRow("paired, setup unfinished") << Stored::credential << Step::providers << QString();
+        QTest::newRow("finished setup") << Stored::finishedSetup << Step::connected << QString();
         QTest::newRow("configuration unreadable")
-            << Stored::unreadableConfiguration << attention << QStringLiteral("The data couldn’t be read.");
-        QTest::newRow("credential names no device") << Stored::credentialWithoutDevice << attention
+            << Stored::unreadableConfiguration << Step::needsAttention << QStringLiteral("The data couldn’t be read.");
+        QTest::newRow("credential names no device") << Stored::credentialWithoutDevice << Step::needsAttention
                                                     << QStringLiteral("The saved device credential is invalid.");
     }
     void startUp()
     {
         QFETCH(Stored, stored);
-        QFETCH(OnboardingStep, step);
+        QFETCH(Step, step);
         QFETCH(QString, message);
         AppModel &model = start(stored);
         m_standIns.loginItem->currentState = LoginItemState::notRegistered;
         QCOMPARE(model.machine().step, step);
-        QCOMPARE(model.errorMessage(), message.isEmpty() ? std::nullopt : std::optional(message));
+        QCOMPARE(model.errorMessage(), shown(message));
         if (stored != Stored::credential && stored != Stored::finishedSetup) {
-            QVERIFY(m_standIns.signIn->openedPages.isEmpty()); // the window opens the first sign-in
             QTest::qWait(50);
-            QVERIFY(m_server->requests().isEmpty());
+            QVERIFY(m_server->requests().isEmpty() && m_standIns.signIn->openedPages.isEmpty());
             return;
         }
         confirmed();
+        QVERIFY(!model.errorMessage());
         if (stored == Stored::credential) {
             QTRY_COMPARE_WITH_TIMEOUT(model.providerReadiness(), codexOnly, patience);
             QCOMPARE(int(*m_standIns.discoveries), 1);
-        } else {
-            // After the confirmation an unregistered helper is registered.
-            QCOMPARE(m_standIns.loginItem->calls, QStringList{QStringLiteral("register")});
+        } else { // after the confirmation an unregistered helper is registered
+            QCOMPARE(loginItemCalls(), QStringList{QStringLiteral("register")});
             QCOMPARE(model.helperStatus()->state(), State::starting);
         }
-        QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
     }
 
     // The first showing of the window opens the sign-in by itself once the stored setup has been read,
@@ -157,31 +172,30 @@ private Q_SLOTS:
     void firstSignIn_data()
     {
         QTest::addColumn<Stored>("stored");
-        QTest::addColumn<QString>("then"); // what happens before the window is shown again
+        QTest::addColumn<Meanwhile>("before"); // what the user does before the window is first shown
         QTest::addColumn<int>("opened");
-        QTest::newRow("first launch, shown again") << Stored::nothing << QString() << 1;
-        QTest::newRow("the user signed in first") << Stored::nothing << QStringLiteral("sign in") << 1;
-        QTest::newRow("paired") << Stored::credential << QString() << 0;
-        QTest::newRow("logged out, shown again") << Stored::finishedSetup << QStringLiteral("log out") << 0;
+        QTest::newRow("first launch, shown again") << Stored::nothing << Meanwhile::nothing << 1;
+        QTest::newRow("the user signed in first") << Stored::nothing << Meanwhile::signIn << 1;
+        QTest::newRow("paired") << Stored::credential << Meanwhile::nothing << 0;
+        QTest::newRow("logged out, shown again") << Stored::finishedSetup << Meanwhile::logOut << 0;
     }
     void firstSignIn()
     {
         QFETCH(Stored, stored);
-        QFETCH(QString, then);
+        QFETCH(Meanwhile, before);
         QFETCH(int, opened);
         AppModel &model = create(stored);
-        if (then == QLatin1String("sign in"))
+        if (before == Meanwhile::signIn)
             model.signIn();
         model.windowShown();
-        QCOMPARE(m_standIns.signIn->openedPages.size(),
-                 then == QLatin1String("sign in") ? 1 : 0); // waits for the stored setup
-        restored(model);
+        QCOMPARE(m_standIns.signIn->openedPages.size(), before == Meanwhile::signIn ? 1 : 0);
+        restored();
         QCOMPARE(m_standIns.signIn->openedPages.size(), opened);
-        if (then == QLatin1String("log out"))
+        if (before == Meanwhile::logOut)
             model.logOut();
         else
             model.cancelSignIn();
-        QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), patience);
+        idle();
         model.windowShown();
         QTest::qWait(20);
         QCOMPARE(m_standIns.signIn->openedPages.size(), opened);
@@ -192,52 +206,53 @@ private Q_SLOTS:
     // after a log-out or a new sign-in is dropped.
     void confirmation_data()
     {
-        QTest::addColumn<Move>("move");
+        QTest::addColumn<Meanwhile>("meanwhile");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("rejected") << Move::none << 401 << QByteArray(R"({"error":"Unknown credential."})");
-        QTest::newRow("server error") << Move::none << 500 << QByteArray();
-        QTest::newRow("another device") << Move::none << 200 << meJson(QUuid::createUuid());
-        QTest::newRow("log-out, then rejected") << Move::logOut << 401 << QByteArray();
-        QTest::newRow("log-out, then confirmed") << Move::logOut << 200 << meJson(device);
-        QTest::newRow("sign-in, then rejected") << Move::signIn << 401 << QByteArray();
-        QTest::newRow("sign-in, then failed") << Move::signIn << 500 << QByteArray();
+        QTest::newRow("rejected") << Meanwhile::nothing << 401 << QByteArray(R"({"error":"Unknown credential."})");
+        QTest::newRow("server error") << Meanwhile::nothing << 500 << QByteArray();
+        QTest::newRow("another device") << Meanwhile::nothing << 200 << meJson(QUuid::createUuid());
+        QTest::newRow("log-out, then rejected") << Meanwhile::logOut << 401 << QByteArray();
+        QTest::newRow("log-out, then confirmed") << Meanwhile::logOut << 200 << meJson(device);
+        QTest::newRow("sign-in, then rejected") << Meanwhile::signIn << 401 << QByteArray();
+        QTest::newRow("sign-in, then failed") << Meanwhile::signIn << 500 << QByteArray();
     }
     void confirmation()
     {
-        QFETCH(Move, move);
+        QFETCH(Meanwhile, meanwhile);
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         m_server->holdNext(mePath);
         AppModel &model = start(Stored::finishedSetup);
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, patience);
-        if (move == Move::logOut) {
+        if (meanwhile == Meanwhile::logOut) {
             model.logOut();
-            QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), patience);
-        } else if (move == Move::signIn) {
+            idle();
+        } else if (meanwhile == Meanwhile::signIn) {
             model.signIn();
         }
-        const OnboardingStep step = model.machine().step;
-        const QStringList loginItemCalls = m_standIns.loginItem->calls;
+        const Step step = model.machine().step;
+        const QStringList calls = loginItemCalls();
         const qsizetype finished = m_finished->size();
         m_server->answer(mePath, status, body);
         m_server->releaseHeld();
         QTRY_VERIFY_WITH_TIMEOUT(m_finished->size() > finished, patience);
         QTest::qWait(20);
-        if (move != Move::none) {
+        const QList<QUrl> &opened = m_standIns.signIn->openedPages;
+        if (meanwhile != Meanwhile::nothing) {
             QCOMPARE(model.machine().step, step);
-            QCOMPARE(m_standIns.signIn->openedPages.size(), move == Move::signIn ? 1 : 0);
-            QCOMPARE(m_standIns.loginItem->calls, loginItemCalls);
+            QCOMPARE(opened.size(), meanwhile == Meanwhile::signIn ? 1 : 0);
+            QCOMPARE(loginItemCalls(), calls);
         } else if (status == 401) {
-            QCOMPARE(model.machine().step, OnboardingStep::connect);
-            QTRY_COMPARE(m_standIns.signIn->openedPages.size(), 1);
-            QCOMPARE(queryValue(m_standIns.signIn->openedPages.first(), QStringLiteral("existingDeviceId")),
-                     upper(device));
-            QCOMPARE(m_standIns.loginItem->calls, QStringList{QStringLiteral("unregister")});
+            QCOMPARE(model.machine().step, Step::connect);
+            QTRY_COMPARE(opened.size(), 1);
+            QCOMPARE(queryValue(opened.first(), QStringLiteral("existingDeviceId")), upper(device));
+            QCOMPARE(loginItemCalls(), QStringList{QStringLiteral("unregister")});
         } else {
-            QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
-            QCOMPARE(model.errorMessage(), confirmationFailed);
-            QVERIFY(m_standIns.signIn->openedPages.isEmpty());
+            QCOMPARE(model.machine().step, Step::needsAttention);
+            QCOMPARE(model.errorMessage(),
+                     QStringLiteral("Could not confirm this Mac with Tarnwick. Check your connection and try again."));
+            QVERIFY(opened.isEmpty());
         }
     }
 
@@ -245,246 +260,210 @@ private Q_SLOTS:
     // fresh connected status brings the step back. The ready line is drawn from the same reading.
     void statusReading_data()
     {
-        QTest::addColumn<OnboardingStep>("before");
-        QTest::addColumn<State>("state");
-        QTest::addColumn<std::optional<qint64>>("age");
-        QTest::addColumn<OnboardingStep>("step");
-        QTest::addColumn<QString>("shown");
-        using Age = std::optional<qint64>;
-        const auto connected = OnboardingStep::connected;
-        const auto attention = OnboardingStep::needsAttention;
-        QTest::newRow("starting, 45 s") << connected << State::starting << Age(45) << connected
-                                        << QStringLiteral("GettingReady");
-        QTest::newRow("starting, 46 s") << connected << State::starting << Age(46) << attention
-                                        << QStringLiteral("CouldNotStart");
-        QTest::newRow("connected, 45 s") << connected << State::connected << Age(45) << connected
-                                         << QStringLiteral("ReadyForCalls");
+        QTest::addColumn<StatusRow>("row");
+        const Step connected = Step::connected, attention = Step::needsAttention;
+        QTest::newRow("starting, 45 s") << StatusRow{connected, State::starting, 45, connected, Ready::GettingReady};
+        QTest::newRow("starting, 46 s") << StatusRow{connected, State::starting, 46, attention, Ready::CouldNotStart};
+        QTest::newRow("connected, 45 s") << StatusRow{connected, State::connected, 45, connected, Ready::ReadyForCalls};
         QTest::newRow("connected, from the future")
-            << connected << State::connected << Age(-600) << connected << QStringLiteral("ReadyForCalls");
+            << StatusRow{connected, State::connected, -600, connected, Ready::ReadyForCalls};
         QTest::newRow("connected, no heartbeat")
-            << connected << State::connected << Age() << attention << QStringLiteral("CouldNotStart");
-        QTest::newRow("stopped") << connected << State::stopped << Age(0) << attention
-                                 << QStringLiteral("CouldNotStart");
+            << StatusRow{connected, State::connected, Age(), attention, Ready::CouldNotStart};
+        QTest::newRow("stopped") << StatusRow{connected, State::stopped, 0, attention, Ready::CouldNotStart};
         QTest::newRow("needs attention, starting")
-            << attention << State::starting << Age(0) << attention << QStringLiteral("CouldNotStart");
+            << StatusRow{attention, State::starting, 0, attention, Ready::CouldNotStart};
         QTest::newRow("needs attention, connected 45 s")
-            << attention << State::connected << Age(45) << connected << QStringLiteral("ReadyForCalls");
+            << StatusRow{attention, State::connected, 45, connected, Ready::ReadyForCalls};
     }
     void statusReading()
     {
-        QFETCH(OnboardingStep, before);
-        QFETCH(State, state);
-        QFETCH(std::optional<qint64>, age);
-        QFETCH(OnboardingStep, step);
-        QFETCH(QString, shown);
+        QFETCH(StatusRow, row);
         AppModel &model = start(Stored::finishedSetup);
-        QCOMPARE(model.property("readyStatus").toString(), QStringLiteral("CheckingConnection"));
+        const auto ready = [&model] { return model.property("readyStatus").value<Ready>(); };
+        QCOMPARE(ready(), Ready::CheckingConnection);
         m_standIns.network->report(true);
         QTRY_VERIFY(model.networkAvailable());
-        if (before == OnboardingStep::needsAttention) {
-            writeStatus(State::stopped);
+        if (row.before == Step::needsAttention) {
+            QVERIFY(m_standIns.writeStatus(State::stopped));
             model.readStatus();
         }
-        QCOMPARE(model.machine().step, before);
-        writeStatus(state, age);
+        QCOMPARE(model.machine().step, row.before);
+        QVERIFY(m_standIns.writeStatus(row.state, row.age));
         model.readStatus();
-        QCOMPARE(model.machine().step, step);
-        const QString couldNotStart = QStringLiteral("The background service couldn't start.");
+        QCOMPARE(model.machine().step, row.step);
         QCOMPARE(model.errorMessage(),
-                 step == OnboardingStep::needsAttention ? std::optional(couldNotStart) : std::nullopt);
-        QCOMPARE(model.property("readyStatus").toString(), shown);
+                 shown(row.step == Step::needsAttention ? QStringLiteral("The background service couldn't start.")
+                                                        : QString()));
+        QCOMPARE(ready(), row.ready);
     }
 
-    // After the check right away, one more after the grace period; a newer check, a reconnect or a log-out
-    // replaces or cancels the pending one.
+    // After the check right away, one more after the grace period restarts a helper that has not come up,
+    // once; a newer check replaces the pending one, a reconnect or a log-out cancels it.
     void secondHelperCheck_data()
     {
-        QTest::addColumn<QString>("meanwhile");
-        QTest::addColumn<QStringList>("calls");
-        QTest::newRow("nothing: restarted once")
-            << QString() << QStringList{QStringLiteral("unregister"), QStringLiteral("register")};
-        QTest::newRow("a newer check") << QStringLiteral("check")
-                                       << QStringList{QStringLiteral("unregister"), QStringLiteral("register")};
-        QTest::newRow("reconnect") << QStringLiteral("reconnect") << QStringList{QStringLiteral("unregister")};
-        QTest::newRow("log-out") << QStringLiteral("log-out") << QStringList{QStringLiteral("unregister")};
+        QTest::addColumn<Meanwhile>("meanwhile");
+        QTest::addColumn<bool>("restarted");
+        QTest::newRow("nothing") << Meanwhile::nothing << true;
+        QTest::newRow("a newer check") << Meanwhile::check << true;
+        QTest::newRow("reconnect") << Meanwhile::reconnect << false;
+        QTest::newRow("log-out") << Meanwhile::logOut << false;
     }
     void secondHelperCheck()
     {
-        QFETCH(QString, meanwhile);
-        QFETCH(QStringList, calls);
+        QFETCH(Meanwhile, meanwhile);
+        QFETCH(bool, restarted);
         constexpr auto delay = 200ms;
         m_server->holdNext(mePath);
         AppModel &model = start(Stored::finishedSetup, delay);
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, patience);
         model.ensureHelperLifecycle(); // an enabled item without a status: nothing to do yet
         QCOMPARE(model.recoveryAction(), HelperRecoveryAction::none);
-        QVERIFY(m_standIns.loginItem->calls.isEmpty());
-        if (meanwhile == QLatin1String("check")) {
+        QVERIFY(loginItemCalls().isEmpty());
+        if (meanwhile == Meanwhile::check) {
             QTest::qWait(int(delay.count() / 2));
             model.ensureHelperLifecycle();
-        } else if (meanwhile == QLatin1String("reconnect")) {
+        } else if (meanwhile == Meanwhile::reconnect) {
             m_server->answer(mePath, 401, {});
             m_server->releaseHeld();
-        } else if (meanwhile == QLatin1String("log-out")) {
+        } else if (meanwhile == Meanwhile::logOut) {
             m_server->answer(mePath, 204, {});
             model.logOut();
         }
         QTest::qWait(int(delay.count() * 4));
-        QCOMPARE(m_standIns.loginItem->calls, calls);
+        QStringList restart{QStringLiteral("unregister"), QStringLiteral("register")};
+        QCOMPARE(loginItemCalls(), restarted ? restart : restart.mid(0, 1));
     }
 
     // Finishing writes the configuration and registers the helper; each refusal, in the order checked,
     // needs attention with its message and goes no further.
     void finishSetup_data()
     {
-        QTest::addColumn<Stored>("stored");
-        QTest::addColumn<ProviderReadiness>("discovered");
-        QTest::addColumn<bool>("atFolders");
-        QTest::addColumn<QStringList>("folders");
-        QTest::addColumn<QString>("fault");   // "config" or "login item": that part refuses
-        QTest::addColumn<QString>("message"); // empty: setup is finished
-        const ProviderReadiness none{{}, false, false, {}};
+        QTest::addColumn<FinishRow>("row");
         const QString notYet = QStringLiteral("That setup step is not available yet.");
-        const QStringList one{QStringLiteral("/srv/a")};
-        QTest::newRow("finished") << Stored::credential << codexOnly << true
-                                  << QStringList{QStringLiteral("/srv/b"), QStringLiteral("/srv/a")} << QString()
-                                  << QString();
-        QTest::newRow("no device before anything else")
-            << Stored::nothing << none << false << QStringList() << QString() << notYet;
-        QTest::newRow("no agent before the folders")
-            << Stored::credential << none << false << QStringList() << QString()
-            << QStringLiteral("Verify Codex or Claude Code to continue.");
-        QTest::newRow("no folder") << Stored::credential << codexOnly << true << QStringList() << QString()
-                                   << QStringLiteral("Choose at least one permitted folder.");
-        QTest::newRow("not at the folder step")
-            << Stored::credential << codexOnly << false << one << QString() << notYet;
-        QTest::newRow("configuration refused") << Stored::credential << codexOnly << true << one
-                                               << QStringLiteral("config") << QStringLiteral("Disk full.");
+        const QStringList one{QStringLiteral("/srv/a")}, none;
+        QTest::newRow("finished") << FinishRow{
+            Stored::credential, true, true, {QStringLiteral("/srv/b"), QStringLiteral("/srv/a")}, {}, {}};
+        QTest::newRow("no device before anything else") << FinishRow{Stored::nothing, false, false, none, {}, notYet};
+        QTest::newRow("no agent before the folders") << FinishRow{
+            Stored::credential, false, false, none, {}, QStringLiteral("Verify Codex or Claude Code to continue.")};
+        QTest::newRow("no folder") << FinishRow{
+            Stored::credential, true, true, none, {}, QStringLiteral("Choose at least one permitted folder.")};
+        QTest::newRow("not at the folder step") << FinishRow{Stored::credential, true, false, one, {}, notYet};
+        QTest::newRow("configuration refused")
+            << FinishRow{Stored::credential, true, true, one, QStringLiteral("config"), QStringLiteral("Disk full.")};
         QTest::newRow("registration refused, configuration kept")
-            << Stored::credential << codexOnly << true << one << QStringLiteral("login item")
-            << QStringLiteral("Refused by the desktop.");
+            << FinishRow{Stored::credential, true, true, one, QStringLiteral("login item"), QStringLiteral("Refused.")};
     }
     void finishSetup()
     {
-        QFETCH(Stored, stored);
-        QFETCH(ProviderReadiness, discovered);
-        QFETCH(bool, atFolders);
-        QFETCH(QStringList, folders);
-        QFETCH(QString, fault);
-        QFETCH(QString, message);
-        *m_standIns.discovered = discovered;
-        AppModel &model = start(stored);
+        QFETCH(FinishRow, row);
+        *m_standIns.discovered = row.agent ? codexOnly : ProviderReadiness{};
+        AppModel &model = start(row.stored);
         m_standIns.loginItem->currentState = LoginItemState::notRegistered;
-        if (stored == Stored::credential)
+        if (row.stored == Stored::credential)
             QTRY_VERIFY_WITH_TIMEOUT(model.providerReadiness() && !model.busy(), patience);
-        if (atFolders)
+        if (row.atFolders)
             model.continueFromProviders();
-        if (!folders.isEmpty()) {
+        if (!row.folders.isEmpty()) {
             m_standIns.chooser->answer = QList<QUrl>();
-            for (const QString &folder : folders)
+            for (const QString &folder : row.folders)
                 m_standIns.chooser->answer->append(QUrl::fromLocalFile(folder));
             model.chooseFolders();
-            QTRY_COMPARE(model.selectedFolders().size(), folders.size());
+            QTRY_COMPARE(model.selectedFolders().size(), row.folders.size());
         }
-        if (fault == QLatin1String("config"))
-            m_standIns.config->failure = Error{QStringLiteral("POSIX"), 28, QStringLiteral("Disk full.")};
-        if (fault == QLatin1String("login item"))
-            m_standIns.loginItem->registerFailure =
-                Error{QStringLiteral("LoginItem"), 1, QStringLiteral("Refused by the desktop.")};
+        if (row.fault == QLatin1String("config"))
+            m_standIns.config->failure = Error{QStringLiteral("POSIX"), 28, row.message};
+        if (row.fault == QLatin1String("login item"))
+            m_standIns.loginItem->registerFailure = Error{QStringLiteral("LoginItem"), 1, row.message};
         model.finishSetup();
-        const bool saved = message.isEmpty() || fault == QLatin1String("login item");
-        QCOMPARE(model.machine().step, message.isEmpty() ? OnboardingStep::connected : OnboardingStep::needsAttention);
-        QCOMPARE(model.errorMessage(), message.isEmpty() ? std::nullopt : std::optional(message));
-        QCOMPARE(m_standIns.loginItem->calls, saved ? QStringList{QStringLiteral("register")} : QStringList());
-        const AppConfig written{m_server->url().toString(), device,         QStringLiteral("0.3.0"), folders,
-                                folders.value(0),           codexOnly.paths};
+        const bool saved = row.message.isEmpty() || row.fault == QLatin1String("login item");
+        QCOMPARE(model.machine().step, row.message.isEmpty() ? Step::connected : Step::needsAttention);
+        QCOMPARE(model.errorMessage(), shown(row.message));
+        QCOMPARE(loginItemCalls(), saved ? QStringList{QStringLiteral("register")} : QStringList());
+        const AppConfig written{m_server->url().toString(), device,         QStringLiteral("0.3.0"), row.folders,
+                                row.folders.value(0),       codexOnly.paths};
         QCOMPARE(m_standIns.config->config, saved ? std::optional(written) : std::nullopt);
     }
 
     // The browser sign-in: a new device goes on to the agent check, a device whose earlier setup is
     // complete resumes it; with no browser to take the page the sign-in keeps waiting with its link
     // offered (a report about an earlier attempt's browser changes nothing). Whatever else comes back
-    // leaves the Mac unpaired, with the cause shown unless the user cancelled.
+    // leaves the computer unpaired, with the cause shown unless the user cancelled.
     void signIn_data()
     {
-        QTest::addColumn<Stored>("stored");
-        QTest::addColumn<QString>("browser"); // what the browser does, or the callback it hands back
-        QTest::addColumn<OnboardingStep>("step");
-        QTest::addColumn<QString>("message");
-        const auto connect = OnboardingStep::connect;
-        QTest::newRow("new device") << Stored::nothing << QStringLiteral("callback") << OnboardingStep::providers
-                                    << QString();
+        QTest::addColumn<SignInRow>("row");
+        const Step connect = Step::connect;
+        QTest::newRow("new device") << SignInRow{Stored::nothing, QStringLiteral("callback"), Step::providers, {}};
         QTest::newRow("earlier setup resumed")
-            << Stored::configuration << QStringLiteral("callback") << OnboardingStep::connected << QString();
+            << SignInRow{Stored::configuration, QStringLiteral("callback"), Step::connected, {}};
         QTest::newRow("no browser took the page")
-            << Stored::nothing << QStringLiteral("no browser") << OnboardingStep::providers << QString();
-        QTest::newRow("user cancels") << Stored::nothing << QStringLiteral("cancel") << connect << QString();
-        QTest::newRow("browser cannot open")
-            << Stored::nothing << QStringLiteral("cannot open") << connect << QString();
-        QTest::newRow("browser error") << Stored::nothing << QStringLiteral("error") << connect
-                                       << QStringLiteral("The browser could not be opened.");
+            << SignInRow{Stored::nothing, QStringLiteral("no browser"), Step::providers, {}};
+        QTest::newRow("user cancels") << SignInRow{Stored::nothing, QStringLiteral("cancel"), connect, {}};
+        QTest::newRow("browser cannot open") << SignInRow{Stored::nothing, QStringLiteral("cannot open"), connect, {}};
+        QTest::newRow("browser error") << SignInRow{Stored::nothing, QStringLiteral("error"), connect,
+                                                    QStringLiteral("The browser could not be opened.")};
         QTest::newRow("not our callback")
-            << Stored::nothing << QStringLiteral("tarnwick://evil/callback?state=%1") << connect
-            << QStringLiteral("The browser returned an invalid connection link.");
-        QTest::newRow("code refused") << Stored::nothing << QStringLiteral("code refused") << connect
-                                      << QStringLiteral("The code has expired.");
+            << SignInRow{Stored::nothing, QStringLiteral("tarnwick://evil/callback?state=%1"), connect,
+                         QStringLiteral("The browser returned an invalid connection link.")};
+        QTest::newRow("code refused") << SignInRow{Stored::nothing, QStringLiteral("code refused"), connect,
+                                                   QStringLiteral("The code has expired.")};
     }
     void signIn()
     {
-        QFETCH(Stored, stored);
-        QFETCH(QString, browser);
-        QFETCH(OnboardingStep, step);
-        QFETCH(QString, message);
-        const QString credential = scriptExchange();
-        if (browser == QLatin1String("code refused"))
+        QFETCH(SignInRow, row);
+        const QString credential = credentialFor(device);
+        if (row.browser == QLatin1String("code refused"))
             m_server->answer(QStringLiteral("/api/devices/exchange"), 400, R"({"error":"The code has expired."})");
-        AppModel &model = start(stored);
-        m_standIns.signIn->canOpen = browser != QLatin1String("cannot open");
+        else
+            m_server->answer(QStringLiteral("/api/devices/exchange"), 200,
+                             "{\"credential\":\"" + credential.toLatin1() + "\",\"device\":" + deviceJson(device)
+                                 + '}');
+        AppModel &model = start(row.stored);
+        ScriptedSignIn &browser = *m_standIns.signIn;
+        browser.canOpen = row.browser != QLatin1String("cannot open");
         model.signIn();
-        QCOMPARE(model.busy(), m_standIns.signIn->canOpen);
-        if (browser == QLatin1String("no browser")) {
-            const BrowserSignIn::BrowserFailure earlier = m_standIns.signIn->failBrowser;
+        QCOMPARE(model.busy(), browser.canOpen);
+        if (row.browser == QLatin1String("no browser")) {
+            const BrowserSignIn::BrowserFailure earlier = browser.failBrowser;
             model.cancelSignIn();
             QTRY_VERIFY(!model.busy() && model.signInLink().isEmpty());
             model.signIn();
-            const Error failed{QStringLiteral("UrlLauncher"), 1,
-                               QStringLiteral("No browser could be opened: xdg-open exited with status 3")};
+            const Error failed{QStringLiteral("UrlLauncher"), 1, QStringLiteral("xdg-open exited with status 3")};
             earlier(failed);
             QTest::qWait(50);
             QVERIFY(!model.browserUnavailable());
-            m_standIns.signIn->failBrowser(failed);
+            browser.failBrowser(failed);
             QTRY_VERIFY(model.browserUnavailable());
             QVERIFY(model.busy() && model.signInOpen() && !model.errorMessage());
         }
-        if (m_standIns.signIn->canOpen) {
-            const QUrl page = m_standIns.signIn->openedPages.last();
+        if (browser.canOpen) {
+            const QUrl page = browser.openedPages.last();
             QCOMPARE(model.signInLink(), page.toString(QUrl::FullyEncoded));
             QCOMPARE(page.path(), QStringLiteral("/connect/mac/10"));
-            QCOMPARE(queryValue(page, QStringLiteral("deviceName")), QStringLiteral("Studio Mac"));
             QCOMPARE(queryValue(page, QStringLiteral("existingDeviceId")),
-                     stored == Stored::configuration ? upper(device) : QString());
-            QCOMPARE(m_standIns.signIn->lastScheme, QStringLiteral("tarnwick"));
+                     row.stored == Stored::configuration ? upper(device) : QString());
+            QCOMPARE(browser.lastScheme, QStringLiteral("tarnwick"));
         }
-        if (browser == QLatin1String("cancel"))
+        if (row.browser == QLatin1String("cancel"))
             model.cancelSignIn();
-        else if (browser == QLatin1String("error"))
-            m_standIns.signIn->finish(failure(Error{QStringLiteral("Browser"), 7, message}));
-        else if (browser.startsWith(QLatin1String("tarnwick:")))
-            callBack(browser);
-        else if (browser != QLatin1String("cannot open"))
+        else if (row.browser == QLatin1String("error"))
+            browser.finish(failure(Error{QStringLiteral("Browser"), 7, row.message}));
+        else if (row.browser.startsWith(QLatin1String("tarnwick:")))
+            callBack(row.browser);
+        else if (browser.canOpen)
             callBack();
-        const bool paired = step != OnboardingStep::connect;
-        QTRY_VERIFY_WITH_TIMEOUT(paired ? model.machine().step == step
-                                        : !model.busy() && m_finished->size() == int(m_standIns.signIn->canOpen),
+        const bool paired = row.step != Step::connect;
+        QTRY_VERIFY_WITH_TIMEOUT(paired ? model.machine().step == row.step
+                                        : !model.busy() && m_finished->size() == int(browser.canOpen),
                                  patience);
-        QCOMPARE(model.machine().step, step);
-        QCOMPARE(model.errorMessage(), message.isEmpty() ? std::nullopt : std::optional(message));
+        QCOMPARE(model.machine().step, row.step);
+        QCOMPARE(model.errorMessage(), shown(row.message));
         QCOMPARE(m_standIns.credential->credential, paired ? std::optional(credential) : std::nullopt);
         if (!paired)
             return;
         QCOMPARE(model.deviceId(), device);
         QVERIFY(!model.browserUnavailable() && model.signInLink().isEmpty());
-        if (step == OnboardingStep::providers) {
+        if (row.step == Step::providers) {
             QTRY_COMPARE_WITH_TIMEOUT(model.providerReadiness(), codexOnly, patience);
             return;
         }
@@ -492,9 +471,12 @@ private Q_SLOTS:
         expected.apiUrl = m_server->url().toString();
         expected.appVersion = QStringLiteral("0.3.0");
         QCOMPARE(m_standIns.config->config, expected);
-        QCOMPARE(m_standIns.loginItem->calls.first(), QStringLiteral("register"));
+        QCOMPARE(loginItemCalls().first(), QStringLiteral("register"));
         QCOMPARE(int(*m_standIns.discoveries), 0);
     }
+
+    // Decided at once, without the grace period; while an action is pending a fresh connected helper
+    // does not bring the step back.
     void recoveryActions_data()
     {
         QTest::addColumn<LoginItemState>("state");
@@ -519,14 +501,12 @@ private Q_SLOTS:
         m_standIns.loginItem->currentState = state;
         m_standIns.loginItem->registerFailure = Error{QStringLiteral("LoginItem"), 1, QStringLiteral("no")};
         model.ensureHelperLifecycle();
-        // Decided at once, without the grace period.
         QCOMPARE(model.recoveryAction(), action);
-        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
+        QCOMPARE(model.machine().step, Step::needsAttention);
         QCOMPARE(model.errorMessage(), message);
-        // While an action is pending a fresh connected helper does not bring the step back.
-        writeStatus(State::connected);
+        QVERIFY(m_standIns.writeStatus(State::connected));
         model.readStatus();
-        QCOMPARE(model.machine().step, OnboardingStep::needsAttention);
+        QCOMPARE(model.machine().step, Step::needsAttention);
     }
 
     // What cannot be read at the status file's place (a pipe would block, a huge file would swamp) is
@@ -545,7 +525,7 @@ private Q_SLOTS:
         QFETCH(QString, planted);
         QFETCH(bool, kept);
         AppModel &model = start(Stored::finishedSetup);
-        writeStatus(State::connected);
+        QVERIFY(m_standIns.writeStatus(State::connected));
         model.readStatus();
         const std::optional<HelperStatus> before = model.helperStatus();
         QVERIFY(QFile::remove(AppPaths::status()));
@@ -562,9 +542,11 @@ private Q_SLOTS:
         for (int reading = 0; reading < 3; ++reading)
             model.readStatus();
         QCOMPARE(model.helperStatus(), kept ? before : std::nullopt);
-        QCOMPARE(model.machine().step, OnboardingStep::connected);
+        QCOMPARE(model.machine().step, Step::connected);
     }
-    // Each folder's name, its path, and the path as shown, with the home folder as "~".
+
+    // Each folder's name, its path, and the path as shown, with the home folder as "~"; the same folders
+    // again change nothing.
     void folderRows_data()
     {
         QTest::addColumn<QString>("path");
@@ -586,12 +568,13 @@ private Q_SLOTS:
         FolderListModel rows;
         QSignalSpy reset(&rows, &QAbstractItemModel::modelReset);
         QVERIFY(rows.setFolders({QUrl::fromLocalFile(path)}) && !rows.setFolders({QUrl::fromLocalFile(path)}));
-        QCOMPARE(reset.size(), 1); // the same folders again change nothing
+        QCOMPARE(reset.size(), 1);
         const auto shownAs = [&rows](int role) { return rows.data(rows.index(0), role).toString(); };
         QCOMPARE((QStringList{shownAs(FolderListModel::NameRole), shownAs(FolderListModel::PathRole),
                               shownAs(FolderListModel::DisplayPathRole), rows.summary()}),
                  (QStringList{name, path, shown, QStringLiteral("Folder: ") + name}));
     }
+
     // One chooser at a time (the window disables its buttons, and the model refuses); a cancelled change
     // writes the folders again unchanged, a choice replaces them.
     void changeFolders()
@@ -611,9 +594,11 @@ private Q_SLOTS:
         AppConfig expected = finishedConfig();
         expected.allowedRoots = {expected.defaultDirectory = QStringLiteral("/srv/new")};
         QCOMPARE(m_standIns.config->config, expected);
-        QCOMPARE(model.machine().step, OnboardingStep::connected);
+        QCOMPARE(model.machine().step, Step::connected);
     }
 
+    // The service is told first; what it refuses deletes nothing. What the user chose stays for the next
+    // sign-in, which offers the same device.
     void logOut_data()
     {
         QTest::addColumn<Stored>("stored");
@@ -632,19 +617,18 @@ private Q_SLOTS:
         m_server->answer(mePath, disconnectStatus, {});
         const qsizetype requestsBefore = m_server->requests().size();
         model.logOut();
-        QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), patience);
+        idle();
         const bool failed = disconnectStatus == 500;
         QCOMPARE(m_server->requests().size() - requestsBefore, stored == Stored::configuration ? 0 : 1);
         QCOMPARE(model.errorMessage().has_value(), failed);
         QCOMPARE(m_standIns.credential->credential.has_value(), failed);
         QCOMPARE(m_standIns.config->config.has_value(), failed);
-        QCOMPARE(m_standIns.loginItem->calls.contains(QStringLiteral("unregister")), !failed);
+        QCOMPARE(loginItemCalls().contains(QStringLiteral("unregister")), !failed);
         if (failed)
             return;
-        QCOMPARE(model.machine().step, OnboardingStep::connect);
+        QCOMPARE(model.machine().step, Step::connect);
         QVERIFY(!model.helperStatus());
         QCOMPARE(model.recoveryAction(), HelperRecoveryAction::none);
-        // What the user chose stays for the next sign-in, which offers the same device.
         QCOMPARE(model.selectedFolders().size(), 2);
     }
 };
