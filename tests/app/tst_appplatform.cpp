@@ -1,3 +1,5 @@
+// The setup application's desktop adapters against real files, child processes and sockets.
+
 #include "TestFiles.h"
 
 #include "common/DesktopExecArgument.h"
@@ -42,8 +44,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("quoted");
-        QTest::newRow("plain") << QStringLiteral("/opt/tarnwick/TarnwickHelper")
-                               << QStringLiteral("/opt/tarnwick/TarnwickHelper");
+        QTest::newRow("plain") << QStringLiteral("/opt/Helper") << QStringLiteral("/opt/Helper");
         QTest::newRow("space") << QStringLiteral("/home/a b/Helper") << QStringLiteral("\"/home/a b/Helper\"");
         QTest::newRow("dollar and quote") << QStringLiteral("/x/$y\"z") << QStringLiteral("\"/x/\\\\$y\\\\\"z\"");
         QTest::newRow("percent") << QStringLiteral("/x/100%") << QStringLiteral("/x/100%%");
@@ -201,11 +202,11 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("startupId");
         QTest::addColumn<std::optional<quint32>>("time");
-        QTest::newRow("launcher's id") << QByteArray("gnome-shell-1234-host-xdg-open-1_TIME98765")
-                                       << std::optional<quint32>(98765);
-        QTest::newRow("no time") << QByteArray("kde-launch-17") << std::optional<quint32>();
-        QTest::newRow("empty time") << QByteArray("x_TIME") << std::optional<quint32>();
-        QTest::newRow("beyond 32 bits") << QByteArray("x_TIME4294967296") << std::optional<quint32>();
+        using Time = std::optional<quint32>;
+        QTest::newRow("launcher's id") << QByteArray("gnome-shell-1234-host-xdg-open-1_TIME98765") << Time(98765);
+        QTest::newRow("no time") << QByteArray("kde-launch-17") << Time();
+        QTest::newRow("empty time") << QByteArray("x_TIME") << Time();
+        QTest::newRow("beyond 32 bits") << QByteArray("x_TIME4294967296") << Time();
     }
     void startupTime()
     {
