@@ -20,16 +20,6 @@ QString endingWith(const QString &tail, qsizetype count)
     return token(uuid, secret.chopped(count) + tail);
 }
 
-// A secret of 43 user-perceived characters, each "a" carrying `extension` (code points that join the
-// letter's cluster without being letters or marks).
-QString everyLetterWith(const QString &extension)
-{
-    QString text;
-    for (int i = 0; i < 43; ++i)
-        text += u'a' + extension;
-    return token(uuid, text);
-}
-
 }
 
 class TestDeviceCredentialParser : public QObject
@@ -46,21 +36,15 @@ private Q_SLOTS:
         QTest::newRow("upper-case uuid") << token(uuid) << id;
         QTest::newRow("letters of other scripts") << endingWith(QStringLiteral("éжλ漢"), 4) << id;
         QTest::newRow("letter outside the BMP") << endingWith(QStringLiteral("𝒜"), 1) << id;
-        QTest::newRow("combining mark counts once") << endingWith(QStringLiteral("e\u0301"), 1) << id;
-        QTest::newRow("zero-width joiners") << everyLetterWith(QStringLiteral("\u200D")) << id;
-        QTest::newRow("zero-width non-joiners") << everyLetterWith(QStringLiteral("\u200C")) << id;
-        QTest::newRow("variation selectors") << everyLetterWith(QStringLiteral("\uFE0F")) << id;
-        QTest::newRow("emoji modifiers") << everyLetterWith(QStringLiteral("\U0001F3FB")) << id;
-        QTest::newRow("tag characters") << everyLetterWith(QStringLiteral("\U000E0061")) << id;
-        QTest::newRow("all of them, one cluster each")
+        QTest::newRow("joiner, selector, modifier and mark: one cluster")
             << endingWith(QStringLiteral("a\u200D\uFE0F\U0001F3FB\u0301"), 1) << id;
+        // 129 UTF-16 units: the redactor's first window of 128 ends inside a cluster, on a surrogate pair.
+        QTest::newRow("every letter with a modifier") << token(uuid, QStringLiteral("a\U0001F3FB").repeated(43)) << id;
 
-        QTest::newRow("empty") << QString() << none;
         QTest::newRow("upper-case prefix") << token(uuid).replace(0, 11, QStringLiteral("TWK_DEVICE_")) << none;
         QTest::newRow("42 characters") << token(uuid, secret.chopped(1)) << none;
         QTest::newRow("44 characters") << token(uuid, secret + u'a') << none;
         QTest::newRow("plus") << endingWith(QStringLiteral("+"), 1) << none;
-        QTest::newRow("emoji") << endingWith(QStringLiteral("😀"), 1) << none;
         QTest::newRow("lone combining mark") << token(uuid, QStringLiteral("\u0301") + secret.sliced(1)) << none;
         QTest::newRow("no separator") << QStringLiteral("twk_device_") + uuid + secret << none;
         QTest::newRow("third piece") << token(uuid) + QStringLiteral(".abc") << none;

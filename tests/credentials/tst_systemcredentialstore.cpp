@@ -17,6 +17,7 @@ const QString secondToken = QStringLiteral("twk_device_3f2504e0-4f89-41d3-9a0c-0
                                            "ÄÖÜäöüßéèêабвгдеёжзийклмнопрстуфхцчшщъыьэюя");
 
 using ReadResult = Result<std::optional<QString>>;
+using Secrets = QList<QByteArray>;
 const ReadResult nothingStored = std::optional<QString>();
 
 // What the operation read; nothing for save and remove.
@@ -51,27 +52,18 @@ private Q_SLOTS:
         QVERIFY(TestKeyring::deleteCredentialItems());
     }
 
+    // A second save replaces the item rather than adding one beside it. Stores of other access groups (or
+    // none) each see and replace only their own item: groups match exactly, not by prefix.
     void savesReplacesAndRemoves()
     {
-        QCOMPARE(m_store.read(), nothingStored);
         QVERIFY(m_store.save(firstToken));
-        QCOMPARE(m_store.read(), ReadResult(firstToken));
-        QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>{firstToken.toUtf8()});
-
-        // A second save replaces the item rather than adding one beside it.
         QVERIFY(m_store.save(secondToken));
         QCOMPARE(m_store.read(), ReadResult(secondToken));
-        QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>{secondToken.toUtf8()});
-
+        QCOMPARE(TestKeyring::credentialSecrets(), Secrets{secondToken.toUtf8()});
         QVERIFY(m_store.remove());
-        QVERIFY(TestKeyring::credentialSecrets().isEmpty());
+        QVERIFY(m_store.remove());
         QCOMPARE(m_store.read(), nothingStored);
-        QVERIFY(m_store.remove());
-    }
 
-    // Stores of different access groups (or none) each see and replace only their own item.
-    void accessGroupsAreKeptApart()
-    {
         const SystemCredentialStore groupA(QStringLiteral("team.a"));
         const SystemCredentialStore groupAB(QStringLiteral("team.ab"));
         QVERIFY(groupA.save(firstToken));
@@ -79,10 +71,9 @@ private Q_SLOTS:
         QCOMPARE(groupAB.read(), nothingStored);
         QVERIFY(m_store.save(secondToken));
         QVERIFY(groupAB.save(secondToken));
-        QCOMPARE(groupA.read(), ReadResult(firstToken));
         QVERIFY(m_store.remove());
         QVERIFY(groupAB.remove());
-        QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>{firstToken.toUtf8()});
+        QCOMPARE(TestKeyring::credentialSecrets(), Secrets{firstToken.toUtf8()});
         QCOMPARE(groupA.read(), ReadResult(firstToken));
     }
 
@@ -94,83 +85,60 @@ private Q_SLOTS:
             QCOMPARE(m_store.read(),
                      ReadResult(failure(Error{QStringLiteral("KeychainError"), KeychainError::invalidDataCode,
                                               QStringLiteral("The saved device credential is invalid.")})));
-            QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>{bytes});
+            QCOMPARE(TestKeyring::credentialSecrets(), Secrets{bytes});
         }
     }
 
-    void lockedCollectionFailsWithoutPrompting_data()
+    // A locked keyring looks empty to a plain lookup. Without leave to prompt, every operation must fail
+    // (-25308) rather than read as "not paired", and leave the item as it was. With leave, the prompt's
+    // password lets the operation go on; a dismissed prompt fails it with -25293 and keeps it locked.
+    void lockedCollection_data()
     {
         QTest::addColumn<QString>("operation");
         QTest::addColumn<bool>("stored");
-        for (const char *operation : {"read", "save", "remove"}) {
-            QTest::addRow("%s with a credential", operation) << QString::fromLatin1(operation) << true;
-            QTest::addRow("%s without a credential", operation) << QString::fromLatin1(operation) << false;
-        }
-    }
-
-    // A locked keyring looks empty to a plain lookup: it must fail rather than read as "not paired", and
-    // leave the item as it was.
-    void lockedCollectionFailsWithoutPrompting()
-    {
-        QFETCH(QString, operation);
-        QFETCH(bool, stored);
-        if (stored)
-            QVERIFY(m_store.save(firstToken));
-        QVERIFY(TestKeyring::lockAll());
-
-        QCOMPARE(perform(m_store, operation), keychainFailure(-25308));
-        QVERIFY(TestKeyring::isDefaultLocked());
-        QVERIFY(TestKeyring::unlockDefault());
-        QCOMPARE(TestKeyring::credentialSecrets(),
-                 stored ? QList<QByteArray>{firstToken.toUtf8()} : QList<QByteArray>());
-    }
-
-    void unlockPromptIsAnswered_data()
-    {
-        QTest::addColumn<QString>("operation");
-        QTest::addColumn<bool>("stored");
-        QTest::addColumn<TestPrompter::Answer>("answer");
+        QTest::addColumn<std::optional<TestPrompter::Answer>>("answer"); // none: no prompt allowed
         QTest::addColumn<ReadResult>("outcome");
-        QTest::addColumn<QList<QByteArray>>("secretsAfter");
-        const QList<QByteArray> first{firstToken.toUtf8()};
-        const QList<QByteArray> second{secondToken.toUtf8()};
-        const QList<QByteArray> none;
-        const auto password = TestPrompter::Answer::password;
-        const auto dismiss = TestPrompter::Answer::dismiss;
+        QTest::addColumn<Secrets>("secretsAfter");
+        const Secrets first{firstToken.toUtf8()};
+        const Secrets second{secondToken.toUtf8()};
+        const std::optional<TestPrompter::Answer> noPrompt;
+        const auto password = std::optional(TestPrompter::Answer::password);
+        const auto dismiss = std::optional(TestPrompter::Answer::dismiss);
+        const ReadResult locked = keychainFailure(-25308);
         const ReadResult dismissed = keychainFailure(-25293);
+        QTest::newRow("read") << QStringLiteral("read") << true << noPrompt << locked << first;
+        QTest::newRow("read, none stored") << QStringLiteral("read") << false << noPrompt << locked << Secrets();
+        QTest::newRow("save") << QStringLiteral("save") << true << noPrompt << locked << first;
+        QTest::newRow("remove") << QStringLiteral("remove") << true << noPrompt << locked << first;
         QTest::newRow("read, answered") << QStringLiteral("read") << true << password << ReadResult(firstToken)
                                         << first;
-        QTest::newRow("read of an empty keyring, answered")
-            << QStringLiteral("read") << false << password << nothingStored << none;
+        QTest::newRow("read, none stored, answered")
+            << QStringLiteral("read") << false << password << nothingStored << Secrets();
         QTest::newRow("save, answered") << QStringLiteral("save") << true << password << nothingStored << second;
-        QTest::newRow("save to an empty keyring, answered")
-            << QStringLiteral("save") << false << password << nothingStored << second;
         QTest::newRow("read, dismissed") << QStringLiteral("read") << true << dismiss << dismissed << first;
         QTest::newRow("save, dismissed") << QStringLiteral("save") << true << dismiss << dismissed << first;
-        QTest::newRow("save to an empty keyring, dismissed")
-            << QStringLiteral("save") << false << dismiss << dismissed << none;
         QTest::newRow("remove, dismissed") << QStringLiteral("remove") << true << dismiss << dismissed << first;
     }
 
-    // The setup window may ask to unlock: the right password lets the operation go on; a dismissed prompt
-    // fails it with -25293, leaves the collection locked and the item as it was.
-    void unlockPromptIsAnswered()
+    void lockedCollection()
     {
         QFETCH(QString, operation);
         QFETCH(bool, stored);
-        QFETCH(TestPrompter::Answer, answer);
+        QFETCH(std::optional<TestPrompter::Answer>, answer);
         QFETCH(ReadResult, outcome);
-        QFETCH(QList<QByteArray>, secretsAfter);
-        const SystemCredentialStore store(std::nullopt, SystemCredentialStore::UnlockPrompt::allowed);
+        QFETCH(Secrets, secretsAfter);
+        const SystemCredentialStore store(std::nullopt, answer ? SystemCredentialStore::UnlockPrompt::allowed
+                                                               : SystemCredentialStore::UnlockPrompt::never);
         if (stored)
             QVERIFY(store.save(firstToken));
         QVERIFY(TestKeyring::lockAll());
-        m_prompter.answerNext(answer);
+        if (answer)
+            m_prompter.answerNext(*answer);
 
         QCOMPARE(perform(store, operation), outcome);
 
         QVERIFY2(!m_prompter.isExpecting(), "no unlock prompt was shown");
-        QCOMPARE(TestKeyring::isDefaultLocked(), answer == TestPrompter::Answer::dismiss);
+        QCOMPARE(TestKeyring::isDefaultLocked(), answer != TestPrompter::Answer::password);
         // Unlocked without a prompt, to see what is stored.
         QVERIFY(!TestKeyring::isDefaultLocked() || TestKeyring::unlockDefault());
         QCOMPARE(TestKeyring::credentialSecrets(), secretsAfter);
@@ -216,7 +184,7 @@ private Q_SLOTS:
         QVERIFY(TestKeyring::restartDaemon());
         QCOMPARE(m_store.read(), ReadResult(firstToken));
         QVERIFY(m_store.save(secondToken));
-        QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>{secondToken.toUtf8()});
+        QCOMPARE(TestKeyring::credentialSecrets(), Secrets{secondToken.toUtf8()});
     }
 
 private:
