@@ -5,170 +5,121 @@
 #include "api/DeviceTaskActivity.h"
 #include "common/JsonObjectReader.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QTest>
 
 namespace {
 
 const QString idA = QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e");
-const QString idB = QStringLiteral("7c9e6679-7425-40de-944b-e07fc1f90ae7");
+const QByteArray idB = "7c9e6679-7425-40de-944b-e07fc1f90ae7";
 
-// A device object with `changes` applied: a null value removes the member.
-QJsonObject deviceObject(const QVariantMap &changes = {})
+QString describe(const Device &device)
 {
-    QJsonObject device{{QStringLiteral("id"), idA.toUpper()},
-                       {QStringLiteral("name"), QStringLiteral("Studio Mac")},
-                       {QStringLiteral("platform"), QStringLiteral("macos")},
-                       {QStringLiteral("architecture"), QStringLiteral("arm64")},
-                       {QStringLiteral("appVersion"), QStringLiteral("0.3.0")},
-                       {QStringLiteral("lastSeenAt"), QStringLiteral("2026-03-01T12:00:00Z")},
-                       {QStringLiteral("online"), true}};
-    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
-        if (it->isNull())
-            device.remove(it.key());
-        else
-            device.insert(it.key(), QJsonValue::fromVariant(*it));
-    }
-    return device;
+    return device.id.toString(QUuid::WithoutBraces) + u' ' + device.lastSeenAt.value_or(QStringLiteral("never"))
+           + (device.online ? QString() : QStringLiteral(" offline"));
 }
-QByteArray bytes(const QJsonObject &object)
+
+QString describe(const DeviceExchange &exchange)
 {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return exchange.credential + u' ' + describe(exchange.device);
 }
-QJsonObject recentTask(const QString &id, const QString &label)
+
+QString describe(const DeviceTaskActivity &activity)
 {
-    return {{QStringLiteral("taskId"), id},
-            {QStringLiteral("label"), label},
-            {QStringLiteral("status"), QStringLiteral("done")},
-            {QStringLiteral("completedAt"), QStringLiteral("yesterday")}};
+    QStringList parts(activity.running ? QStringList{QStringLiteral("running")} : QStringList());
+    for (const RecentDeviceTask &task : activity.recent)
+        parts.append(task.label);
+    return parts.join(QStringLiteral(", "));
 }
-QJsonObject runningTask()
+
+// The body decoded as a `Record`, in a few words; "-" when it is refused.
+using Decoder = QString (*)(const QByteArray &);
+template<typename Record>
+QString decodeAs(const QByteArray &body)
 {
-    return {{QStringLiteral("taskId"), idA},
-            {QStringLiteral("label"), QStringLiteral("Fix the build")},
-            {QStringLiteral("provider"), QStringLiteral("codex")},
-            {QStringLiteral("startedAt"), QStringLiteral("now")}};
+    const Result<Record> record = JsonObjectReader::decode<Record>(body);
+    return record ? describe(*record) : QStringLiteral("-");
+}
+
+// JSON written with single quotes, which read more easily in C++ strings.
+QByteArray json(const char *text)
+{
+    return QByteArray(text).replace('\'', '"');
+}
+
+QByteArray device(const QByteArray &members, const QString &id = idA.toUpper())
+{
+    return json("{'id':'") + id.toLatin1() + json("','name':'Studio Mac','platform':'macos','architecture':'arm64',")
+           + json("'appVersion':'0.3.0'") + members + '}';
+}
+
+QByteArray recent(const QByteArray &id, const QByteArray &label)
+{
+    return json("{'taskId':'") + id + json("','label':'") + label
+           + json("','status':'done','completedAt':'yesterday'}");
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Decoder)
 
 class TestApiRecords : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Rows: the device's changes, whether it decodes, and its lastSeenAt when it does.
-    void device_data()
+    void decode_data()
     {
+        QTest::addColumn<Decoder>("decoder");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("decodes");
-        QTest::addColumn<std::optional<QString>>("lastSeenAt");
-        const auto none = std::optional<QString>();
-        QTest::newRow("complete") << bytes(deviceObject()) << true
-                                  << std::optional(QStringLiteral("2026-03-01T12:00:00Z"));
-        QTest::newRow("lastSeenAt missing")
-            << bytes(deviceObject({{QStringLiteral("lastSeenAt"), QVariant()}})) << true << none;
-        QJsonObject nullDate = deviceObject();
-        nullDate.insert(QStringLiteral("lastSeenAt"), QJsonValue::Null);
-        QTest::newRow("lastSeenAt null") << bytes(nullDate) << true << none;
+        QTest::addColumn<QString>("decoded");
+        const Decoder asDevice = decodeAs<Device>;
+        const Decoder asExchange = decodeAs<DeviceExchange>;
+        const Decoder asActivity = decodeAs<DeviceTaskActivity>;
+        const QByteArray online = json(",'online':true");
+        const QByteArray seen = json(",'lastSeenAt':'2026-03-01T12:00:00Z'");
+        const QString neverSeen = idA + QStringLiteral(" never");
+        const QByteArray running = json("'running':{'taskId':'") + idA.toLatin1()
+                                   + json("','label':'Fix','provider':'codex','startedAt':'now'}");
+        const QByteArray withoutCompletion = json("{'taskId':'") + idB + json("','label':'B','status':'done'}");
+
+        QTest::newRow("device") << asDevice << device(seen + online) << idA + QStringLiteral(" 2026-03-01T12:00:00Z");
+        QTest::newRow("lastSeenAt missing") << asDevice << device(online) << neverSeen;
+        QTest::newRow("lastSeenAt null") << asDevice << device(json(",'lastSeenAt':null") + online) << neverSeen;
         QTest::newRow("lower-case id, unknown member")
-            << bytes(deviceObject({{QStringLiteral("id"), idA}, {QStringLiteral("colour"), QStringLiteral("blue")}}))
-            << true << std::optional(QStringLiteral("2026-03-01T12:00:00Z"));
-        QTest::newRow("online missing") << bytes(deviceObject({{QStringLiteral("online"), QVariant()}})) << false
-                                        << none;
-        QTest::newRow("id not a UUID") << bytes(deviceObject({{QStringLiteral("id"), QStringLiteral("mac-1")}}))
-                                       << false << none;
-        QTest::newRow("online a string") << bytes(deviceObject({{QStringLiteral("online"), QStringLiteral("yes")}}))
-                                         << false << none;
-    }
-    void device()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(bool, decodes);
-        QFETCH(std::optional<QString>, lastSeenAt);
-        const Result<Device> device = JsonObjectReader::decode<Device>(body);
-        QCOMPARE(device.has_value(), decodes);
-        if (!decodes)
-            return;
-        QCOMPARE(device->id, QUuid(idA));
-        QCOMPARE(device->lastSeenAt, lastSeenAt);
-        QVERIFY(device->online);
-    }
+            << asDevice << device(online + json(",'colour':'blue'"), idA) << neverSeen;
+        QTest::newRow("online missing") << asDevice << device(seen) << QStringLiteral("-");
+        QTest::newRow("id not a UUID") << asDevice << device(online, QStringLiteral("mac-1")) << QStringLiteral("-");
 
-    void exchange_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("decodes");
-        const QJsonObject device = deviceObject({{QStringLiteral("lastSeenAt"), QVariant()}});
-        QTest::newRow("credential and device") << bytes(
-            {{QStringLiteral("credential"), QStringLiteral("twk_device_x")}, {QStringLiteral("device"), device}})
-                                               << true;
-        QTest::newRow("no credential") << bytes({{QStringLiteral("device"), device}}) << false;
-        QTest::newRow("no device") << bytes({{QStringLiteral("credential"), QStringLiteral("twk_device_x")}}) << false;
-        QTest::newRow("device without online")
-            << bytes({{QStringLiteral("credential"), QStringLiteral("c")},
-                      {QStringLiteral("device"), deviceObject({{QStringLiteral("online"), QVariant()}})}})
-            << false;
-    }
-    void exchange()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(bool, decodes);
-        const Result<DeviceExchange> exchange = JsonObjectReader::decode<DeviceExchange>(body);
-        QCOMPARE(exchange.has_value(), decodes);
-        if (decodes)
-            QCOMPARE(exchange->credential, QStringLiteral("twk_device_x"));
-    }
+        QTest::newRow("exchange") << asExchange << json("{'credential':'twk_x','device':") + device(online) + '}'
+                                  << QStringLiteral("twk_x ") + neverSeen;
+        QTest::newRow("no credential") << asExchange << json("{'device':") + device(online) + '}'
+                                       << QStringLiteral("-");
+        QTest::newRow("device refused") << asExchange << json("{'credential':'twk_x','device':") + device(seen) + '}'
+                                        << QStringLiteral("-");
 
-    // Rows: the body, and the labels of the recent tasks it decodes to ("-" when it fails).
-    void activity_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("running");
-        QTest::addColumn<QStringList>("recent");
-        const QStringList fails{QStringLiteral("-")};
-        const QJsonValue null(QJsonValue::Null);
-        QJsonObject withoutDate = recentTask(idA, QStringLiteral("A"));
-        withoutDate.remove(QStringLiteral("completedAt"));
-        QTest::newRow("nothing") << bytes({{QStringLiteral("recent"), QJsonArray()}}) << false << QStringList();
-        QTest::newRow("running null") << bytes(
-            {{QStringLiteral("running"), null}, {QStringLiteral("recent"), QJsonArray()}})
-                                      << false << QStringList();
-        QTest::newRow("running") << bytes(
-            {{QStringLiteral("running"), runningTask()}, {QStringLiteral("recent"), QJsonArray()}})
-                                 << true << QStringList();
+        QTest::newRow("nothing") << asActivity << json("{'running':null,'recent':[]}") << QString();
+        QTest::newRow("running") << asActivity << "{" + running + json(",'recent':[]}") << QStringLiteral("running");
         QTest::newRow("order and duplicates kept")
-            << bytes({{QStringLiteral("recent"),
-                       QJsonArray{recentTask(idB, QStringLiteral("B")), recentTask(idA, QStringLiteral("A")),
-                                  recentTask(idB, QStringLiteral("B again"))}}})
-            << false << QStringList{QStringLiteral("B"), QStringLiteral("A"), QStringLiteral("B again")};
-        QTest::newRow("recent missing") << bytes({{QStringLiteral("running"), runningTask()}}) << false << fails;
-        QTest::newRow("recent null") << bytes({{QStringLiteral("recent"), null}}) << false << fails;
+            << asActivity
+            << json("{'recent':[") + recent(idB, "B") + ',' + recent(idA.toLatin1(), "A") + ',' + recent(idB, "B again")
+                   + "]}"
+            << QStringLiteral("B, A, B again");
+        QTest::newRow("recent missing") << asActivity << "{" + running + '}' << QStringLiteral("-");
+        QTest::newRow("recent null") << asActivity << json("{'recent':null}") << QStringLiteral("-");
         QTest::newRow("recent task without completedAt")
-            << bytes({{QStringLiteral("recent"), QJsonArray{withoutDate}}}) << false << fails;
-        QTest::newRow("recent task id not a UUID") << bytes(
-            {{QStringLiteral("recent"), QJsonArray{recentTask(QStringLiteral("task-1"), QStringLiteral("A"))}}})
-                                                   << false << fails;
+            << asActivity << json("{'recent':[") + withoutCompletion + "]}" << QStringLiteral("-");
+        QTest::newRow("recent task id not a UUID")
+            << asActivity << json("{'recent':[") + recent("task-1", "A") + "]}" << QStringLiteral("-");
         QTest::newRow("running incomplete")
-            << bytes({{QStringLiteral("running"), QJsonObject{{QStringLiteral("taskId"), idA}}},
-                      {QStringLiteral("recent"), QJsonArray()}})
-            << false << fails;
+            << asActivity << json("{'running':{'taskId':'") + idB + json("'},'recent':[]}") << QStringLiteral("-");
     }
-    void activity()
+
+    void decode()
     {
+        QFETCH(Decoder, decoder);
         QFETCH(QByteArray, body);
-        QFETCH(bool, running);
-        QFETCH(QStringList, recent);
-        const Result<DeviceTaskActivity> activity = JsonObjectReader::decode<DeviceTaskActivity>(body);
-        QCOMPARE(activity.has_value(), recent != QStringList{QStringLiteral("-")});
-        if (!activity)
-            return;
-        QCOMPARE(activity->running.has_value(), running);
-        QStringList labels;
-        for (const RecentDeviceTask &task : activity->recent)
-            labels.append(task.label);
-        QCOMPARE(labels, recent);
+        QFETCH(QString, decoded);
+        QCOMPARE(decoder(body), decoded);
     }
 
     void dashboardTaskLink_data()
@@ -183,6 +134,7 @@ private Q_SLOTS:
             << QStringLiteral("https://service.example:8443/") + task + QStringLiteral("#top");
         QTest::newRow("relative") << QStringLiteral("/dashboard") << QString();
     }
+
     void dashboardTaskLink()
     {
         QFETCH(QString, base);

@@ -1,6 +1,13 @@
+// The local service's contract with the setup application and the helper, over real HTTP on loopback, and
+// the client's whole pairing road against it.
+
 #include "LocalServiceProcess.h"
 
-#include <QCryptographicHash>
+#include "api/APIError.h"
+#include "api/DeviceAPIClient.h"
+#include "credentials/DeviceCredentialParser.h"
+#include "pairing/PairingSecurity.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -8,27 +15,23 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
-#include <QUrlQuery>
 
-#include <memory>
+#include <QCoroTask>
 
 namespace {
 
-const QString rfcVerifier = QStringLiteral("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk");
-
-QString challengeFor(const QString &verifier)
-{
-    const QByteArray hash = QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256);
-    return QString::fromLatin1(hash.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-}
+const QString deviceName = QStringLiteral("Ana’s Desk & Co #2 + more");
+const PairingRequest fixedRequest = {QStringLiteral("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk"),
+                                     QStringLiteral("E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM"),
+                                     QStringLiteral("s7a7e")};
 
 // Query items as "name=value" texts, in order; a value may hold any character, "=" included.
 const QStringList validItems{QStringLiteral("deviceName=Ann’s MacBook Pro"),
                              QStringLiteral("platform=macos"),
                              QStringLiteral("architecture=arm64"),
                              QStringLiteral("appVersion=0.3.0"),
-                             QStringLiteral("codeChallenge=") + challengeFor(rfcVerifier),
-                             QStringLiteral("state=s7a7e"),
+                             QStringLiteral("codeChallenge=") + fixedRequest.challenge,
+                             QStringLiteral("state=") + fixedRequest.state,
                              QStringLiteral("clientBuild=10")};
 
 QStringList without(QStringList items, const QString &name)
@@ -63,14 +66,18 @@ struct Answer
     int status = 0;
     QByteArray body;
     QByteArray location;
-    QByteArray authenticate;
 
     QString error() const { return QJsonDocument::fromJson(body).object().value(QStringLiteral("error")).toString(); }
 };
 
+template<typename T>
+T wait(QCoro::Task<T> task)
+{
+    return QCoro::waitFor(std::move(task));
+}
+
 } // namespace
 
-// The local service's contract with the setup application and the helper, over real HTTP on loopback.
 class TestLocalService : public QObject
 {
     Q_OBJECT
@@ -90,14 +97,27 @@ class TestLocalService : public QObject
         if (!reply->isFinished() && !finished.wait(10000))
             return {};
         return Answer{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
-                      reply->rawHeader(QByteArrayLiteral("Location")),
-                      reply->rawHeader(QByteArrayLiteral("WWW-Authenticate"))};
+                      reply->rawHeader(QByteArrayLiteral("Location"))};
     }
 
-    Answer exchange(const QString &code, const QString &verifier)
+    // The browser's part of a sign-in: open the connection page and approve it, as often as asked.
+    QList<Answer> approve(const QUrl &page, int times = 1)
     {
-        const QJsonObject body{{QStringLiteral("code"), code}, {QStringLiteral("verifier"), verifier}};
-        return send(QByteArrayLiteral("POST"), QStringLiteral("api/devices/exchange"), QJsonDocument(body).toJson());
+        const QString id = connectionIdIn(send(QByteArrayLiteral("GET"), page.toString(QUrl::FullyEncoded)).body);
+        QList<Answer> answers;
+        for (int i = 0; i < times; ++i)
+            answers << send(QByteArrayLiteral("POST"), QStringLiteral("connect/approve"),
+                            "connection=" + id.toLatin1());
+        return answers;
+    }
+
+    // One sign-in, from the connection page to the code the callback carries.
+    QString codeOf(const PairingRequest &request, const std::optional<QUuid> &existingDeviceId = {})
+    {
+        const std::optional<QUrl> page = PairingSecurity::connectionURL(
+            m_service.baseUrl(), request, deviceName, QStringLiteral("0.3.0"), QStringLiteral("10"), existingDeviceId);
+        const QUrl callback = QUrl::fromEncoded(approve(page.value_or(QUrl())).constFirst().location);
+        return PairingSecurity::validateCallback(callback, request.state).value_or(QString());
     }
 
 private Q_SLOTS:
@@ -108,25 +128,23 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("items");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-
-        const QStringList &valid = validItems;
         const QString markup = QStringLiteral("<script>alert(1)</script> & \"Mac\" +=#");
-        QTest::newRow("first connection") << valid << 200 << QStringLiteral("Allow this Mac");
+        QTest::newRow("first connection") << validItems << 200 << QStringLiteral("Allow this Mac");
         QTest::newRow("device name escaped")
-            << replacing(valid, QStringLiteral("deviceName"), markup) << 200 << markup.toHtmlEscaped();
+            << replacing(validItems, QStringLiteral("deviceName"), markup) << 200 << markup.toHtmlEscaped();
         for (const QString &name :
              {QStringLiteral("deviceName"), QStringLiteral("platform"), QStringLiteral("architecture"),
               QStringLiteral("appVersion"), QStringLiteral("codeChallenge"), QStringLiteral("state")}) {
             QTest::addRow("no %s", qPrintable(name))
-                << without(valid, name) << 400 << QStringLiteral("has no “") + name;
+                << without(validItems, name) << 400 << QStringLiteral("has no “") + name;
         }
-        const QString challenge = challengeFor(rfcVerifier);
-        QTest::newRow("state twice") << (QStringList(valid) << QStringLiteral("state=other")) << 400
+        QTest::newRow("state twice") << (QStringList(validItems) << QStringLiteral("state=other")) << 400
                                      << QStringLiteral("“state” more than once");
-        QTest::newRow("challenge of 42") << replacing(valid, QStringLiteral("codeChallenge"), challenge.chopped(1))
+        QTest::newRow("challenge of 42") << replacing(validItems, QStringLiteral("codeChallenge"),
+                                                      fixedRequest.challenge.chopped(1))
                                          << 400 << QStringLiteral("SHA-256 challenge");
         QTest::newRow("device identifier not a UUID")
-            << (QStringList(valid) << QStringLiteral("existingDeviceId=mac-1")) << 400
+            << (QStringList(validItems) << QStringLiteral("existingDeviceId=mac-1")) << 400
             << QStringLiteral("“existingDeviceId”");
     }
 
@@ -144,23 +162,41 @@ private Q_SLOTS:
         QCOMPARE(connectionIdIn(answer.body).isEmpty(), status != 200);
     }
 
-    // A connection is approved once; its code goes only with the verifier of its challenge, and only once.
-    void exchangeChecksTheVerifierAndTakesTheCodeOnce()
+    // A connection is approved once, and its code goes only with the verifier of its challenge, only once.
+    // Signing in again as the same device keeps it, under a new credential; a credential given up is refused,
+    // and giving it up again is no error.
+    void pairsReconnectsAndDisconnects()
     {
-        const QByteArray page = send(QByteArrayLiteral("GET"), connectionUrl(validItems)).body;
-        const QByteArray form = QByteArrayLiteral("connection=") + connectionIdIn(page).toLatin1();
-        const QUrl callback =
-            QUrl::fromEncoded(send(QByteArrayLiteral("POST"), QStringLiteral("connect/approve"), form).location);
-        const QString code = QUrlQuery(callback).queryItemValue(QStringLiteral("code"));
-        QCOMPARE(send(QByteArrayLiteral("POST"), QStringLiteral("connect/approve"), form).status, 404);
-        const Answer wrong = exchange(code, QString(43, u'x'));
-        QCOMPARE(wrong.status, 400);
-        QVERIFY2(wrong.error().contains(QStringLiteral("verifier does not match")), wrong.body.constData());
+        const DeviceAPIClient client(m_service.baseUrl());
+        const std::optional<QUrl> page = PairingSecurity::connectionURL(
+            client.baseURL(), fixedRequest, deviceName, QStringLiteral("0.3.0"), QStringLiteral("10"), {});
+        const QList<Answer> approvals = approve(page.value_or(QUrl()), 2);
+        QCOMPARE(approvals.constLast().status, 404);
+        const auto code =
+            PairingSecurity::validateCallback(QUrl::fromEncoded(approvals.constFirst().location), fixedRequest.state);
+        QVERIFY(code);
+        const Result<DeviceExchange> wrong = wait(client.exchange(*code, QString(43, u'x')));
+        QVERIFY(!wrong && wrong.error().description.contains(QStringLiteral("verifier does not match")));
+        const Result<DeviceExchange> exchange = wait(client.exchange(*code, fixedRequest.verifier));
+        QVERIFY(exchange);
+        const Result<DeviceExchange> again = wait(client.exchange(*code, fixedRequest.verifier));
+        QCOMPARE(again ? QString() : again.error().description,
+                 QStringLiteral("The connection code was already used."));
+        QCOMPARE(DeviceCredentialParser::deviceId(exchange->credential), exchange->device.id);
+        QCOMPARE(exchange->device.name, deviceName);
+        QCOMPARE(wait(client.currentDevice(exchange->credential)).value().id, exchange->device.id);
+        QCOMPARE(wait(client.activity(exchange->credential, 5)).value().recent.size(), 5);
 
-        QCOMPARE(exchange(code, rfcVerifier).status, 200);
-        const Answer again = exchange(code, rfcVerifier);
-        QCOMPARE(again.status, 400);
-        QCOMPARE(again.error(), QStringLiteral("The connection code was already used."));
+        const Result<PairingRequest> request = PairingSecurity::makeRequest();
+        const Result<DeviceExchange> repaired =
+            wait(client.exchange(codeOf(*request, exchange->device.id), request->verifier));
+        QCOMPARE(repaired.value().device.id, exchange->device.id);
+        QVERIFY(repaired->credential != exchange->credential);
+
+        QVERIFY(wait(client.disconnect(repaired->credential)));
+        const Result<Device> afterwards = wait(client.currentDevice(repaired->credential));
+        QVERIFY(!afterwards && APIError::isUnauthorized(afterwards.error()));
+        QVERIFY(wait(client.disconnect(repaired->credential)));
     }
 
     void bearerRoutesRefuseUnknownCredentials()
@@ -173,7 +209,6 @@ private Q_SLOTS:
                   std::pair(QByteArrayLiteral("GET"), QStringLiteral("api/devices/me/activity"))}) {
                 const Answer answer = send(verb, path, {}, authorization);
                 QCOMPARE(answer.status, 401);
-                QCOMPARE(answer.authenticate, QByteArrayLiteral("Bearer realm=\"Tarnwick\""));
                 QVERIFY2(!answer.error().isEmpty(), answer.body.constData());
             }
         }
