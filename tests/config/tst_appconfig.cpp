@@ -6,7 +6,6 @@
 #include "config/FileConfigStore.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -22,10 +21,7 @@ namespace {
 
 QByteArray dataFile(const QString &name)
 {
-    QFile file(QStringLiteral(TESTS_DATA_DIR "/config/") + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing test data %s", qPrintable(name));
-    return file.readAll();
+    return TestFiles::read(QStringLiteral(TESTS_DATA_DIR "/config/") + name);
 }
 
 const QUuid deviceA = QUuid::fromString(QStringLiteral("3F2504E0-4F89-41D3-9A0C-0305E82C3301"));
@@ -63,8 +59,7 @@ QByteArray fullWith(const QString &key, const QJsonValue &value)
 
 mode_t permissionsOf(const QString &path)
 {
-    struct stat info
-    { };
+    struct stat info = {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
@@ -76,8 +71,9 @@ class TestAppConfig : public QObject
 {
     Q_OBJECT
 
-private:
     std::unique_ptr<QTemporaryDir> m_dataHome;
+    QString m_target; // a stored file in m_dataHome
+
     QStringList entries() const
     {
         return QDir(m_dataHome->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -89,39 +85,43 @@ private Q_SLOTS:
         m_dataHome = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dataHome->isValid());
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_dataHome->path()));
+        m_target = m_dataHome->filePath(QStringLiteral("status.json"));
     }
 
-    // Both programs read this file: the store must write it byte for byte, and read it back whole.
-    void goldenFiles_data()
+    // Both programs read this file: the store reads it whole and writes it byte for byte. A member this
+    // version does not know (written by a newer one) is read past and not written back.
+    void storedFile_data()
     {
+        QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<AppConfig>("config");
         QTest::addColumn<QString>("golden");
-        const QUuid deviceB = QUuid::fromString(QStringLiteral("00000000-0000-0000-0000-00000000000A"));
         const AppConfig sparse{QStringLiteral("http://127.0.0.1:8787/"),
-                               deviceB,
+                               QUuid::fromString(QStringLiteral("00000000-0000-0000-0000-00000000000A")),
                                QStringLiteral("0.3.0 \"beta\"\\\t\x1f"),
                                {},
                                QString(),
                                ProviderPaths{std::nullopt, QStringLiteral("/opt/claude code/bin/claude")}};
-        QTest::newRow("full") << fullConfig() << QStringLiteral("full.json");
-        QTest::newRow("escapes, no folders, one provider") << sparse << QStringLiteral("sparse.json");
-        QTest::newRow("no provider") << noProviderConfig() << QStringLiteral("no-provider.json");
+        const auto golden = [](const char *name) { return dataFile(QString::fromLatin1(name)); };
+        QTest::newRow("full") << golden("full.json") << fullConfig() << QStringLiteral("full.json");
+        QTest::newRow("escapes, no folders, one provider")
+            << golden("sparse.json") << sparse << QStringLiteral("sparse.json");
+        QTest::newRow("no provider") << golden("no-provider.json") << noProviderConfig()
+                                     << QStringLiteral("no-provider.json");
+        QTest::newRow("unknown member") << fullWith(QStringLiteral("theme"), QStringLiteral("dark")) << fullConfig()
+                                        << QStringLiteral("full.json");
     }
 
-    void goldenFiles()
+    void storedFile()
     {
+        QFETCH(QByteArray, stored);
         QFETCH(AppConfig, config);
         QFETCH(QString, golden);
         FileConfigStore store(AppPaths::config());
+        QVERIFY(AtomicFile::replace(AppPaths::config(), stored));
 
+        QCOMPARE(store.load().value_or(std::nullopt), std::optional(config));
         QVERIFY(store.save(config));
-
-        QFile file(AppPaths::config());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), dataFile(golden));
-        const auto loaded = store.load();
-        QVERIFY2(loaded, loaded ? "" : qPrintable(loaded.error().description));
-        QCOMPARE(*loaded, std::optional(config));
+        QCOMPARE(TestFiles::read(AppPaths::config()), dataFile(golden));
     }
 
     void rejects_data()
@@ -132,7 +132,6 @@ private Q_SLOTS:
         const auto corrupted = int(JsonObjectReader::dataCorrupted);
         const auto mismatch = int(JsonObjectReader::typeMismatch);
         const QString deviceId = QStringLiteral("deviceId");
-        QTest::newRow("empty file") << QByteArray() << corrupted << QString();
         QTest::newRow("truncated") << dataFile(QStringLiteral("full.json")).left(120) << corrupted << QString();
         QTest::newRow("invalid UTF-8") << QByteArray("{\"apiUrl\":\"\xff\xfe\"}") << corrupted << QString();
         QTest::newRow("top-level array") << QByteArray("[]") << mismatch << QString();
@@ -155,7 +154,6 @@ private Q_SLOTS:
                                "3F2504E0-4F89-41D3-9A0C-0305E82C330G"})
             QTest::addRow("deviceId \"%s\"", id)
                 << fullWith(deviceId, QString::fromLatin1(id)) << corrupted << deviceId;
-        QTest::newRow("deviceId a number") << fullWith(deviceId, 42) << mismatch << deviceId;
     }
 
     void rejects()
@@ -197,18 +195,6 @@ private Q_SLOTS:
         QCOMPARE(config.isReadyForReconnect(device), ready);
     }
 
-    // A member this version does not know (written by a newer one) is read past and not written back.
-    void unknownMemberLoadsAndIsDroppedOnSave()
-    {
-        FileConfigStore store(AppPaths::config());
-        QVERIFY(AtomicFile::replace(AppPaths::config(), fullWith(QStringLiteral("theme"), QStringLiteral("dark"))));
-        const auto loaded = store.load();
-        QVERIFY2(loaded, loaded ? "" : qPrintable(loaded.error().description));
-        QCOMPARE(*loaded, std::optional(fullConfig()));
-        QVERIFY(store.save(**loaded));
-        QCOMPARE(TestFiles::read(AppPaths::config()), dataFile(QStringLiteral("full.json")));
-    }
-
     // Nothing is created by loading; a corrupt file is reported and left alone; removing may be repeated.
     void storeLifecycle()
     {
@@ -218,7 +204,6 @@ private Q_SLOTS:
         QVERIFY(AtomicFile::replace(AppPaths::config(), "{\"apiUrl\":"));
 
         const auto loaded = store.load();
-
         QVERIFY(!loaded);
         QCOMPARE(loaded.error().domain, QStringLiteral("JSONDecoding"));
         QCOMPARE(TestFiles::read(AppPaths::config()), QByteArray("{\"apiUrl\":"));
@@ -242,89 +227,82 @@ private Q_SLOTS:
     {
         QFETCH(qint64, size);
         QFETCH(QString, refusal);
-        const QString path = m_dataHome->filePath(QStringLiteral("status.json"));
         if (size < 0)
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            QCOMPARE(::mkfifo(QFile::encodeName(m_target).constData(), 0600), 0);
         else
-            QVERIFY(TestFiles::write(path, QByteArray(size, ' ')));
+            QVERIFY(TestFiles::write(m_target, QByteArray(size, ' ')));
 
-        auto reading = std::async(std::launch::async, [path] { return AtomicFile::readIfPresent(path); });
+        auto reading = std::async(std::launch::async, [this] { return AtomicFile::readIfPresent(m_target); });
         const bool promptly = reading.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
         if (!promptly) // a writer lets the stuck read go
-            ::close(::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK));
+            ::close(::open(QFile::encodeName(m_target).constData(), O_WRONLY | O_NONBLOCK));
         const auto read = reading.get();
 
         QVERIFY2(promptly, "the read waited for a writer");
         if (refusal.isEmpty())
             QCOMPARE(read.value().value_or(QByteArray()).size(), size);
         else
-            QCOMPARE(read ? QString() : read.error().description, path + refusal);
+            QCOMPARE(read ? QString() : read.error().description, m_target + refusal);
     }
 
-    void ownerOnlyWhateverTheUmask_data()
+    // Owner-only whatever the umask and whatever was there. A planted link is replaced, never followed:
+    // what it points at stays as it was, or absent.
+    void replaceWritesAnOwnerOnlyFile_data()
     {
         QTest::addColumn<int>("umask");
-        QTest::addColumn<bool>("existing");
-        QTest::newRow("umask 000, new file") << 0000 << false;
-        QTest::newRow("umask 000, over a 0666 file") << 0000 << true;
-        QTest::newRow("umask 277, new file") << 0277 << false;
+        QTest::addColumn<QString>("planted"); // at the path before: nothing, "file", "link" or "dangling link"
+        QTest::newRow("umask 000, new file") << 0000 << QString();
+        QTest::newRow("umask 000, over a 0666 file") << 0000 << QStringLiteral("file");
+        QTest::newRow("umask 277, new file") << 0277 << QString();
+        QTest::newRow("over a link") << 0022 << QStringLiteral("link");
+        QTest::newRow("over a dangling link") << 0022 << QStringLiteral("dangling link");
     }
 
-    void ownerOnlyWhateverTheUmask()
+    void replaceWritesAnOwnerOnlyFile()
     {
         QFETCH(int, umask);
-        QFETCH(bool, existing);
-        const QString target = m_dataHome->filePath(QStringLiteral("status.json"));
-        if (existing)
-            QVERIFY(TestFiles::write(target, "old", QFile::Permissions(0x6666)));
+        QFETCH(QString, planted);
+        const QString victim = m_dataHome->filePath(QStringLiteral("victim"));
+        const bool linked = planted == u"link";
+        if (planted == u"file")
+            QVERIFY(TestFiles::write(m_target, "old", QFile::Permissions(0x6666)));
+        if (planted.endsWith(u"link"))
+            QVERIFY(QFile::link(victim, m_target));
+        if (linked)
+            QVERIFY(TestFiles::write(victim, "keep me", QFile::Permissions(0x6444)));
 
         const mode_t previous = ::umask(static_cast<mode_t>(umask));
-        const auto written = AtomicFile::replace(target, "new");
+        const auto written = AtomicFile::replace(m_target, "new");
         ::umask(previous);
 
-        QVERIFY2(written, written ? "" : qPrintable(written.error().description));
-        QCOMPARE(permissionsOf(target), mode_t(0600));
-        QCOMPARE(TestFiles::read(target), QByteArray("new"));
-        QCOMPARE(entries(), QStringList{QStringLiteral("status.json")});
-    }
-
-    // A planted link is replaced, never followed: what it points at stays as it was, or absent.
-    void replacesSymlinksWithoutFollowingThem()
-    {
-        const QString victim = m_dataHome->filePath(QStringLiteral("victim"));
-        const QString missing = m_dataHome->filePath(QStringLiteral("missing"));
-        QVERIFY(TestFiles::write(victim, "keep me", QFile::Permissions(0x6444)));
-        for (const QString &pointee : {victim, missing}) {
-            const QString target = pointee + QStringLiteral(".json");
-            QVERIFY(QFile::link(pointee, target));
-            QVERIFY(AtomicFile::replace(target, "written"));
-            QVERIFY(!QFileInfo(target).isSymLink());
-            QCOMPARE(TestFiles::read(target), QByteArray("written"));
-        }
-        QCOMPARE(TestFiles::read(victim), QByteArray("keep me"));
-        QCOMPARE(permissionsOf(victim), mode_t(0644));
-        QVERIFY(!QFile::exists(missing));
+        QVERIFY(written);
+        QVERIFY(!QFileInfo(m_target).isSymLink());
+        QCOMPARE(permissionsOf(m_target), mode_t(0600));
+        QCOMPARE(TestFiles::read(m_target), QByteArray("new"));
+        QCOMPARE(TestFiles::read(victim), linked ? QByteArray("keep me") : QByteArray());
+        QCOMPARE(permissionsOf(victim), linked ? mode_t(0644) : mode_t(0));
+        QCOMPARE(entries(), QStringList{QStringLiteral("status.json")}
+                                + (linked ? QStringList{QStringLiteral("victim")} : QStringList()));
     }
 
     // A file size limit makes the write fail half-way, with EFBIG.
     void failedWriteKeepsOldFile()
     {
-        const QString target = m_dataHome->filePath(QStringLiteral("status.json"));
-        QVERIFY(AtomicFile::replace(target, "old content"));
+        QVERIFY(AtomicFile::replace(m_target, "old content"));
         rlimit previous{};
         ::getrlimit(RLIMIT_FSIZE, &previous);
         const rlimit limit{4096, previous.rlim_max};
         const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
         ::setrlimit(RLIMIT_FSIZE, &limit);
 
-        const auto written = AtomicFile::replace(target, QByteArray(64 * 1024, 'x'));
+        const auto written = AtomicFile::replace(m_target, QByteArray(64 * 1024, 'x'));
 
         ::setrlimit(RLIMIT_FSIZE, &previous);
         std::signal(SIGXFSZ, previousHandler);
         QVERIFY(!written);
         QCOMPARE(written.error().code, EFBIG);
-        QVERIFY(written.error().description.startsWith(target));
-        QCOMPARE(TestFiles::read(target), QByteArray("old content"));
+        QVERIFY(written.error().description.startsWith(m_target));
+        QCOMPARE(TestFiles::read(m_target), QByteArray("old content"));
         QCOMPARE(entries(), QStringList{QStringLiteral("status.json")});
     }
 };
