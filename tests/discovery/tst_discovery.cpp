@@ -1,11 +1,11 @@
+// The command runner with real child processes, then discovery over a scripted runner and over real programs.
+
 #include "TestFiles.h"
 
 #include "discovery/ProcessCommandRunner.h"
 #include "discovery/ProviderDiscovery.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,8 +17,8 @@ namespace {
 
 using Call = QStringList; // the program, then its arguments
 
-// Answers from a table keyed by the call (status 0 and no output otherwise) and records every call in order.
-class RecordingRunner : public CommandRunning
+// Answers from a table keyed by the call (status 0 and no output otherwise) and records every call.
+class ScriptedRunner : public CommandRunning
 {
 public:
     CommandResult run(const QString &executable, const QStringList &arguments) const override
@@ -34,20 +34,9 @@ public:
 const QString shell = QStringLiteral("/fake/shell");
 const Call shellQuery{shell, QStringLiteral("-lic"), QStringLiteral("printf %s \"$PATH\"")};
 
-const QString installLine = QStringLiteral("Install Codex or Claude Code, then check again.");
 const QString codexReadyLine = QStringLiteral("Codex is installed and signed in.");
 const QString codexNotReadyLine = QStringLiteral("Codex needs you to sign in.");
 const QString claudeReadyLine = QStringLiteral("Claude Code is installed; setup will verify it with a harmless task.");
-const QString claudeNotReadyLine = QStringLiteral("Claude Code could not be started.");
-
-QString install(const QString &directory, const QString &name, const QByteArray &body = "exit 0",
-                bool executable = true)
-{
-    const QString path = directory + u'/' + name;
-    if (!(executable ? TestFiles::writeScript(path, body) : TestFiles::write(path, "#!/bin/sh\n" + body)))
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
 
 // The pid a script wrote next to itself.
 qint64 pidIn(const QString &path)
@@ -58,38 +47,38 @@ qint64 pidIn(const QString &path)
 // A killed process may stay a zombie for a while when nothing reaps orphans (as in some containers).
 bool isAlive(qint64 pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    return line.mid(line.lastIndexOf(") ") + 2, 1) != "Z";
+    const QByteArray stat = TestFiles::read(QStringLiteral("/proc/%1/stat").arg(pid));
+    return !stat.isEmpty() && stat.mid(stat.lastIndexOf(") ") + 2, 1) != "Z";
 }
 
 } // namespace
 
 Q_DECLARE_METATYPE(CommandResult)
 
-// The command runner with real child processes, then discovery over a recording runner and over real programs.
 class TestDiscovery : public QObject
 {
     Q_OBJECT
 
-private:
-    QTemporaryDir m_root;
-    std::shared_ptr<RecordingRunner> m_runner;
+    std::unique_ptr<QTemporaryDir> m_root; // one per row
+    std::shared_ptr<ScriptedRunner> m_runner;
 
-    // A folder of the current test row's own.
-    QString folder(const QString &name) const
+    QString path(const QString &name) const { return m_root->filePath(name); }
+    QString userBin() const { return path(QStringLiteral("home/.local/bin")); }
+    QString install(const QString &directory, const QString &name, const QByteArray &body = "exit 0",
+                    bool executable = true) const
     {
-        const QString row =
-            QString::fromUtf8(QTest::currentTestFunction()) + u'/' + QString::fromUtf8(QTest::currentDataTag());
-        return QDir::cleanPath(m_root.filePath(row + u'/' + name));
+        const QString file = path(directory + u'/' + name);
+        if (!(executable ? TestFiles::writeScript(file, body) : TestFiles::write(file, "#!/bin/sh\n" + body)))
+            qFatal("cannot write %s", qPrintable(file));
+        return file;
     }
-    QString userBin() const { return folder(QStringLiteral("home/.local/bin")); }
-    ProviderDiscovery discovery() const { return ProviderDiscovery(m_runner, folder(QStringLiteral("home")), shell); }
 
 private Q_SLOTS:
-    void init() { m_runner = std::make_shared<RecordingRunner>(); }
+    void init()
+    {
+        m_root = std::make_unique<QTemporaryDir>();
+        m_runner = std::make_shared<ScriptedRunner>();
+    }
 
     void completedCommand_data()
     {
@@ -122,7 +111,7 @@ private Q_SLOTS:
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, output);
-        const QString command = install(folder(QStringLiteral("bin")), QStringLiteral("command"), body);
+        const QString command = install(QStringLiteral("bin"), QStringLiteral("command"), body);
 
         const CommandResult result = ProcessCommandRunner(30s).run(command, arguments);
 
@@ -135,8 +124,8 @@ private Q_SLOTS:
     void programThatCannotStart()
     {
         for (const QString &executable :
-             {folder(QStringLiteral("missing")),
-              install(folder(QStringLiteral("bin")), QStringLiteral("plain"), "exit 0", false), QStringLiteral("sh")}) {
+             {path(QStringLiteral("missing")), install(QStringLiteral("bin"), QStringLiteral("plain"), "exit 0", false),
+              QStringLiteral("sh")}) {
             const CommandResult result =
                 ProcessCommandRunner().run(executable, {QStringLiteral("-c"), QStringLiteral("exit 0")});
             QVERIFY2(result.exitCode == -1 && !result.output.isEmpty(), qPrintable(executable));
@@ -145,7 +134,7 @@ private Q_SLOTS:
 
     void timeLimitStopsTheCommandAndWhatItStarted()
     {
-        const QString command = install(folder(QStringLiteral("bin")), QStringLiteral("hang"),
+        const QString command = install(QStringLiteral("bin"), QStringLiteral("hang"),
                                         "sleep 60 &\necho $! > \"$0.pid\"\necho waiting\nsleep 60");
         QElapsedTimer elapsed;
         elapsed.start();
@@ -179,26 +168,29 @@ private Q_SLOTS:
         QFETCH(QStringList, fromShell);
         m_runner->answers.insert(shellQuery, shellAnswer);
 
-        QCOMPARE(discovery().searchPaths(),
+        const ProviderDiscovery discovery(m_runner, path(QStringLiteral("home")), shell);
+
+        QCOMPARE(discovery.searchPaths(),
                  QStringList({userBin(), QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin")})
                      + fromShell);
         QCOMPARE(m_runner->calls, QList<Call>{shellQuery});
     }
 
+    // Rows: what each check of Codex answers (its version, then its sign-in) and Claude Code's version check;
+    // -2 stands for an agent not installed.
     void outcomes_data()
     {
-        QTest::addColumn<int>("codexVersion"); // -2: not installed
+        QTest::addColumn<int>("codexVersion");
         QTest::addColumn<int>("codexLogin");
-        QTest::addColumn<int>("claudeVersion"); // -2: not installed
+        QTest::addColumn<int>("claudeVersion");
         QTest::addColumn<QStringList>("messages");
-        QTest::newRow("neither found") << -2 << 0 << -2 << QStringList{installLine};
-        QTest::newRow("codex ready") << 0 << 0 << -2 << QStringList{codexReadyLine};
+        QTest::newRow("neither found") << -2 << 0 << -2
+                                       << QStringList{
+                                              QStringLiteral("Install Codex or Claude Code, then check again.")};
         QTest::newRow("codex signed out") << 0 << 1 << -2 << QStringList{codexNotReadyLine};
-        QTest::newRow("codex version fails") << 2 << 0 << -2 << QStringList{codexNotReadyLine};
-        QTest::newRow("codex cannot start") << -1 << -1 << -2 << QStringList{codexNotReadyLine};
-        QTest::newRow("claude ready") << -2 << 0 << 0 << QStringList{claudeReadyLine};
-        QTest::newRow("claude cannot start") << -2 << 0 << -1 << QStringList{claudeNotReadyLine};
-        QTest::newRow("both ready") << 0 << 0 << 0 << QStringList{codexReadyLine, claudeReadyLine};
+        QTest::newRow("codex cannot start") << -1 << -1 << 0 << QStringList{codexNotReadyLine, claudeReadyLine};
+        QTest::newRow("claude cannot start")
+            << 0 << 0 << -1 << QStringList{codexReadyLine, QStringLiteral("Claude Code could not be started.")};
     }
 
     void outcomes()
@@ -207,30 +199,21 @@ private Q_SLOTS:
         QFETCH(int, codexLogin);
         QFETCH(int, claudeVersion);
         QFETCH(QStringList, messages);
-        const QString agents = folder(QStringLiteral("agents"));
+        const QString agents = path(QStringLiteral("agents"));
         const QString codex = agents + QStringLiteral("/codex");
         const QString claude = agents + QStringLiteral("/claude");
         if (codexVersion != -2)
-            install(agents, QStringLiteral("codex"));
+            install(QStringLiteral("agents"), QStringLiteral("codex"));
         if (claudeVersion != -2)
-            install(agents, QStringLiteral("claude"));
+            install(QStringLiteral("agents"), QStringLiteral("claude"));
         m_runner->answers.insert(shellQuery, CommandResult{0, agents});
-        m_runner->answers.insert({codex, QStringLiteral("--version")},
-                                 CommandResult{codexVersion, QStringLiteral("codex 1.0\n")});
+        m_runner->answers.insert({codex, QStringLiteral("--version")}, CommandResult{codexVersion, {}});
         m_runner->answers.insert({codex, QStringLiteral("login"), QStringLiteral("status")},
                                  CommandResult{codexLogin, {}});
         m_runner->answers.insert({claude, QStringLiteral("--version")}, CommandResult{claudeVersion, {}});
 
-        const ProviderReadiness readiness = discovery().discover();
+        const ProviderReadiness readiness = ProviderDiscovery(m_runner, path(QStringLiteral("home")), shell).discover();
 
-        // Both agents are looked up first; every check runs whatever the one before it answered.
-        QList<Call> calls{shellQuery};
-        if (codexVersion != -2)
-            calls << Call{codex, QStringLiteral("--version")}
-                  << Call{codex, QStringLiteral("login"), QStringLiteral("status")};
-        if (claudeVersion != -2)
-            calls << Call{claude, QStringLiteral("--version")};
-        QCOMPARE(m_runner->calls, calls);
         const bool codexReady = codexVersion == 0 && codexLogin == 0;
         const bool claudeReady = claudeVersion == 0;
         const ProviderPaths paths{codexReady ? std::optional(codex) : std::nullopt,
@@ -242,21 +225,21 @@ private Q_SLOTS:
     // that cannot be executed is passed over for the next one on the path.
     void realAgentsFoundThroughTheLoginShell()
     {
-        const QString first = folder(QStringLiteral("first"));
-        const QString second = folder(QStringLiteral("second"));
-        const QString fakeShell = install(folder(QStringLiteral("shell")), QStringLiteral("sh"),
+        const QString first = path(QStringLiteral("first"));
+        const QString second = path(QStringLiteral("second"));
+        const QString fakeShell = install(QStringLiteral("shell"), QStringLiteral("sh"),
                                           "[ \"$1\" = -lic ] || exit 9\n"
                                           "PATH='"
                                               + first.toUtf8() + ':' + second.toUtf8()
                                               + "'; export PATH\n"
                                                 "exec /bin/sh -c \"$2\"");
-        const QString userCodex = install(userBin(), QStringLiteral("codex"),
+        const QString userCodex = install(QStringLiteral("home/.local/bin"), QStringLiteral("codex"),
                                           "case \"$1 $2\" in '--version ') echo codex 1.0 ;; 'login status') "
                                           "echo 'Logged in' >&2 ;; *) exit 2 ;; esac");
-        install(first, QStringLiteral("codex"), "exit 1");
-        install(first, QStringLiteral("claude"), "exit 0", false);
-        const QString claude = install(second, QStringLiteral("claude"));
-        const ProviderDiscovery discovery(std::make_shared<ProcessCommandRunner>(10s), folder(QStringLiteral("home")),
+        install(QStringLiteral("first"), QStringLiteral("codex"), "exit 1");
+        install(QStringLiteral("first"), QStringLiteral("claude"), "exit 0", false);
+        const QString claude = install(QStringLiteral("second"), QStringLiteral("claude"));
+        const ProviderDiscovery discovery(std::make_shared<ProcessCommandRunner>(10s), path(QStringLiteral("home")),
                                           fakeShell);
 
         const ProviderReadiness expected{
