@@ -3,7 +3,7 @@
 #include "RunnerSupervisorTiming.h"
 #include "api/DeviceAPIClient.h"
 #include "config/ConfigStoring.h"
-#include "credentials/CredentialStoring.h"
+#include "credentials/CredentialReading.h"
 
 #include <QString>
 #include <QUrl>
@@ -13,10 +13,10 @@
 
 // Everything the supervisor and the menu work with, handed in by the program (the system's own, built in
 // main.cpp) or by a test. The stores are shared: the supervisor uses them on its own thread, the menu on
-// the main thread and the thread pool, so both must be safe to call from any thread.
+// the main thread, so both must be safe to call from any thread.
 struct HelperParts
 {
-    std::shared_ptr<const CredentialStoring> credentialStore;
+    std::shared_ptr<const CredentialReading> credentialReader;
     std::shared_ptr<ConfigStoring> configStore;
     // The configuration file, whose modification date tells the supervisor that the setup has changed.
     QString configPath;

@@ -12,7 +12,6 @@
 #include "menu/MenuStatusPresentation.h"
 #include "status/StatusStore.h"
 
-#include <QCoroFuture>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -21,7 +20,6 @@
 #include <QPointer>
 #include <QProcess>
 #include <QSystemTrayIcon>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -84,7 +82,7 @@ std::optional<QUrl> absoluteURL(const QString &text)
 
 MenuController::MenuController(const HelperParts &parts, QObject *parent)
     : QObject(parent)
-    , m_credentialStore(parts.credentialStore)
+    , m_credentialReader(parts.credentialReader)
     , m_configStore(parts.configStore)
     , m_apiClient(parts.apiClient)
     , m_mainAppBundle(parts.mainAppBundle)
@@ -207,10 +205,11 @@ void MenuController::aboutToShow()
 QCoro::Task<> MenuController::refreshActivity(quint64 generation)
 {
     const QPointer<MenuController> self(this);
-    // A slow Secret Service must not hold up the menu: the read runs off the main thread. (Named: GCC 12
-    // destroys a temporary of a co_await expression twice.)
-    const auto read = [store = m_credentialStore] { return store->read(); };
-    const Result<std::optional<QString>> credential = co_await QtConcurrent::run(read);
+    // A slow Secret Service must not hold up the menu, so the read does not block. (Named: GCC 12 destroys
+    // a temporary of a co_await expression twice.)
+    const std::shared_ptr<const CredentialReading> reader = m_credentialReader;
+    auto reading = reader->readAsync();
+    const CredentialReading::Answer credential = co_await reading;
     if (!self || self->m_refreshGeneration != generation)
         co_return;
     std::optional<QUrl> baseURL;

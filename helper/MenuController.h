@@ -68,7 +68,7 @@ private:
     // The service's web root from the configuration, else the built-in service address.
     QUrl dashboardURL();
 
-    const std::shared_ptr<const CredentialStoring> m_credentialStore;
+    const std::shared_ptr<const CredentialReading> m_credentialReader;
     const std::shared_ptr<ConfigStoring> m_configStore;
     const std::function<DeviceAPIClient(const QUrl &)> m_apiClient;
     const QString m_mainAppBundle;

@@ -1,5 +1,6 @@
 #include "RunnerSupervisorWorker.h"
 
+#include "ChildProcess.h"
 #include "HelperLocations.h"
 #include "RunnerRecord.h"
 #include "SupervisorLog.h"
@@ -14,8 +15,6 @@
 #include <csignal>
 
 #include <pthread.h>
-#include <sys/prctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -52,26 +51,10 @@ QString exitText(const QProcess &process)
                                                        : QStringLiteral("exit code %1").arg(process.exitCode());
 }
 
-// Runs in the child between fork and exec, so only async-signal-safe calls. The runner gets SIGTERM
-// should the helper die without stopping it, and starts with the signal state of a fresh program rather
-// than the helper's (SIGPIPE blocked on the supervision thread).
-void prepareRunnerChild(pid_t helperPid)
-{
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != helperPid)
-        ::_exit(127);
-    struct sigaction defaultAction = {};
-    defaultAction.sa_handler = SIG_DFL;
-    ::sigaction(SIGPIPE, &defaultAction, nullptr);
-    sigset_t nothing;
-    sigemptyset(&nothing);
-    ::sigprocmask(SIG_SETMASK, &nothing, nullptr);
-}
-
 } // namespace
 
 RunnerSupervisorWorker::RunnerSupervisorWorker(const HelperParts &parts, StatusSink onStatus)
-    : m_credentialStore(parts.credentialStore)
+    : m_credentialReader(parts.credentialReader)
     , m_configStore(parts.configStore)
     , m_statusStore(parts.statusPath)
     , m_configPath(parts.configPath)
@@ -126,7 +109,8 @@ void RunnerSupervisorWorker::launch()
     if (m_stopping || m_process)
         return;
 
-    const Result<std::optional<QString>> credential = m_credentialStore->read();
+    // Blocks this thread for at most the reader's time limit; the status and the runner wait meanwhile.
+    const CredentialReading::Answer credential = m_credentialReader->read();
     if (!credential)
         return failLaunch(QStringLiteral("the device credential could not be read: ") + credential.error().description);
     if (!*credential) {
@@ -201,7 +185,7 @@ QProcess *RunnerSupervisorWorker::prepareProcess(const QString &executable, cons
     process->setProcessEnvironment(runnerEnvironment());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
-    process->setChildProcessModifier([helperPid = ::getpid()] { prepareRunnerChild(helperPid); });
+    ChildProcess::endWithHelper(*process);
     return process;
 }
 

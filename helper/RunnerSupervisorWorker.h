@@ -52,7 +52,7 @@ private:
     void publish(HelperStatus::State state, const std::optional<QString> &error = std::nullopt);
     void finishStopping();
 
-    const std::shared_ptr<const CredentialStoring> m_credentialStore;
+    const std::shared_ptr<const CredentialReading> m_credentialReader;
     const std::shared_ptr<ConfigStoring> m_configStore;
     const StatusStore m_statusStore;
     const QString m_configPath;

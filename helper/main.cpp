@@ -1,3 +1,4 @@
+#include "CredentialReaderProcess.h"
 #include "HelperApplication.h"
 #include "HelperLocations.h"
 #include "HelperLog.h"
@@ -25,8 +26,11 @@ namespace {
 
 // A helper that is still quitting gets this long to let go of the session's lock.
 constexpr auto lockPatience = 10s;
+// The Secret Service answers in well under a second; one that takes longer fails this attempt, and the
+// supervisor tries again like after any failed launch.
+constexpr auto credentialReadLimit = 10s;
 
-enum class Start { run, verbose, done, usage };
+enum class Start { run, verbose, readCredential, done, usage };
 
 // Answers --help and --version before anything needs a display (so before the application object
 // exists, which is why the program's name is put into the help text here).
@@ -46,7 +50,10 @@ Start handleCommandLine(const QStringList &arguments)
                                      QStringLiteral("Show the version and build."));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Also log launches, exits and other events, not only problems."));
-    parser.addOptions({help, version, verbose});
+    // The helper's own child that reads the credential for it (CredentialReaderProcess); not for people.
+    QCommandLineOption readCredential(CredentialReaderProcess::optionName());
+    readCredential.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({help, version, verbose, readCredential});
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n%s", qPrintable(parser.errorText()), qPrintable(helpText(parser)));
         return Start::usage;
@@ -63,6 +70,8 @@ Start handleCommandLine(const QStringList &arguments)
         std::fprintf(stderr, "TarnwickHelper takes no arguments.\n%s", qPrintable(helpText(parser)));
         return Start::usage;
     }
+    if (parser.isSet(readCredential))
+        return Start::readCredential;
     return parser.isSet(verbose) ? Start::verbose : Start::run;
 }
 
@@ -74,13 +83,22 @@ QStringList argumentList(int argc, char **argv)
     return arguments;
 }
 
-// The Linux parts: the Secret Service (never asking to unlock: the helper runs unattended and retries),
-// the files under the data directory, and the bundle the helper sits in.
+// The Secret Service, never asked to unlock: the helper runs unattended and retries.
+int readCredential()
+{
+    LogOutput::install(false);
+    return CredentialReaderProcess::serve(
+        SystemCredentialStore(SystemCredentialStore::sharedAccessGroup(), SystemCredentialStore::UnlockPrompt::never));
+}
+
+// The Linux parts: the credential read by this program as a child, the files under the data directory,
+// and the bundle the helper sits in.
 HelperParts systemParts()
 {
     HelperParts parts;
-    parts.credentialStore = std::make_shared<SystemCredentialStore>(SystemCredentialStore::sharedAccessGroup(),
-                                                                    SystemCredentialStore::UnlockPrompt::never);
+    parts.credentialReader = std::make_shared<CredentialReaderProcess>(
+        QCoreApplication::applicationFilePath(),
+        QStringList{QStringLiteral("--") + CredentialReaderProcess::optionName()}, credentialReadLimit);
     parts.configStore = std::make_shared<FileConfigStore>(AppPaths::config());
     parts.configPath = AppPaths::config();
     parts.statusPath = AppPaths::status();
@@ -126,6 +144,7 @@ int main(int argc, char **argv)
     switch (start) {
     case Start::done: return 0;
     case Start::usage: return 2;
+    case Start::readCredential: return readCredential();
     case Start::run:
     case Start::verbose: break;
     }

@@ -29,7 +29,7 @@ HelperFixture::HelperFixture(Credential where)
 HelperParts HelperFixture::parts(RunnerSupervisorTiming timing) const
 {
     HelperParts parts;
-    parts.credentialStore = credentialStore;
+    parts.credentialReader = credentialStore;
     parts.configStore = std::make_shared<FileConfigStore>(AppPaths::config());
     parts.configPath = AppPaths::config();
     parts.statusPath = AppPaths::status();

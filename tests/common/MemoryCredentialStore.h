@@ -1,13 +1,11 @@
 #pragma once
 
+#include "credentials/CredentialReading.h"
 #include "credentials/CredentialStoring.h"
 
-#include <QThread>
-
-#include <atomic>
-
-// The device credential in memory; a scripted failure answers every call until cleared.
-class MemoryCredentialStore final : public CredentialStoring
+// The device credential in memory, for the setup application and the helper alike; a scripted failure
+// answers every call until cleared.
+class MemoryCredentialStore final : public CredentialStoring, public CredentialReading
 {
 public:
     Result<void> save(const QString &value) const override
@@ -19,11 +17,11 @@ public:
     }
     Result<std::optional<QString>> read() const override
     {
-        readOn = QThread::currentThread();
         if (failure)
             return ::failure(*failure);
         return credential;
     }
+    QCoro::Task<Answer> readAsync() const override { co_return read(); }
     Result<void> remove() const override
     {
         if (failure)
@@ -34,6 +32,4 @@ public:
 
     mutable std::optional<QString> credential;
     std::optional<Error> failure;
-    // The thread of the latest read.
-    mutable std::atomic<QThread *> readOn = nullptr;
 };

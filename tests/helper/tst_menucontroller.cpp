@@ -248,15 +248,6 @@ private Q_SLOTS:
         QCOMPARE(texts(controller->items()), fetched);
     }
 
-    // A keyring that answers slowly must not hold up the menu.
-    void theCredentialIsReadOffTheMainThread()
-    {
-        const auto controller = makeController();
-        openMenu(*controller);
-        QVERIFY(m_fixture->credentialStore->readOn != nullptr);
-        QVERIFY(m_fixture->credentialStore->readOn != thread());
-    }
-
     // Without a configuration there is no service address of this setup: the dashboard is the production
     // one, and the activity cannot be asked for.
     void withoutAConfiguration()
