@@ -2,6 +2,7 @@
 # Every benchmark of the two programs, each figure beside its floor (a bare Qt program doing the least
 # the same job needs) measured in the same run, and the ratio.
 #   bench/run.sh <build-dir> [runs] [idle-seconds]      (defaults: 11 runs, 60 s of idle)
+# TARNWICK_BENCH_ONLY=window or =helper runs one half (everything by default).
 # Build without sanitizers first: cmake --preset release -DTARNWICK_BENCHMARKS=ON && cmake --build --preset release.
 # Needs xvfb-run, dbus-run-session, gnome-keyring, secret-tool and strace.
 #
@@ -19,6 +20,8 @@ set -eu
 build=$(cd "${1:?build directory}" && pwd)
 runs=${2:-11}
 seconds=${3:-60}
+only=${TARNWICK_BENCH_ONLY:-}
+case "$only" in ''|window|helper) ;; *) echo "TARNWICK_BENCH_ONLY is window or helper" >&2; exit 2 ;; esac
 here=$(cd "$(dirname "$0")" && pwd)
 tests=$(cd "$here/../tests" && pwd)
 
@@ -55,8 +58,11 @@ row() { # what value floor unit goal
     printf "%-46s %9.1f %-3s %9.1f %-3s %6.2fx  (goal <= %sx)\n", w, v, u, f, u, (f > 0 ? v / f : 0), g }'
 }
 
+with_window() { [ "$only" != helper ]; }
+with_helper() { [ "$only" != window ]; }
+
 # Setup window: time to first frame.
-for i in $(seq "$runs"); do
+with_window && for i in $(seq "$runs"); do
   for kind in bare setup; do
     start=$(date +%s%N)
     "$frame" "$kind" >> "$out/$kind-main" 2>/dev/null
@@ -65,7 +71,7 @@ for i in $(seq "$runs"); do
 done
 
 # Setup window: memory, the real program against the bare window.
-for i in 1 2 3; do
+with_window && for i in 1 2 3; do
   "$frame" bare stay > /dev/null 2>&1 & bare=$!
   BROWSER=true "$app" > /dev/null 2>&1 & setup=$!
   pids="$bare $setup"
@@ -77,38 +83,47 @@ for i in 1 2 3; do
 done
 
 # Helper, idle: a finished setup, then the helper under strace (only fsync calls stop it) beside the tray.
-printf '%s' 'twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301.abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJKLMNOP' |
-  secret-tool store --label='Tarnwick device credential' service com.tarnwick.mac account device-credential
-mkdir -p "$XDG_DATA_HOME/Tarnwick"
-cat > "$XDG_DATA_HOME/Tarnwick/config.json" <<JSON
+if with_helper; then
+  printf '%s' 'twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301.abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJKLMNOP' |
+    secret-tool store --label='Tarnwick device credential' service com.tarnwick.mac account device-credential
+  mkdir -p "$XDG_DATA_HOME/Tarnwick"
+  cat > "$XDG_DATA_HOME/Tarnwick/config.json" <<JSON
 {"allowedRoots":["$HOME"],"apiUrl":"http://127.0.0.1:9/","appVersion":"0.3.0","defaultDirectory":"$HOME","deviceId":"3F2504E0-4F89-41D3-9A0C-0305E82C3301","providerPaths":{"codex":"/usr/bin/codex"}}
 JSON
-strace -f --seccomp-bpf -e trace=fsync,fdatasync,syncfs,sync -ttt -o "$out/flushes" "$helper" & traced=$!
-"$tray" & bare=$!
-pids="$traced $bare"
-sleep 5
-helper_pid=$(pgrep -P "$traced" -x TarnwickHelper | head -n 1)
-[ -n "$helper_pid" ] || { echo "the helper did not start" >&2; exit 1; }
-pids="$helper_pid $pids"
-cpu0=$(cpu_ticks "$helper_pid"); sw0=$(switches "$helper_pid"); bare_cpu0=$(cpu_ticks "$bare")
-from=$(date +%s.%N)
-sleep "$seconds"
-to=$(date +%s.%N)
-cpu=$(( $(cpu_ticks "$helper_pid") - cpu0 )); sw=$(( $(switches "$helper_pid") - sw0 ))
-bare_cpu=$(( $(cpu_ticks "$bare") - bare_cpu0 ))
-helper_rss=$(rss_mb "$helper_pid"); bare_rss=$(rss_mb "$bare")
-threads=$(ls "/proc/$helper_pid/task" | tr '\n' ' ')
-flushes=$(awk -v from="$from" -v to="$to" -v threads=" $threads" \
-  'index(threads, " " $1 " ") && $2 >= from && $2 <= to && $3 ~ /^(fsync|fdatasync|syncfs|sync)\(/ { n++ }
-   END { print n + 0 }' "$out/flushes")
-heartbeats=$(( seconds / 15 ))
-ticks=$(getconf CLK_TCK)
+  strace -f --seccomp-bpf -e trace=fsync,fdatasync,syncfs,sync -ttt -o "$out/flushes" "$helper" & traced=$!
+  "$tray" & bare=$!
+  pids="$traced $bare"
+  sleep 5
+  helper_pid=$(pgrep -P "$traced" -x TarnwickHelper | head -n 1)
+  [ -n "$helper_pid" ] || { echo "the helper did not start" >&2; exit 1; }
+  pids="$helper_pid $pids"
+  cpu0=$(cpu_ticks "$helper_pid"); sw0=$(switches "$helper_pid"); bare_cpu0=$(cpu_ticks "$bare")
+  from=$(date +%s.%N)
+  sleep "$seconds"
+  to=$(date +%s.%N)
+  cpu=$(( $(cpu_ticks "$helper_pid") - cpu0 )); sw=$(( $(switches "$helper_pid") - sw0 ))
+  bare_cpu=$(( $(cpu_ticks "$bare") - bare_cpu0 ))
+  helper_rss=$(rss_mb "$helper_pid"); bare_rss=$(rss_mb "$bare")
+  # TARNWICK_BENCH_SMAPS=<folder> keeps both programs' memory maps of this moment, for a breakdown.
+  if [ -n "${TARNWICK_BENCH_SMAPS:-}" ]; then
+    cp "/proc/$helper_pid/smaps" "$TARNWICK_BENCH_SMAPS/helper.smaps"; cp "/proc/$bare/smaps" "$TARNWICK_BENCH_SMAPS/bare.smaps"
+  fi
+  threads=$(ls "/proc/$helper_pid/task" | tr '\n' ' ')
+  flushes=$(awk -v from="$from" -v to="$to" -v threads=" $threads" \
+    'index(threads, " " $1 " ") && $2 >= from && $2 <= to && $3 ~ /^(fsync|fdatasync|syncfs|sync)\(/ { n++ }
+     END { print n + 0 }' "$out/flushes")
+  heartbeats=$(( seconds / 15 ))
+  ticks=$(getconf CLK_TCK)
+fi
 
 date -u '+%Y-%m-%d %H:%M UTC'; echo "load average: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) CPUs"
 printf '%-46s %13s %13s %7s\n' '' Tarnwick floor ratio
-row "setup window, main() to first frame (median of $runs)" "$(median "$out/setup-main")" "$(median "$out/bare-main")" ms 1.2
-row "setup window, whole run to first frame" "$(median "$out/setup-whole")" "$(median "$out/bare-whole")" ms 1.2
-row "setup window, resident memory 6 s after start" "$(median "$out/setup-rss")" "$(median "$out/bare-rss")" MB 1.2
+if with_window; then
+  row "setup window, main() to first frame (median of $runs)" "$(median "$out/setup-main")" "$(median "$out/bare-main")" ms 1.2
+  row "setup window, whole run to first frame" "$(median "$out/setup-whole")" "$(median "$out/bare-whole")" ms 1.2
+  row "setup window, resident memory 6 s after start" "$(median "$out/setup-rss")" "$(median "$out/bare-rss")" MB 1.2
+fi
+with_helper || exit 0
 row "helper idle, resident memory" "$helper_rss" "$bare_rss" MB 1.12
 awk -v c="$cpu" -v b="$bare_cpu" -v t="$ticks" -v s="$seconds" -v w="$sw" -v h="$heartbeats" -v f="$flushes" 'BEGIN {
   printf "helper idle, CPU in %d s: %d ms (bare tray %d ms)\n", s, c * 1000 / t, b * 1000 / t
