@@ -1,4 +1,4 @@
-// The command runner with real child processes, then discovery over a scripted runner and over real programs.
+// The command runner and discovery, with real child processes.
 
 #include "TestFiles.h"
 
@@ -14,25 +14,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-using Call = QStringList; // the program, then its arguments
-
-// Answers from a table keyed by the call (status 0 and no output otherwise) and records every call.
-class ScriptedRunner : public CommandRunning
-{
-public:
-    CommandResult run(const QString &executable, const QStringList &arguments) const override
-    {
-        calls.append(Call{executable} + arguments);
-        return answers.value(calls.last(), CommandResult{0, {}});
-    }
-
-    QHash<Call, CommandResult> answers;
-    mutable QList<Call> calls;
-};
-
-const QString shell = QStringLiteral("/fake/shell");
-const Call shellQuery{shell, QStringLiteral("-lic"), QStringLiteral("printf %s \"$PATH\"")};
 
 const QString codexReadyLine = QStringLiteral("Codex is installed and signed in.");
 const QString codexNotReadyLine = QStringLiteral("Codex needs you to sign in.");
@@ -53,14 +34,11 @@ bool isAlive(qint64 pid)
 
 } // namespace
 
-Q_DECLARE_METATYPE(CommandResult)
-
 class TestDiscovery : public QObject
 {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_root; // one per row
-    std::shared_ptr<ScriptedRunner> m_runner;
 
     QString path(const QString &name) const { return m_root->filePath(name); }
     QString userBin() const { return path(QStringLiteral("home/.local/bin")); }
@@ -73,12 +51,16 @@ class TestDiscovery : public QObject
         return file;
     }
 
-private Q_SLOTS:
-    void init()
+    // Discovery with a login shell that prints `output` and ends with `status`, whatever it is asked.
+    ProviderDiscovery discoveryWithShell(const QByteArray &output, int status = 0) const
     {
-        m_root = std::make_unique<QTemporaryDir>();
-        m_runner = std::make_shared<ScriptedRunner>();
+        const QString shell = install(QStringLiteral("shell"), QStringLiteral("sh"),
+                                      "printf %s '" + output + "'\nexit " + QByteArray::number(status));
+        return ProviderDiscovery(std::make_shared<ProcessCommandRunner>(10s), path(QStringLiteral("home")), shell);
     }
+
+private Q_SLOTS:
+    void init() { m_root = std::make_unique<QTemporaryDir>(); }
 
     void completedCommand_data()
     {
@@ -151,46 +133,43 @@ private Q_SLOTS:
 
     void searchPaths_data()
     {
-        QTest::addColumn<CommandResult>("shellAnswer");
+        QTest::addColumn<QByteArray>("shellOutput");
+        QTest::addColumn<int>("shellStatus");
         QTest::addColumn<QStringList>("fromShell");
-        QTest::newRow("shell fails") << CommandResult{1, QStringLiteral("/usr/bin")} << QStringList();
+        QTest::newRow("shell fails") << QByteArray("/usr/bin") << 1 << QStringList();
         QTest::newRow("empty pieces and repeats dropped")
-            << CommandResult{0, QStringLiteral("/usr/local/bin::/usr/bin:/opt/homebrew/bin:/usr/bin")}
+            << QByteArray("/usr/local/bin::/usr/bin:/opt/homebrew/bin:/usr/bin") << 0
             << QStringList{QStringLiteral("/usr/bin")};
         QTest::newRow("lines printed before the answer, line feed after")
-            << CommandResult{0, QStringLiteral("bash: no job control in this shell\n/home/u/.nvm/bin:/usr/bin\n")}
+            << QByteArray("bash: no job control in this shell\n/home/u/.nvm/bin:/usr/bin\n") << 0
             << QStringList{QStringLiteral("/home/u/.nvm/bin"), QStringLiteral("/usr/bin")};
     }
 
     void searchPaths()
     {
-        QFETCH(CommandResult, shellAnswer);
+        QFETCH(QByteArray, shellOutput);
+        QFETCH(int, shellStatus);
         QFETCH(QStringList, fromShell);
-        m_runner->answers.insert(shellQuery, shellAnswer);
-
-        const ProviderDiscovery discovery(m_runner, path(QStringLiteral("home")), shell);
-
-        QCOMPARE(discovery.searchPaths(),
+        QCOMPARE(discoveryWithShell(shellOutput, shellStatus).searchPaths(),
                  QStringList({userBin(), QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin")})
                      + fromShell);
-        QCOMPARE(m_runner->calls, QList<Call>{shellQuery});
     }
 
-    // Rows: what each check of Codex answers (its version, then its sign-in) and Claude Code's version check;
-    // -2 stands for an agent not installed.
+    // Rows: how Codex's version and sign-in checks end, and Claude Code's version check; -1: not installed.
     void outcomes_data()
     {
         QTest::addColumn<int>("codexVersion");
         QTest::addColumn<int>("codexLogin");
         QTest::addColumn<int>("claudeVersion");
         QTest::addColumn<QStringList>("messages");
-        QTest::newRow("neither found") << -2 << 0 << -2
+        QTest::newRow("neither found") << -1 << 0 << -1
                                        << QStringList{
                                               QStringLiteral("Install Codex or Claude Code, then check again.")};
-        QTest::newRow("codex signed out") << 0 << 1 << -2 << QStringList{codexNotReadyLine};
-        QTest::newRow("codex cannot start") << -1 << -1 << 0 << QStringList{codexNotReadyLine, claudeReadyLine};
-        QTest::newRow("claude cannot start")
-            << 0 << 0 << -1 << QStringList{codexReadyLine, QStringLiteral("Claude Code could not be started.")};
+        QTest::newRow("codex signed out") << 0 << 1 << -1 << QStringList{codexNotReadyLine};
+        QTest::newRow("codex version fails") << 2 << 0 << 0 << QStringList{codexNotReadyLine, claudeReadyLine};
+        QTest::newRow("claude fails") << 0 << 0 << 1
+                                      << QStringList{codexReadyLine,
+                                                     QStringLiteral("Claude Code could not be started.")};
     }
 
     void outcomes()
@@ -202,17 +181,16 @@ private Q_SLOTS:
         const QString agents = path(QStringLiteral("agents"));
         const QString codex = agents + QStringLiteral("/codex");
         const QString claude = agents + QStringLiteral("/claude");
-        if (codexVersion != -2)
-            install(QStringLiteral("agents"), QStringLiteral("codex"));
-        if (claudeVersion != -2)
-            install(QStringLiteral("agents"), QStringLiteral("claude"));
-        m_runner->answers.insert(shellQuery, CommandResult{0, agents});
-        m_runner->answers.insert({codex, QStringLiteral("--version")}, CommandResult{codexVersion, {}});
-        m_runner->answers.insert({codex, QStringLiteral("login"), QStringLiteral("status")},
-                                 CommandResult{codexLogin, {}});
-        m_runner->answers.insert({claude, QStringLiteral("--version")}, CommandResult{claudeVersion, {}});
+        if (codexVersion >= 0)
+            install(QStringLiteral("agents"), QStringLiteral("codex"),
+                    QStringLiteral("case \"$1\" in --version) exit %1 ;; login) exit %2 ;; esac")
+                        .arg(codexVersion)
+                        .arg(codexLogin)
+                        .toUtf8());
+        if (claudeVersion >= 0)
+            install(QStringLiteral("agents"), QStringLiteral("claude"), "exit " + QByteArray::number(claudeVersion));
 
-        const ProviderReadiness readiness = ProviderDiscovery(m_runner, path(QStringLiteral("home")), shell).discover();
+        const ProviderReadiness readiness = discoveryWithShell(agents.toUtf8()).discover();
 
         const bool codexReady = codexVersion == 0 && codexLogin == 0;
         const bool claudeReady = claudeVersion == 0;
