@@ -3,7 +3,7 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
-void LocalServiceProcess::stop()
+LocalServiceProcess::~LocalServiceProcess()
 {
     m_process.terminate();
     if (!m_process.waitForFinished(5000))
@@ -13,8 +13,8 @@ void LocalServiceProcess::stop()
 
 bool LocalServiceProcess::start()
 {
-    const QStringList freePort{QStringLiteral("--port"), QStringLiteral("0")};
-    m_process.start(QStringLiteral(LOCAL_SERVICE_PATH), freePort + m_arguments);
+    m_process.start(QStringLiteral(LOCAL_SERVICE_PATH),
+                    QStringList{QStringLiteral("--port"), QStringLiteral("0")} + m_arguments);
     const QDeadlineTimer deadline(20000);
     while (!m_process.canReadLine()) {
         if (deadline.hasExpired() || !m_process.waitForReadyRead(int(deadline.remainingTime())))

@@ -11,14 +11,13 @@ public:
         : m_arguments(arguments)
     {
     }
-    ~LocalServiceProcess() { stop(); }
+    // Terminates the program, killing it when it does not end.
+    ~LocalServiceProcess();
 
     // Starts the program and waits for the line that gives its address; false when it never comes.
     bool start();
     // http://127.0.0.1:<port>/
     QUrl baseUrl() const { return m_baseUrl; }
-    // Terminates the program, killing it when it does not end.
-    void stop();
     // What the program wrote on standard error so far, for failure messages.
     QByteArray errors() { return m_process.readAllStandardError(); }
 

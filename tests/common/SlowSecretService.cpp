@@ -3,17 +3,15 @@
 #include <QTimer>
 
 namespace {
-
 const QString busName = QStringLiteral("com.tarnwick.test.SlowSecrets");
-
-} // namespace
+}
 
 SlowSecretService::SlowSecretService(std::chrono::milliseconds delay)
     : m_delay(delay)
     , m_connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("slow-secret-service")))
+    , m_registered(m_connection.registerVirtualObject(QStringLiteral("/"), this, QDBusConnection::SubPath)
+                   && m_connection.registerService(busName))
 {
-    m_registered = m_connection.registerVirtualObject(QStringLiteral("/"), this, QDBusConnection::SubPath)
-                   && m_connection.registerService(busName);
     if (m_registered)
         qputenv("SECRET_SERVICE_BUS_NAME", busName.toUtf8());
 }
@@ -35,9 +33,4 @@ bool SlowSecretService::handleMessage(const QDBusMessage &message, const QDBusCo
                                                    QStringLiteral("The keyring is still waiting to be unlocked.")));
     });
     return true;
-}
-
-QString SlowSecretService::introspect(const QString &) const
-{
-    return {};
 }

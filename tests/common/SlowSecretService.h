@@ -21,11 +21,11 @@ public:
     int callsAnswered() const { return m_answered; }
 
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
-    QString introspect(const QString &path) const override;
+    QString introspect(const QString &) const override { return {}; }
 
 private:
     std::chrono::milliseconds m_delay;
     QDBusConnection m_connection;
-    bool m_registered = false;
+    bool m_registered;
     int m_answered = 0;
 };

@@ -5,34 +5,27 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QProcess>
-#include <QSignalSpy>
+#include <QTest>
 
 #include <libsecret/secret.h>
 
 namespace {
 
-const SecretSchema credentialSchema = {
-    "org.freedesktop.Secret.Generic",
-    SECRET_SCHEMA_DONT_MATCH_NAME,
-    {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-     {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-     {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-    0,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-};
+const SecretSchema credentialSchema = [] {
+    SecretSchema schema{};
+    schema.name = "org.freedesktop.Secret.Generic";
+    schema.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
+    schema.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
+    schema.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
+    return schema;
+}();
 
-SecretService *openService()
+// A fresh service object every time, so no locked state is cached.
+SecretService *openService(SecretServiceFlags flags = SECRET_SERVICE_NONE)
 {
-    return secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, nullptr, nullptr);
+    return secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, flags, nullptr, nullptr);
 }
 
 GHashTable *credentialAttributes()
@@ -41,7 +34,6 @@ GHashTable *credentialAttributes()
                                    nullptr);
 }
 
-// Runs `use` on every credential item. A fresh service object each time, so no locked state is cached.
 template<typename Use>
 void forEachCredentialItem(Use use)
 {
@@ -61,19 +53,17 @@ QDBusMessage callSecrets(const QString &interface, const QString &method, const 
     return QDBusConnection::sessionBus().call(call);
 }
 
-}
+} // namespace
 
 QList<QByteArray> TestKeyring::credentialSecrets()
 {
     QList<QByteArray> found;
     forEachCredentialItem([&](SecretItem *item) {
-        g_autoptr(SecretValue) value =
-            secret_item_get_locked(item) || !secret_item_load_secret_sync(item, nullptr, nullptr)
-                ? nullptr
-                : secret_item_get_secret(item);
+        const bool readable = !secret_item_get_locked(item) && secret_item_load_secret_sync(item, nullptr, nullptr);
+        g_autoptr(SecretValue) value = readable ? secret_item_get_secret(item) : nullptr;
         gsize length = 0;
-        const gchar *bytes = value ? secret_value_get(value, &length) : "<locked>";
-        found.append(QByteArray(bytes, value ? qsizetype(length) : -1));
+        const gchar *bytes = value ? secret_value_get(value, &length) : nullptr;
+        found.append(bytes ? QByteArray(bytes, qsizetype(length)) : "<locked>");
     });
     return found;
 }
@@ -97,8 +87,7 @@ bool TestKeyring::deleteCredentialItems()
 
 bool TestKeyring::lockAll()
 {
-    g_autoptr(SecretService) secrets =
-        secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, nullptr);
+    g_autoptr(SecretService) secrets = openService(SECRET_SERVICE_LOAD_COLLECTIONS);
     g_autolist(SecretCollection) collections = secrets ? secret_service_get_collections(secrets) : nullptr;
     return collections && secret_service_lock_sync(secrets, collections, nullptr, nullptr, nullptr) > 0
            && isDefaultLocked();
@@ -106,7 +95,6 @@ bool TestKeyring::lockAll()
 
 bool TestKeyring::isDefaultLocked()
 {
-    // A fresh service object, so the locked state is read now rather than cached.
     g_autoptr(SecretService) secrets = openService();
     g_autoptr(SecretCollection) collection =
         secrets ? secret_collection_for_alias_sync(secrets, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr,
@@ -140,9 +128,6 @@ bool TestKeyring::restartDaemon()
     const QString secrets = QStringLiteral("org.freedesktop.secrets");
     QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
     const QString oldOwner = bus->serviceOwner(secrets);
-    QDBusServiceWatcher watcher(secrets, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForOwnerChange);
-    QSignalSpy ownerChanged(&watcher, &QDBusServiceWatcher::serviceOwnerChanged);
-
     QProcess daemon;
     daemon.start(QStringLiteral("gnome-keyring-daemon"),
                  {QStringLiteral("--replace"), QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
@@ -150,13 +135,10 @@ bool TestKeyring::restartDaemon()
     daemon.closeWriteChannel();
     if (!daemon.waitForFinished() || daemon.exitCode() != 0)
         return false;
-    const auto replaced = [&] {
-        const QString owner = bus->serviceOwner(secrets);
-        return !owner.isEmpty() && owner != oldOwner;
-    };
-    while (!replaced()) {
-        if (!ownerChanged.wait(10000))
-            return false;
-    }
-    return true;
+    return QTest::qWaitFor(
+        [&] {
+            const QString owner = bus->serviceOwner(secrets);
+            return !owner.isEmpty() && owner != oldOwner;
+        },
+        10000);
 }

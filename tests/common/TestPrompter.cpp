@@ -1,5 +1,4 @@
 #include "TestPrompter.h"
-
 #include "TestKeyring.h"
 
 #include <QtGlobal>
@@ -7,18 +6,14 @@
 #define GCR_API_SUBJECT_TO_CHANGE
 #include <gcr/gcr-base.h>
 
-namespace {
-const char prompterVariable[] = "GNOME_KEYRING_TEST_PROMPTER";
-}
-
 TestPrompter::TestPrompter()
 {
-    qputenv(prompterVariable, gcr_mock_prompter_start());
+    qputenv("GNOME_KEYRING_TEST_PROMPTER", gcr_mock_prompter_start());
 }
 
 TestPrompter::~TestPrompter()
 {
-    qunsetenv(prompterVariable);
+    qunsetenv("GNOME_KEYRING_TEST_PROMPTER");
     gcr_mock_prompter_stop();
 }
 

@@ -1,11 +1,9 @@
 #pragma once
 
-// libgcr's mock prompter in place of the person who answers gnome-keyring's prompts. It runs on a thread of
-// its own, so a test can block in a Secret Service call while the prompt is answered. One per process.
-//
-// It serves only a gnome-keyring started after it: construction names it, in this process's environment
-// (GNOME_KEYRING_TEST_PROMPTER), as the prompter of every daemon started from here, such as by
-// TestKeyring::restartDaemon().
+// libgcr's mock prompter in place of the person who answers gnome-keyring's prompts, on a thread of its own,
+// so a test can block in a Secret Service call while the prompt is answered. One per process. It serves
+// only a gnome-keyring started after it (as by TestKeyring::restartDaemon()): construction names it in this
+// process's environment as the prompter of every daemon started from here.
 class TestPrompter
 {
 public:
