@@ -4,35 +4,20 @@
 
 #include "LocalServiceProcess.h"
 #include "SoftwareGl.h"
+#include "SystemSetup.h"
+#include "TestFiles.h"
+#include "TestKeyring.h"
 
-#include "api/DeviceAPIClient.h"
-#include "common/BuildInfo.h"
-#include "common/HelperInstanceLock.h"
-#include "config/AppPaths.h"
-#include "config/FileConfigStore.h"
-#include "credentials/SystemCredentialStore.h"
-#include "discovery/ProviderDiscovery.h"
-#include "model/AppModel.h"
-#include "platform/AutostartEntry.h"
-#include "platform/HostName.h"
-#include "platform/InstanceMessage.h"
-#include "platform/SingleInstance.h"
-#include "platform/SystemBrowserSignIn.h"
-#include "platform/SystemLoginItemManager.h"
-#include "platform/SystemNetworkMonitor.h"
 #include "view/DesktopActions.h"
 #include "view/WindowLoader.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -40,41 +25,18 @@
 namespace {
 
 const QString scripts = QStringLiteral(E2E_SCRIPTS_DIR);
-const QString autostartEntry = AutostartEntry::path(QStringLiteral("com.tarnwick.mac.helper"));
 // Generous: every step answers within seconds unless something is broken.
 constexpr int stepTimeoutMs = 30000;
 
-class ChosenFolder final : public FolderChoosing
-{
-public:
-    QCoro::Task<std::optional<QList<QUrl>>> chooseFolders(const QString &, const QString &) override
-    {
-        co_return QList<QUrl>{QUrl::fromLocalFile(QDir::home().filePath(QStringLiteral("My Projects")))};
-    }
-};
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-// Straight from the keyring, as any other program would look it up; empty when there is none.
-QByteArray credentialInKeyring()
-{
-    QProcess secretTool;
-    secretTool.start(QStringLiteral("secret-tool"),
-                     {QStringLiteral("lookup"), QStringLiteral("service"), QStringLiteral("com.tarnwick.mac"),
-                      QStringLiteral("account"), QStringLiteral("device-credential")});
-    secretTool.waitForFinished(10000);
-    return secretTool.exitCode() == 0 ? secretTool.readAllStandardOutput().trimmed() : QByteArray();
-}
 QString helperState()
 {
-    return QJsonDocument::fromJson(readFile(AppPaths::status())).object().value(QStringLiteral("state")).toString();
+    const QJsonObject status = QJsonDocument::fromJson(TestFiles::read(AppPaths::status())).object();
+    return status.value(QStringLiteral("state")).toString();
 }
 // The helper holds its lock until its process ends.
-bool helperIsGone()
+std::optional<qint64> runningHelper()
 {
-    return !HelperInstanceLock::runningHelperPid();
+    return HelperInstanceLock::runningHelperPid();
 }
 
 } // namespace
@@ -87,36 +49,31 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(m_service.start(), m_service.errors().constData());
-        QVERIFY(QDir().mkpath(m_chosenFolder));
+        QVERIFY(QDir().mkpath(SystemSetup::chosenFolder()));
         // A copy of the bundle's resources whose runtime is the recording script.
-        QVERIFY(QDir().mkpath(bundleFile(QStringLiteral("runtime")))
-                && QDir().mkpath(bundleFile(QStringLiteral("runner"))));
-        QVERIFY(
-            QFile::copy(scripts + QStringLiteral("/recording-runner.sh"), bundleFile(QStringLiteral("runtime/node"))));
-        QVERIFY(QFile::copy(QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/runner/runner.js"),
-                            bundleFile(QStringLiteral("runner/runner.js"))));
+        QVERIFY(TestFiles::write(bundleFile(QStringLiteral("runtime/node")),
+                                 TestFiles::read(scripts + QStringLiteral("/recording-runner.sh")),
+                                 QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(TestFiles::write(bundleFile(QStringLiteral("runner/runner.js")), "// the runner\n"));
         // The desktop's side of things, as the programs look it up.
         qputenv("BROWSER", QFile::encodeName(scripts + QStringLiteral("/browser.js")));
         qputenv("TARNWICK_E2E_APP", QByteArrayLiteral(TARNWICK_APP_PATH));
         qputenv("SHELL", QFile::encodeName(scripts + QStringLiteral("/login-shell.sh")));
         qputenv("TARNWICK_E2E_PATH", QFile::encodeName(scripts) + ":/usr/bin:/bin");
         qputenv("TWK_MAIN_APP_BUNDLE", QFile::encodeName(m_bundle.path()));
-        // The running setup application: tarnwick: links handed to a second start arrive here.
-        QVERIFY(m_instance.listen());
-        m_model = std::make_unique<AppModel>(systemParts());
-        connect(&m_instance, &SingleInstance::messageReceived, this,
-                [this](const QString &line) { m_signIn->acceptCallback(QUrl(InstanceMessage::decoded(line).url)); });
+        m_setup = std::make_unique<SystemSetup>(m_service.baseUrl());
+        QVERIFY(m_setup->listen());
         m_desktop = std::make_unique<DesktopActions>(m_service.baseUrl());
         m_window = std::make_unique<WindowLoader>(
-            *m_model, *m_desktop, QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/LogoMark.png"));
+            model(), *m_desktop, QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/LogoMark.png"));
         QVERIFY(m_window->window());
     }
     void cleanupTestCase()
     {
         // A helper left running by a failed step would outlive the test's session.
-        if (const std::optional<qint64> helper = HelperInstanceLock::runningHelperPid()) {
+        if (const std::optional<qint64> helper = runningHelper()) {
             ::kill(pid_t(*helper), SIGTERM);
-            QTRY_VERIFY_WITH_TIMEOUT(helperIsGone(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!runningHelper(), 10000);
         }
     }
     // The browser hands the link to a second start of Tarnwick, which passes it to this instance.
@@ -125,33 +82,31 @@ private Q_SLOTS:
         QCOMPARE(step(), QStringLiteral("Connect"));
         m_window->window()->show();
         QTRY_COMPARE_WITH_TIMEOUT(step(), QStringLiteral("Providers"), stepTimeoutMs);
-        QCOMPARE(m_model->errorMessage(), std::nullopt);
-        QVERIFY(m_model->deviceId());
-        m_credential = credentialInKeyring();
+        QCOMPARE(model().errorMessage(), std::nullopt);
+        QVERIFY(model().deviceId());
+        m_credential = TestKeyring::credentialSecrets().value(0);
         const QRegularExpression token(QStringLiteral("^twk_device_%1\\.[A-Za-z0-9_-]{43}$")
-                                           .arg(m_model->deviceId()->toString(QUuid::WithoutBraces)),
+                                           .arg(model().deviceId()->toString(QUuid::WithoutBraces)),
                                        QRegularExpression::CaseInsensitiveOption);
         QVERIFY2(token.match(QString::fromUtf8(m_credential)).hasMatch(), m_credential.constData());
     }
-    // The login shell's search path leads to the scripted agents.
+    // The login shell's search path leads to the scripted agents (their paths are checked in the
+    // configuration file).
     void findsTheCodingAgents()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(m_model->providerReadiness() && !m_model->busy(), stepTimeoutMs);
-        const ProviderReadiness &readiness = *m_model->providerReadiness();
-        QVERIFY(readiness.codexReady && readiness.claudeCodeReady);
-        QCOMPARE(readiness.paths.codex, scripts + QStringLiteral("/codex"));
-        QCOMPARE(readiness.paths.claudeCode, scripts + QStringLiteral("/claude"));
-        m_model->continueFromProviders();
+        QTRY_VERIFY_WITH_TIMEOUT(model().providerReadiness() && !model().busy(), stepTimeoutMs);
+        QVERIFY(model().providerReadiness()->codexReady && model().providerReadiness()->claudeCodeReady);
+        model().continueFromProviders();
         QCOMPARE(step(), QStringLiteral("Folders"));
     }
     // Finishing writes the configuration file and the autostart entry, and starts the helper.
     void finishesSetupWithTheChosenFolder()
     {
-        m_model->chooseFolders();
-        QTRY_COMPARE(m_model->selectedFolders(), QList<QUrl>{QUrl::fromLocalFile(m_chosenFolder)});
-        m_model->finishSetup();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_model->busy(), stepTimeoutMs);
-        QCOMPARE(m_model->errorMessage(), std::nullopt);
+        model().chooseFolders();
+        QTRY_COMPARE(model().selectedFolders(), QList<QUrl>{QUrl::fromLocalFile(SystemSetup::chosenFolder())});
+        model().finishSetup();
+        QTRY_VERIFY_WITH_TIMEOUT(!model().busy(), stepTimeoutMs);
+        QCOMPARE(model().errorMessage(), std::nullopt);
         // "/" is written "\/" in the configuration file.
         const auto json = [](QString path) { return path.replace(u'/', QStringLiteral("\\/")); };
         const QString expectedConfig =
@@ -168,13 +123,14 @@ private Q_SLOTS:
     "codex" : "%5"
   }
 })")
-                .arg(json(m_chosenFolder), json(m_service.baseUrl().toString()),
-                     m_model->deviceId()->toString(QUuid::WithoutBraces).toUpper(),
+                .arg(json(SystemSetup::chosenFolder()), json(m_service.baseUrl().toString()),
+                     model().deviceId()->toString(QUuid::WithoutBraces).toUpper(),
                      json(scripts + QStringLiteral("/claude")), json(scripts + QStringLiteral("/codex")));
-        QCOMPARE(QString::fromUtf8(readFile(AppPaths::config())), expectedConfig);
+        QCOMPARE(QString::fromUtf8(TestFiles::read(AppPaths::config())), expectedConfig);
         QCOMPARE(QFileInfo(AppPaths::config()).permissions(),
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
-        QCOMPARE(QString::fromUtf8(readFile(autostartEntry)),
+        const QString autostartEntry = SystemSetup::autostartEntry();
+        QCOMPARE(QString::fromUtf8(TestFiles::read(autostartEntry)),
                  QStringLiteral(
                      "[Desktop Entry]\nType=Application\nName=Tarnwick\n"
                      "Comment=Keeps this computer ready to take calls\nExec=" TARNWICK_HELPER_PATH "\n"
@@ -185,26 +141,23 @@ private Q_SLOTS:
     // The runtime gets the runner script, four variables and the credential on its standard input.
     void helperHandsTheRunnerItsCredential()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!runnerRecord(QStringLiteral("stdin")).isEmpty(), stepTimeoutMs);
-        QVERIFY(!helperIsGone());
-        QCOMPARE(runnerRecord(QStringLiteral("stdin")), m_credential + '\n');
-        QStringList environment =
-            QString::fromUtf8(runnerRecord(QStringLiteral("environment"))).split(u'\n', Qt::SkipEmptyParts);
+        QTRY_VERIFY_WITH_TIMEOUT(!runnerRecord("stdin").isEmpty(), stepTimeoutMs);
+        QVERIFY(runningHelper());
+        QCOMPARE(runnerRecord("stdin"), m_credential + '\n');
+        QStringList environment = QString::fromUtf8(runnerRecord("environment")).split(u'\n', Qt::SkipEmptyParts);
         environment.sort();
         QCOMPARE(environment,
                  (QStringList{QStringLiteral("HOME=") + QDir::homePath(), QStringLiteral("NODE_ENV=production"),
                               QStringLiteral("PATH=/usr/bin:/bin:/usr/sbin:/sbin"),
                               QStringLiteral("TMPDIR=") + QDir::tempPath()}));
-        QCOMPARE(runnerRecord(QStringLiteral("arguments")),
-                 QFile::encodeName(bundleFile(QStringLiteral("runner/runner.js"))) + '\n');
-        QCOMPARE(runnerRecord(QStringLiteral("folder")).trimmed(),
-                 QFile::encodeName(AppPaths::applicationSupportDirectory()));
+        QCOMPARE(runnerRecord("arguments"), QFile::encodeName(bundleFile(QStringLiteral("runner/runner.js"))) + '\n');
+        QCOMPARE(runnerRecord("folder").trimmed(), QFile::encodeName(AppPaths::applicationSupportDirectory()));
     }
     // The helper's heartbeat makes the status connected; the window's next reading shows it.
     void windowShowsReadyForCalls()
     {
         QTRY_COMPARE_WITH_TIMEOUT(helperState(), QStringLiteral("connected"), stepTimeoutMs);
-        QTRY_COMPARE_WITH_TIMEOUT(m_model->property("readyStatus").toString(), QStringLiteral("ReadyForCalls"),
+        QTRY_COMPARE_WITH_TIMEOUT(model().property("readyStatus").toString(), QStringLiteral("ReadyForCalls"),
                                   stepTimeoutMs);
         QCOMPARE(step(), QStringLiteral("Connected"));
         QTRY_COMPARE(windowText("statusTitle"), QStringLiteral("Ready for calls"));
@@ -214,50 +167,23 @@ private Q_SLOTS:
     // Removing the autostart entry stops the helper, which stops the runner first.
     void logOutRemovesTheSetup()
     {
-        QVERIFY(!helperIsGone());
-        QSignalSpy finished(m_model.get(), &AppModel::operationFinished);
-        m_model->logOut();
+        QVERIFY(runningHelper());
+        QSignalSpy finished(&model(), &AppModel::operationFinished);
+        model().logOut();
         QVERIFY(finished.wait(stepTimeoutMs));
-        QCOMPARE(m_model->errorMessage(), std::nullopt);
+        QCOMPARE(model().errorMessage(), std::nullopt);
         QCOMPARE(step(), QStringLiteral("Connect"));
-        QVERIFY(credentialInKeyring().isEmpty());
+        QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>());
         QVERIFY(!QFile::exists(AppPaths::config()));
-        QVERIFY(!QFile::exists(autostartEntry));
-        QTRY_VERIFY_WITH_TIMEOUT(helperIsGone(), stepTimeoutMs);
-        QCOMPARE(runnerRecord(QStringLiteral("stops")), QByteArray("terminated\n"));
+        QVERIFY(!QFile::exists(SystemSetup::autostartEntry()));
+        QTRY_VERIFY_WITH_TIMEOUT(!runningHelper(), stepTimeoutMs);
+        QCOMPARE(runnerRecord("stops"), QByteArray("terminated\n"));
         QCOMPARE(helperState(), QStringLiteral("stopped"));
     }
 
 private:
-    // What the program puts together, but for the folder chooser and this build's helper and service.
-    AppModelParts systemParts()
-    {
-        AppModelParts parts;
-        parts.configStore = std::make_unique<FileConfigStore>(AppPaths::config());
-        parts.credentialStore = std::make_unique<SystemCredentialStore>(SystemCredentialStore::sharedAccessGroup(),
-                                                                        SystemCredentialStore::UnlockPrompt::allowed);
-        parts.api = std::make_unique<DeviceAPIClient>(m_service.baseUrl());
-        parts.loginItem = [] {
-            return std::make_shared<SystemLoginItemManager>(
-                SystemLoginItemManager::Locations{QStringLiteral(TARNWICK_HELPER_PATH), autostartEntry},
-                []() -> std::optional<pid_t> {
-                    const std::optional<qint64> pid = HelperInstanceLock::runningHelperPid();
-                    return pid ? std::optional<pid_t>(pid_t(*pid)) : std::nullopt;
-                });
-        };
-        parts.signIn = std::unique_ptr<SystemBrowserSignIn>(m_signIn = new SystemBrowserSignIn);
-        parts.discoverProviders = [] { return ProviderDiscovery().discover(); };
-        parts.folderChooser = std::make_unique<ChosenFolder>();
-        parts.networkMonitor = std::make_unique<SystemNetworkMonitor>();
-        parts.clock = std::make_unique<SystemClock>();
-        parts.deviceName = HostName::localizedName;
-        parts.statusPath = AppPaths::status();
-        parts.baseURL = m_service.baseUrl();
-        parts.appVersion = QStringLiteral(TARNWICK_VERSION);
-        parts.appBuild = QStringLiteral(TARNWICK_BUILD_NUMBER);
-        return parts;
-    }
-    QString step() const { return m_model->property("step").toString(); }
+    AppModel &model() { return m_setup->model(); }
+    QString step() { return model().property("step").toString(); }
     QString windowText(const char *objectName, const char *property = "text") const
     {
         const auto *item = m_window->window()->findChild<QQuickItem *>(QLatin1String(objectName));
@@ -267,17 +193,14 @@ private:
     {
         return m_bundle.filePath(QStringLiteral("Contents/Resources/") + name);
     }
-    QByteArray runnerRecord(const QString &name) const
+    QByteArray runnerRecord(const char *name) const
     {
-        return readFile(bundleFile(QStringLiteral("runtime/runner-record.") + name));
+        return TestFiles::read(bundleFile(QStringLiteral("runtime/runner-record.") + QLatin1String(name)));
     }
 
     LocalServiceProcess m_service;
     QTemporaryDir m_bundle;
-    const QString m_chosenFolder = QDir::home().filePath(QStringLiteral("My Projects"));
-    SingleInstance m_instance{SingleInstance::defaultSocketPath()};
-    SystemBrowserSignIn *m_signIn = nullptr;
-    std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<SystemSetup> m_setup;
     std::unique_ptr<DesktopActions> m_desktop;
     std::unique_ptr<WindowLoader> m_window;
     QByteArray m_credential;

@@ -2,13 +2,13 @@
 // under a prefix that needs quoting. The steps run in order and build on each other.
 
 #include "TestFiles.h"
+#include "TestKeyring.h"
 
 #include "common/BuildInfo.h"
 #include "common/HelperInstanceLock.h"
 #include "platform/InstanceMessage.h"
 #include "platform/SingleInstance.h"
 
-#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -16,25 +16,19 @@
 #include <QTest>
 
 #include <csignal>
-
-#include <unistd.h>
+#include <filesystem>
 
 namespace {
 
-const QString tools = QStringLiteral(TOOLS_DIR);
 const QString appInBundle = QStringLiteral(TARNWICK_APP_IN_BUNDLE);
 const QString helperInBundle = QStringLiteral(TARNWICK_HELPER_IN_BUNDLE);
-const QStringList keyringItem{QStringLiteral("service"), QStringLiteral("com.tarnwick.mac"), QStringLiteral("account"),
-                              QStringLiteral("device-credential")};
 
 // The exit code (-1 for a crash or a hang: copying a debug bundle takes a moment) and everything written.
-std::pair<int, QString> run(const QString &program, const QStringList &arguments, const QByteArray &input = {})
+std::pair<int, QString> run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    process.write(input);
-    process.closeWriteChannel();
     if (!process.waitForFinished(120000))
         process.kill();
     process.waitForFinished();
@@ -48,32 +42,13 @@ std::pair<int, QString> run(const QString &program, const QStringList &arguments
         QVERIFY2(ran.first == 0, qPrintable(ran.second)); \
     } while (false)
 
-QString dataHome(const QString &path)
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u'/' + path;
-}
-QString configHome(const QString &path)
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' + path;
-}
-QString readText(const QString &path)
-{
-    return QString::fromUtf8(TestFiles::read(path));
-}
-QString rawLinkTarget(const QString &path)
-{
-    char target[4096];
-    const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
-    return length < 0 ? QString() : QFile::decodeName(QByteArray(target, length));
-}
-bool appendLine(const QString &path, const QString &line)
-{
-    QFile file(path);
-    return file.open(QIODevice::Append) && file.write((line + u'\n').toUtf8()) > 0;
-}
 qint64 runningHelper()
 {
     return HelperInstanceLock::runningHelperPid().value_or(0);
+}
+bool appendLine(const QString &path, const QString &line)
+{
+    return TestFiles::write(path, TestFiles::read(path) + QFile::encodeName(line) + '\n');
 }
 
 } // namespace
@@ -93,35 +68,31 @@ private Q_SLOTS:
     void installsForTheUser()
     {
         RUNS(install());
-        QVERIFY(QFileInfo(installed(appInBundle)).isExecutable());
-        QVERIFY(QFileInfo(installed(helperInBundle)).isExecutable());
-        QVERIFY(QFileInfo(installed(QStringLiteral("Contents/Resources/runner/runner.js"))).isFile());
-        QVERIFY(QFileInfo(installed(QStringLiteral("Contents/Resources/LogoMark.png"))).isFile());
+        for (const QString &file :
+             {installed(QStringLiteral("Contents/Resources/runner/runner.js")),
+              installed(QStringLiteral("Contents/Resources/LogoMark.png")),
+              m_prefix + QStringLiteral("/share/man/man1/tarnwick.1"),
+              m_prefix + QStringLiteral("/share/metainfo/com.tarnwick.Tarnwick.metainfo.xml"),
+              m_prefix + QStringLiteral("/share/icons/hicolor/16x16/apps/com.tarnwick.Tarnwick.png"), m_icon})
+            QVERIFY2(QFileInfo(file).size() > 0, qPrintable(file));
         // A relative link: the installed tree can move as a whole.
-        QCOMPARE(QFileInfo(m_prefix + QStringLiteral("/bin/tarnwick")).symLinkTarget(), installed(appInBundle));
-        QVERIFY(QDir::isRelativePath(rawLinkTarget(m_prefix + QStringLiteral("/bin/tarnwick"))));
-        for (const QString &file : {QStringLiteral("share/man/man1/tarnwick.1"),
-                                    QStringLiteral("share/metainfo/com.tarnwick.Tarnwick.metainfo.xml"),
-                                    QStringLiteral("share/icons/hicolor/16x16/apps/com.tarnwick.Tarnwick.png")})
-            QVERIFY2(QFileInfo(m_prefix + u'/' + file).size() > 0, qPrintable(file));
+        QCOMPARE(QFileInfo(m_launcher).symLinkTarget(), installed(appInBundle));
+        QVERIFY(std::filesystem::read_symlink(m_launcher.toStdString()).is_relative());
         // The runtime stays a link to the system's Node.js.
         QCOMPARE(QFileInfo(installed(QStringLiteral("Contents/Resources/runtime/node"))).symLinkTarget(),
                  QFileInfo(QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/runtime/node")).symLinkTarget());
         const QString version = QStringLiteral(" " TARNWICK_VERSION " (" TARNWICK_BUILD_NUMBER ")\n");
-        QCOMPARE(run(m_prefix + QStringLiteral("/bin/tarnwick"), {QStringLiteral("--version")}),
-                 std::pair(0, QStringLiteral("Tarnwick") + version));
+        QCOMPARE(run(m_launcher, {QStringLiteral("--version")}), std::pair(0, QStringLiteral("Tarnwick") + version));
         QCOMPARE(run(installed(helperInBundle), {QStringLiteral("--version")}),
                  std::pair(0, QStringLiteral("TarnwickHelper") + version));
-        const QStringList entry = readText(m_desktopEntry).split(u'\n');
-        const QString quotedLauncher =
-            QString(m_prefix + QStringLiteral("/bin/tarnwick")).replace(u'$', QStringLiteral("\\\\$"));
+        const QStringList entry = QString::fromUtf8(TestFiles::read(m_desktopEntry)).split(u'\n');
+        const QString quotedLauncher = QString(m_launcher).replace(u'$', QStringLiteral("\\\\$"));
         QVERIFY2(entry.contains(QStringLiteral("Exec=\"%1\" %u").arg(quotedLauncher)), qPrintable(entry.join(u'\n')));
-        QVERIFY(entry.contains(QStringLiteral("TryExec=") + m_prefix + QStringLiteral("/bin/tarnwick")));
+        QVERIFY(entry.contains(QStringLiteral("TryExec=") + m_launcher));
         QVERIFY(entry.contains(QStringLiteral("MimeType=x-scheme-handler/tarnwick;")));
         QCOMPARE(run(QStringLiteral("xdg-mime"),
                      {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/tarnwick")}),
                  std::pair(0, QStringLiteral("com.tarnwick.Tarnwick.desktop\n")));
-        QVERIFY(QFileInfo(m_icon).size() > 0);
     }
     // GIO opens a link the way GNOME does: the default handler from mimeapps.list, its Exec line parsed with
     // the quoting rules. The installed program, started with the link, hands it to the running instance.
@@ -140,12 +111,10 @@ private Q_SLOTS:
         QVERIFY(QProcess::startDetached(installed(helperInBundle), {}));
         QTRY_VERIFY_WITH_TIMEOUT(runningHelper(), 20000);
         const qint64 before = runningHelper();
-        // A file the earlier installation listed and this one does not write goes.
+        // A file the earlier installation listed and this one does not write goes, with its folder.
         const QString stale = m_prefix + QStringLiteral("/share/tarnwick-old/notes.txt");
-        QVERIFY(TestFiles::write(stale, "old"));
-        QVERIFY(appendLine(m_manifest, stale));
+        QVERIFY(TestFiles::write(stale, "old") && appendLine(m_manifest, stale));
         RUNS(install());
-        QVERIFY(!QFileInfo::exists(stale));
         QVERIFY(!QFileInfo::exists(QFileInfo(stale).path()));
         QTRY_VERIFY_WITH_TIMEOUT(runningHelper() && runningHelper() != before, 20000);
         QCOMPARE(QFileInfo(QStringLiteral("/proc/%1/exe").arg(runningHelper())).symLinkTarget(),
@@ -159,20 +128,19 @@ private Q_SLOTS:
                             buildTree.filePath(QStringLiteral("build-settings.sh"))));
         QVERIFY(TestFiles::write(buildTree.filePath(QStringLiteral("cmake_install.cmake")), {}));
         const QDir broken(buildTree.filePath(QStringLiteral("Tarnwick.app")));
-        QVERIFY(TestFiles::write(broken.filePath(appInBundle), "#!/bin/sh\n"));
-        QVERIFY(QFile::setPermissions(broken.filePath(appInBundle), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QVERIFY(TestFiles::writeScript(broken.filePath(appInBundle), {}));
         const auto [code, output] = install(broken.path());
         QCOMPARE(code, 1);
         QVERIFY2(output.contains(QStringLiteral("is incomplete")), qPrintable(output));
-        QCOMPARE(run(m_prefix + QStringLiteral("/bin/tarnwick"), {QStringLiteral("--version")}).first, 0);
+        QCOMPARE(run(m_launcher, {QStringLiteral("--version")}).first, 0);
         QVERIFY(QFileInfo(installed(helperInBundle)).isExecutable());
     }
     void uninstallRemovesAllButTheUserData()
     {
         QVERIFY(runningHelper());
-        QVERIFY(TestFiles::write(dataHome(QStringLiteral("Tarnwick/config.json")), "{}"));
-        const QString autostartEntry = configHome(QStringLiteral("autostart/com.tarnwick.mac.helper.desktop"));
-        QVERIFY(TestFiles::write(autostartEntry, "[Desktop Entry]\nType=Application\n"));
+        const QString config = m_dataHome + QStringLiteral("/Tarnwick/config.json");
+        const QString autostartEntry = m_configHome + QStringLiteral("/autostart/com.tarnwick.mac.helper.desktop");
+        QVERIFY(TestFiles::write(config, "{}") && TestFiles::write(autostartEntry, "[Desktop Entry]\n"));
         // Another program's association in the same list stays.
         RUNS(run(QStringLiteral("xdg-mime"), {QStringLiteral("default"), QStringLiteral("other.desktop"),
                                               QStringLiteral("x-scheme-handler/other")}));
@@ -185,38 +153,34 @@ private Q_SLOTS:
         QVERIFY(!runningHelper());
         for (const QString &gone :
              {m_prefix + QStringLiteral("/lib/tarnwick"), m_prefix + QStringLiteral("/bin"),
-              m_prefix + QStringLiteral("/share/man"), m_desktopEntry, autostartEntry, m_icon, m_pngIcon})
+              m_prefix + QStringLiteral("/share/man"), m_desktopEntry, autostartEntry, m_icon,
+              m_dataHome + QStringLiteral("/icons/hicolor/256x256/apps/com.tarnwick.Tarnwick.png")})
             QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
         QVERIFY(QFileInfo::exists(usersOwn) && QFileInfo::exists(outside));
-        const QString mimeapps = readText(configHome(QStringLiteral("mimeapps.list")));
-        QVERIFY(!mimeapps.contains(QStringLiteral("tarnwick")));
-        QVERIFY(mimeapps.contains(QStringLiteral("x-scheme-handler/other=other.desktop")));
-        QCOMPARE(readText(dataHome(QStringLiteral("Tarnwick/config.json"))), QStringLiteral("{}"));
+        const QByteArray mimeapps = TestFiles::read(m_configHome + QStringLiteral("/mimeapps.list"));
+        QVERIFY(!mimeapps.contains("tarnwick"));
+        QVERIFY(mimeapps.contains("x-scheme-handler/other=other.desktop"));
+        QCOMPARE(TestFiles::read(config), QByteArray("{}"));
     }
     void purgeAlsoRemovesTheDataAndTheCredential()
     {
         RUNS(install());
-        RUNS(run(QStringLiteral("secret-tool"),
-                 QStringList{QStringLiteral("store"), QStringLiteral("--label=Tarnwick")} + keyringItem,
-                 "twk_device_credential-for-the-test"));
-        QVERIFY(
-            !run(QStringLiteral("secret-tool"), QStringList{QStringLiteral("lookup")} + keyringItem).second.isEmpty());
+        QVERIFY(TestKeyring::storeRaw("twk_device_credential-for-the-test"));
         RUNS(uninstall({QStringLiteral("--purge")}));
-        QVERIFY(!QFileInfo::exists(dataHome(QStringLiteral("Tarnwick"))));
-        QVERIFY(
-            run(QStringLiteral("secret-tool"), QStringList{QStringLiteral("lookup")} + keyringItem).second.isEmpty());
+        QVERIFY(!QFileInfo::exists(m_dataHome + QStringLiteral("/Tarnwick")));
+        QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>());
         QVERIFY(!QFileInfo::exists(installed(appInBundle)));
     }
 
 private:
     std::pair<int, QString> install(const QString &bundle = QStringLiteral(TARNWICK_BUNDLE_DIR)) const
     {
-        return run(tools + QStringLiteral("/install.sh"),
+        return run(QStringLiteral(TOOLS_DIR "/install.sh"),
                    {QStringLiteral("--prefix"), m_prefix, QStringLiteral("--bundle"), bundle});
     }
     std::pair<int, QString> uninstall(const QStringList &options = {}) const
     {
-        return run(tools + QStringLiteral("/uninstall.sh"),
+        return run(QStringLiteral(TOOLS_DIR "/uninstall.sh"),
                    QStringList{QStringLiteral("--prefix"), m_prefix} + options);
     }
     QString installed(const QString &part) const
@@ -226,10 +190,12 @@ private:
 
     // Characters the launcher and the desktop entry must quote.
     const QString m_prefix = QDir::home().filePath(QStringLiteral("Tom's $Apps"));
+    const QString m_launcher = m_prefix + QStringLiteral("/bin/tarnwick");
     const QString m_manifest = m_prefix + QStringLiteral("/lib/tarnwick/install-manifest.txt");
-    const QString m_desktopEntry = dataHome(QStringLiteral("applications/com.tarnwick.Tarnwick.desktop"));
-    const QString m_icon = dataHome(QStringLiteral("icons/hicolor/scalable/apps/com.tarnwick.Tarnwick.svg"));
-    const QString m_pngIcon = dataHome(QStringLiteral("icons/hicolor/256x256/apps/com.tarnwick.Tarnwick.png"));
+    const QString m_dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString m_configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString m_desktopEntry = m_dataHome + QStringLiteral("/applications/com.tarnwick.Tarnwick.desktop");
+    const QString m_icon = m_dataHome + QStringLiteral("/icons/hicolor/scalable/apps/com.tarnwick.Tarnwick.svg");
 };
 
 QTEST_GUILESS_MAIN(TestInstall)

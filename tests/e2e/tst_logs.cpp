@@ -5,26 +5,14 @@
 
 #include "HelperFixture.h"
 #include "ScriptedServer.h"
+#include "SystemSetup.h"
 #include "TestFiles.h"
 
-#include "config/AppPaths.h"
-#include "config/FileConfigStore.h"
-#include "credentials/SystemCredentialStore.h"
 #include "logging/LogOutput.h"
-#include "model/AppModel.h"
-#include "platform/InstanceMessage.h"
-#include "platform/SingleInstance.h"
-#include "platform/SystemBrowserSignIn.h"
-#include "platform/SystemLoginItemManager.h"
-#include "platform/SystemNetworkMonitor.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
 
@@ -45,7 +33,6 @@ public:
     explicit StandardErrorCapture(const QString &path)
     {
         std::fflush(stderr);
-        m_saved = ::dup(STDERR_FILENO);
         const int file = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(file, STDERR_FILENO);
         ::close(file);
@@ -58,14 +45,7 @@ public:
     }
 
 private:
-    int m_saved = -1;
-};
-
-// Stand-ins for what the model does not take part in here.
-class NoFolders final : public FolderChoosing
-{
-public:
-    QCoro::Task<std::optional<QList<QUrl>>> chooseFolders(const QString &, const QString &) override { co_return {}; }
+    const int m_saved = ::dup(STDERR_FILENO);
 };
 
 } // namespace
@@ -81,9 +61,10 @@ private Q_SLOTS:
     // exchange the service refuses with a message that quotes the credential.
     void theSetupApplicationLogsNoSecret()
     {
-        m_server.answer(QStringLiteral("/api/devices/me"), 401, R"({"error":"Unknown device."})");
-        m_server.answer(QStringLiteral("/api/devices/exchange"), 400,
-                        R"({"error":"Code already used by )" + HelperFixture::credential().toUtf8() + R"(."})");
+        ScriptedServer server;
+        server.answer(QStringLiteral("/api/devices/me"), 401, R"({"error":"Unknown device."})");
+        server.answer(QStringLiteral("/api/devices/exchange"), 400,
+                      R"({"error":"Code already used by )" + HelperFixture::credential().toUtf8() + R"(."})");
         const QString opened = m_scratch.filePath(QStringLiteral("opened"));
         const QString browser = m_scratch.filePath(QStringLiteral("browser.sh"));
         QVERIFY(TestFiles::writeScript(browser, "printf '%s' \"$1\" > \"$0.opened.tmp\" && mv \"$0.opened.tmp\" "
@@ -95,49 +76,38 @@ private Q_SLOTS:
         {
             const StandardErrorCapture capture(logPath);
             LogOutput::install(true);
-            SingleInstance instance(SingleInstance::defaultSocketPath());
-            QVERIFY(instance.listen());
-            auto *signIn = new SystemBrowserSignIn;
-            AppModel model(parts(signIn));
-            connect(&instance, &SingleInstance::messageReceived, &model, [signIn](const QString &line) {
-                signIn->acceptCallback(QUrl(InstanceMessage::decoded(line).url));
-            });
-
+            SystemSetup setup(server.url());
+            QVERIFY(setup.listen());
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(opened), patience);
-            const QString state =
-                QUrlQuery(QUrl(QString::fromUtf8(TestFiles::read(opened)))).queryItemValue(QStringLiteral("state"));
-            QVERIFY(!state.isEmpty());
+            const QUrlQuery page(QUrl(QString::fromUtf8(TestFiles::read(opened))));
+            const QString link = QStringLiteral("tarnwick://auth/callback?state=%1&code=%2")
+                                     .arg(page.queryItemValue(QStringLiteral("state")), code);
             QProcess secondStart;
-            secondStart.start(QStringLiteral(TARNWICK_APP_PATH),
-                              {QStringLiteral("--verbose"),
-                               QStringLiteral("tarnwick://auth/callback?state=%1&code=%2").arg(state, code)});
+            secondStart.start(QStringLiteral(TARNWICK_APP_PATH), {QStringLiteral("--verbose"), link});
             QVERIFY(secondStart.waitForFinished(patience));
             secondStartLog = QString::fromUtf8(secondStart.readAllStandardError());
-            QTRY_VERIFY_WITH_TIMEOUT(model.errorMessage().has_value() && !model.busy(), patience);
+            QTRY_VERIFY_WITH_TIMEOUT(setup.model().errorMessage() && !setup.model().busy(), patience);
             qInstallMessageHandler(nullptr);
         }
 
-        const QList<ScriptedServer::Request> requests = m_server.requests();
-        const auto exchange =
-            std::find_if(requests.begin(), requests.end(), [](const ScriptedServer::Request &request) {
-                return request.path == u"/api/devices/exchange";
-            });
+        const QList<ScriptedServer::Request> requests = server.requests();
+        const auto exchange = std::find_if(requests.begin(), requests.end(), [](const auto &request) {
+            return request.path == u"/api/devices/exchange";
+        });
         QVERIFY(exchange != requests.end());
         const QJsonObject sent = QJsonDocument::fromJson(exchange->body).object();
         QCOMPARE(sent.value(QStringLiteral("code")).toString(), code);
-        m_verifier = sent.value(QStringLiteral("verifier")).toString();
-        QVERIFY(!m_verifier.isEmpty());
+        const QString verifier = sent.value(QStringLiteral("verifier")).toString();
+        QVERIFY(!verifier.isEmpty());
 
         const QString log = QString::fromUtf8(TestFiles::read(logPath));
-        QVERIFY2(log.contains(QStringLiteral("tarnwick.setup: warning: The service no longer accepts")),
-                 qPrintable(log));
-        QVERIFY2(log.contains(QStringLiteral("tarnwick.setup: info: Sign-in started")), qPrintable(log));
-        QVERIFY2(log.contains(QStringLiteral("could not be exchanged: Code already used by [REDACTED].")),
-                 qPrintable(log));
+        for (const char *line :
+             {"tarnwick.setup: warning: The service no longer accepts", "tarnwick.setup: info: Sign-in started",
+              "could not be exchanged: Code already used by [REDACTED]."})
+            QVERIFY2(log.contains(QLatin1String(line)), qPrintable(log));
         QVERIFY2(secondStartLog.contains(QStringLiteral("tarnwick.setup: info: Handed over")),
                  qPrintable(secondStartLog));
-        expectNoSecret(log);
-        expectNoSecret(secondStartLog);
+        expectNoSecret(log + secondStartLog, {verifier});
     }
 
     // Warnings by default, the rest with --verbose; the runner takes the credential and crashes.
@@ -147,7 +117,6 @@ private Q_SLOTS:
         QTest::newRow("default") << false;
         QTest::newRow("verbose") << true;
     }
-
     void theHelperLogsByLevelAndNoSecret()
     {
         QFETCH(bool, verbose);
@@ -156,16 +125,11 @@ private Q_SLOTS:
         helper.start(QStringLiteral(TARNWICK_HELPER_PATH),
                      verbose ? QStringList{QStringLiteral("--verbose")} : QStringList{});
         QString log;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                log += QString::fromUtf8(helper.readAllStandardError());
-                return log.contains(QStringLiteral("ended unexpectedly"));
-            },
-            patience));
+        const auto readLog = [&] { return log += QString::fromUtf8(helper.readAllStandardError()); };
+        QVERIFY(QTest::qWaitFor([&] { return readLog().contains(QStringLiteral("ended unexpectedly")); }, patience));
         ::kill(pid_t(helper.processId()), SIGTERM);
         QVERIFY(helper.waitForFinished(patience));
-        log += QString::fromUtf8(helper.readAllStandardError());
-
+        readLog();
         QVERIFY2(
             log.contains(QStringLiteral("tarnwick.supervisor: warning: The runner ended unexpectedly, exit code 3")),
             qPrintable(log));
@@ -175,43 +139,15 @@ private Q_SLOTS:
     }
 
 private:
-    AppModelParts parts(SystemBrowserSignIn *signIn)
-    {
-        AppModelParts parts;
-        parts.configStore = std::make_unique<FileConfigStore>(AppPaths::config());
-        parts.credentialStore = std::make_unique<SystemCredentialStore>(std::nullopt);
-        parts.api = std::make_unique<DeviceAPIClient>(m_server.url());
-        const QString autostart = m_scratch.filePath(QStringLiteral("helper.desktop"));
-        parts.loginItem = [autostart] {
-            return std::make_shared<SystemLoginItemManager>(
-                SystemLoginItemManager::Locations{QStringLiteral(TARNWICK_HELPER_PATH), autostart},
-                [] { return std::optional<pid_t>(); });
-        };
-        parts.signIn.reset(signIn);
-        parts.discoverProviders = [] { return ProviderReadiness{}; };
-        parts.folderChooser = std::make_unique<NoFolders>();
-        parts.networkMonitor = std::make_unique<SystemNetworkMonitor>();
-        parts.clock = std::make_unique<SystemClock>();
-        parts.deviceName = [] { return QStringLiteral("Canary"); };
-        parts.statusPath = AppPaths::status();
-        parts.baseURL = m_server.url();
-        return parts;
-    }
-
-    void expectNoSecret(const QString &log)
+    static void expectNoSecret(const QString &log, const QStringList &more = {})
     {
         const QString credential = HelperFixture::credential();
-        QStringList secrets{credential, credential.section(u'.', 1), code};
-        if (!m_verifier.isEmpty())
-            secrets.append(m_verifier);
-        for (const QString &secret : std::as_const(secrets))
+        for (const QString &secret : QStringList{credential, credential.section(u'.', 1), code} + more)
             QVERIFY2(!log.contains(secret), qPrintable(QStringLiteral("found %1 in:\n%2").arg(secret, log)));
     }
 
     std::optional<HelperFixture> m_fixture;
-    ScriptedServer m_server;
     QTemporaryDir m_scratch;
-    QString m_verifier;
 };
 
 QTEST_GUILESS_MAIN(tst_Logs)
