@@ -1,7 +1,7 @@
 // Feeds every seed of a fuzz target's corpus to its entry point once, so the seeds run under the debug
 // build's sanitizers with the rest of the suite. A failing seed stops the program (trap or sanitizer).
 
-#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 
 #include <cstdint>
@@ -11,21 +11,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 int main()
 {
-    const QDir corpus(QStringLiteral(SEEDS_DIR));
-    const QStringList seeds = corpus.entryList(QDir::Files, QDir::Name);
-    if (seeds.isEmpty()) {
-        std::fprintf(stderr, "no seeds in %s\n", SEEDS_DIR);
-        return 1;
-    }
-    for (const QString &seed : seeds) {
-        QFile file(corpus.filePath(seed));
+    int seeds = 0;
+    for (QDirIterator seed(QStringLiteral(SEEDS_DIR), QDir::Files); seed.hasNext(); ++seeds) {
+        QFile file(seed.next());
         if (!file.open(QIODevice::ReadOnly)) {
             std::fprintf(stderr, "cannot read %s\n", qPrintable(file.fileName()));
             return 1;
         }
         const QByteArray bytes = file.readAll();
-        std::printf("%s\n", qPrintable(seed));
+        std::printf("%s\n", qPrintable(file.fileName()));
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
     }
-    return 0;
+    if (seeds == 0)
+        std::fprintf(stderr, "no seeds in %s\n", SEEDS_DIR);
+    return seeds == 0;
 }
