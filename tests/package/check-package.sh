@@ -7,7 +7,7 @@ set -uo pipefail
 deb=$1 source=$2 version=$3 build=$4
 passed=0 failed=0
 check() {
-  local name=$1
+  local name=$1 output
   shift
   if output=$("$@" 2>&1); then
     passed=$((passed + 1))
@@ -22,66 +22,54 @@ check() {
 [ -f "$deb" ] || { echo "no package at $deb"; exit 1; }
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
-bundle=usr/lib/tarnwick/Tarnwick.app
-helper=$bundle/Contents/Library/LoginItems/TarnwickHelper.app/Contents/MacOS/TarnwickHelper
 dpkg-deb -x "$deb" "$root"
+bundle=usr/lib/tarnwick/Tarnwick.app
+app=$bundle/Contents/MacOS/Tarnwick
+helper=$bundle/Contents/Library/LoginItems/TarnwickHelper.app/Contents/MacOS/TarnwickHelper
 field() { dpkg-deb -f "$deb" "$1"; }
-# The package names of a comma-separated relation field, alternatives included, without versions.
-relation_packages() { field "$1" | tr ',|' '\n\n' | sed -E 's/\(.*\)//; s/:any//; s/[[:space:]]//g' | sed '/^$/d'; }
+# Whether a relation field names the package, alone or as an alternative, whatever the version.
+relation_has() {
+  [ -n "$2" ] && field "$1" | tr ',|' '\n\n' | sed -E 's/\(.*\)//; s/:any//; s/[[:space:]]//g' | grep -qxF "$2" ||
+    { echo "$1 lacks ${2:-the package}: $3"; return 1; }
+}
 
 fields_are_right() {
-  [ "$(field Package)" = tarnwick ] && [ "$(field Version)" = "$version-$build" ] &&
-    [ "$(field Architecture)" = amd64 ] && [ "$(basename "$deb")" = "tarnwick_${version}-${build}_amd64.deb" ] ||
+  [ "$(field Package) $(field Version) $(field Architecture) $(basename "$deb")" = \
+    "tarnwick $version-$build amd64 tarnwick_${version}-${build}_amd64.deb" ] ||
     { echo "$(field Package) $(field Version) $(field Architecture) $(basename "$deb")"; return 1; }
 }
 recommends_keyring_and_xdg_utils() {
-  local recommends
-  recommends=$(relation_packages Recommends)
   for package in gnome-keyring libkf5wallet-bin keepassxc xdg-utils; do
-    grep -qxF "$package" <<<"$recommends" || { echo "Recommends lacks $package: $(field Recommends)"; return 1; }
+    relation_has Recommends "$package" "$(field Recommends)" || return 1
   done
 }
-
-# Every file the programs use is in the package, and nothing lies outside /usr.
-required_files=(
-  usr/bin/tarnwick
-  "$bundle/Contents/MacOS/Tarnwick"
-  "$helper"
-  "$bundle/Contents/Resources/runner/runner.js"
-  "$bundle/Contents/Resources/LogoMark.png"
-  "$bundle/Contents/Resources/runtime/node"
-  usr/share/applications/com.tarnwick.Tarnwick.desktop
-  usr/share/metainfo/com.tarnwick.Tarnwick.metainfo.xml
-  usr/share/icons/hicolor/scalable/apps/com.tarnwick.Tarnwick.svg
-  usr/share/man/man1/tarnwick.1.gz
-  usr/share/doc/tarnwick/copyright
-  usr/share/doc/tarnwick/changelog.Debian.gz
-)
-for size in 16 22 24 32 48 64 128 256 512; do
-  required_files+=("usr/share/icons/hicolor/${size}x${size}/apps/com.tarnwick.Tarnwick.png")
-done
+# Every file the programs use is in the package (the icons in their own check), and nothing lies outside /usr.
 has_the_files_the_programs_use() {
-  local missing=0
-  for file in "${required_files[@]}"; do
+  local missing=0 outside
+  for file in usr/bin/tarnwick "$app" "$helper" "$bundle"/Contents/Resources/{runner/runner.js,LogoMark.png} \
+    "$bundle"/Contents/Resources/runtime/node usr/share/applications/com.tarnwick.Tarnwick.desktop \
+    usr/share/metainfo/com.tarnwick.Tarnwick.metainfo.xml \
+    usr/share/icons/hicolor/scalable/apps/com.tarnwick.Tarnwick.svg usr/share/man/man1/tarnwick.1.gz \
+    usr/share/doc/tarnwick/{copyright,changelog.Debian.gz}; do
     [ -e "$root/$file" ] || [ -L "$root/$file" ] || { echo "missing: /$file"; missing=1; }
   done
-  [ -x "$root/$bundle/Contents/MacOS/Tarnwick" ] && [ -x "$root/$helper" ] || { echo "a program is not executable"; missing=1; }
+  [ -x "$root/$app" ] && [ -x "$root/$helper" ] || { echo "a program is not executable"; missing=1; }
   outside=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name usr)
   [ -z "$outside" ] || { echo "outside /usr: $outside"; missing=1; }
   return $missing
 }
-icons_have_their_sizes() {
+icons_are_there_in_their_sizes() {
   for size in 16 22 24 32 48 64 128 256 512; do
     file "$root/usr/share/icons/hicolor/${size}x${size}/apps/com.tarnwick.Tarnwick.png" | grep -q "$size x $size" ||
-      { echo "the ${size}x${size} icon has another size"; return 1; }
+      { echo "the ${size}x${size} icon is missing or has another size"; return 1; }
   done
 }
+# Resolved as installed, at their place under /.
 links_point_where_the_programs_expect() {
-  # Resolved as installed, at their place under /.
   local launcher node
   launcher=$(cd "$root/usr/bin" && realpath -m -- "$(readlink tarnwick)")
   node=$(cd "$root/$bundle/Contents/Resources/runtime" && realpath -m -- "$(readlink node)")
-  [ "${launcher#"$root"}" = "/$bundle/Contents/MacOS/Tarnwick" ] || { echo "tarnwick -> $launcher"; return 1; }
+  [ "${launcher#"$root"}" = "/$app" ] || { echo "tarnwick -> $launcher"; return 1; }
   [ "${node#"$root"}" = /usr/bin/node ] || { echo "runtime/node -> $node"; return 1; }
 }
 # The package that owns a file, whichever of its names (through links, with /usr merged or not) dpkg knows.
@@ -94,48 +82,35 @@ owner_of() {
 }
 # Every library the programs load comes from a package the package depends on (shlibdeps).
 depends_cover_the_linked_libraries() {
-  local depends library path owner status=0
-  depends=$(relation_packages Depends)
-  grep -qxF nodejs <<<"$depends" || { echo "Depends lacks nodejs"; status=1; }
-  for program in "$root/$bundle/Contents/MacOS/Tarnwick" "$root/$helper"; do
-    for library in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-      path=$(ldconfig -p | awk -v lib="$library" '$1 == lib && /x86-64/ { print $NF; exit }')
-      owner=$(owner_of "$path")
-      [ -n "$owner" ] && grep -qxF "$owner" <<<"$depends" ||
-        { echo "$library ($path, package ${owner:-none}) is not covered by Depends"; status=1; }
-    done
+  local library path status=0
+  relation_has Depends nodejs "$(field Depends)" || status=1
+  for library in $(readelf -d "$root/$app" "$root/$helper" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u); do
+    path=$(ldconfig -p | awk -v lib="$library" '$1 == lib && /x86-64/ { print $NF; exit }')
+    relation_has Depends "$(owner_of "$path")" "$library ($path)" || status=1
   done
   return $status
 }
-# The window's QML modules are loaded at run time, where shlibdeps cannot see them; its own two are built in.
+# The window's QML modules are loaded at run time, where shlibdeps cannot see them. Its own two are built in,
+# and QtQml itself is part of libQt6Qml, which the program links.
 depends_cover_the_qml_modules() {
-  local depends qmldir module owner status=0
-  depends=$(relation_packages Depends)
-  qmldir=$(dirname "$(dpkg -L qml6-module-qtquick | grep '/qml/QtQuick/qmldir$')")
-  qmldir=${qmldir%/QtQuick}
+  local qml module status=0
+  qml=$(dirname "$(dirname "$(dpkg -L qml6-module-qtquick | grep '/qml/QtQuick/qmldir$')")")
   for module in $(sed -n -E 's/^import ([A-Z][A-Za-z0-9.]*).*/\1/p' "$source"/app/qml/*.qml "$source"/app/qml/*/*.qml |
-                  grep -v -E '^Tarnwick(\.|$)' | sort -u); do
-    owner=$(dpkg -S "$qmldir/${module//.//}/qmldir" 2>/dev/null | cut -d: -f1)
-    [ -n "$owner" ] && grep -qxF "$owner" <<<"$depends" ||
-      { echo "QML module $module (package ${owner:-none}) is not covered by Depends"; status=1; }
+                  grep -v -E '^(Tarnwick(\..*)?|QtQml)$' | sort -u); do
+    relation_has Depends "$(owner_of "$qml/${module//.//}/qmldir")" "QML module $module" || status=1
   done
   return $status
 }
 programs_run_from_the_unpacked_copy() {
-  local app helper_version
-  app=$("$root/usr/bin/tarnwick" --version) || return 1
-  helper_version=$("$root/$helper" --version) || return 1
-  [ "$app" = "Tarnwick $version ($build)" ] && [ "$helper_version" = "TarnwickHelper $version ($build)" ] ||
-    { echo "$app / $helper_version"; return 1; }
+  local versions
+  versions="$("$root/usr/bin/tarnwick" --version) / $("$root/$helper" --version)"
+  [ "$versions" = "Tarnwick $version ($build) / TarnwickHelper $version ($build)" ] || { echo "$versions"; return 1; }
 }
 desktop_entry_is_valid() {
   local entry=$root/usr/share/applications/com.tarnwick.Tarnwick.desktop
   desktop-file-validate "$entry" || return 1
   grep -qx 'Exec=/usr/bin/tarnwick %u' "$entry" && grep -qx 'MimeType=x-scheme-handler/tarnwick;' "$entry" ||
     { cat "$entry"; return 1; }
-}
-metainfo_is_valid() {
-  appstreamcli validate --no-net "$root/usr/share/metainfo/com.tarnwick.Tarnwick.metainfo.xml"
 }
 manual_page_renders_cleanly() {
   local page=$root/usr/share/man/man1/tarnwick.1.gz warnings
@@ -148,23 +123,21 @@ manual_page_renders_cleanly() {
     zcat "$page" | grep -qx "\.SH $section" || { echo "no $section section"; return 1; }
   done
 }
-lintian_finds_no_error() {
-  lintian --fail-on error --tag-display-limit 0 "$deb"
-}
 
 check "the package's name, version and architecture" fields_are_right
 check "Recommends a Secret Service and xdg-utils" recommends_keyring_and_xdg_utils
 check "it holds every file the programs use, all under /usr" has_the_files_the_programs_use
-check "each icon has the size its folder names" icons_have_their_sizes
+check "every icon is there in the size its folder names" icons_are_there_in_their_sizes
 check "the launcher and the runtime link resolve as installed" links_point_where_the_programs_expect
 check "Depends covers every linked library, and nodejs" depends_cover_the_linked_libraries
 check "Depends covers every QML module the window imports" depends_cover_the_qml_modules
 check "tarnwick --version and the helper's --version run from dpkg -x" programs_run_from_the_unpacked_copy
 check "desktop-file-validate accepts the desktop entry" desktop_entry_is_valid
-check "appstreamcli validate accepts the metainfo" metainfo_is_valid
+check "appstreamcli validate accepts the metainfo" \
+  appstreamcli validate --no-net "$root/usr/share/metainfo/com.tarnwick.Tarnwick.metainfo.xml"
 check "the manual page renders without warnings" manual_page_renders_cleanly
 if command -v lintian >/dev/null; then
-  check "lintian reports no error" lintian_finds_no_error
+  check "lintian reports no error" lintian --fail-on error --tag-display-limit 0 "$deb"
 else
   echo "skipped - lintian is not installed"
 fi
