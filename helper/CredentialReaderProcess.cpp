@@ -1,69 +1,17 @@
 #include "CredentialReaderProcess.h"
 
 #include "ChildProcess.h"
-#include "credentials/CredentialStoring.h"
-#include "credentials/CredentialsLog.h"
+#include "credentials/CredentialAnswer.h"
 
 #include <QCoroProcess>
 #include <QDeadlineTimer>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 
-#include <unistd.h>
-
 namespace {
-
-// The child's exit statuses besides the helper's own (2 for a wrong command line).
-enum ChildExit { answered = 0, notRead = 1, notHandedOver = 3 };
-
-const QString credentialKey = QStringLiteral("credential");
-const QString errorKey = QStringLiteral("error");
-const QString domainKey = QStringLiteral("domain");
-const QString codeKey = QStringLiteral("code");
-const QString descriptionKey = QStringLiteral("description");
 
 Error readerError(CredentialReaderProcess::Failure failure, const QString &description)
 {
     return Error{CredentialReaderProcess::errorDomain(), int(failure), description};
-}
-
-// The child's answer: {"credential": "…" or null} after `answered`, {"error": {"domain", "code",
-// "description"}} after `notRead`; nullopt for anything else.
-std::optional<CredentialReading::Answer> decode(const QByteArray &bytes, int exitCode)
-{
-    const QJsonDocument document = QJsonDocument::fromJson(bytes);
-    const QJsonObject answer = document.object();
-    if (exitCode == answered) {
-        const QJsonValue credential = answer.value(credentialKey);
-        if (credential.isString())
-            return credential.toString();
-        if (credential.isNull())
-            return std::optional<QString>();
-    } else if (exitCode == notRead) {
-        const QJsonObject error = answer.value(errorKey).toObject();
-        const QJsonValue domain = error.value(domainKey);
-        const QJsonValue code = error.value(codeKey);
-        const QJsonValue description = error.value(descriptionKey);
-        if (domain.isString() && code.isDouble() && description.isString())
-            return failure(Error{domain.toString(), code.toInt(), description.toString()});
-    }
-    return std::nullopt;
-}
-
-QByteArray encode(const CredentialReading::Answer &answer)
-{
-    QJsonObject encoded;
-    if (answer) {
-        encoded.insert(credentialKey, *answer ? QJsonValue(**answer) : QJsonValue());
-    } else {
-        const Error &error = answer.error();
-        encoded.insert(
-            errorKey,
-            QJsonObject{{domainKey, error.domain}, {codeKey, error.code}, {descriptionKey, error.description}});
-    }
-    return QJsonDocument(encoded).toJson(QJsonDocument::Compact);
 }
 
 // A child that is given up on is killed and reaped at once; it holds nothing that needs an orderly end.
@@ -80,15 +28,8 @@ QString CredentialReaderProcess::errorDomain()
     return QStringLiteral("CredentialReader");
 }
 
-QString CredentialReaderProcess::optionName()
-{
-    return QStringLiteral("read-credential");
-}
-
-CredentialReaderProcess::CredentialReaderProcess(QString program, QStringList arguments,
-                                                 std::chrono::milliseconds timeLimit)
+CredentialReaderProcess::CredentialReaderProcess(QString program, std::chrono::milliseconds timeLimit)
     : m_program(std::move(program))
-    , m_arguments(std::move(arguments))
     , m_timeLimit(timeLimit)
 {
 }
@@ -124,7 +65,6 @@ Result<std::unique_ptr<QProcess>> CredentialReaderProcess::start(const QDeadline
 {
     auto process = std::make_unique<QProcess>();
     process->setProgram(m_program);
-    process->setArguments(m_arguments);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     ChildProcess::endWithHelper(*process);
@@ -149,31 +89,11 @@ CredentialReading::Answer CredentialReaderProcess::answerOf(QProcess &process, b
         return failure(
             readerError(Failure::endedWithoutAnswer,
                         QStringLiteral("The credential reader was killed by signal %1.").arg(process.exitCode())));
-    if (const std::optional<Answer> answer = decode(process.readAllStandardOutput(), process.exitCode()))
+    if (const std::optional<Answer> answer =
+            CredentialAnswer::decode(process.readAllStandardOutput(), process.exitCode()))
         return *answer;
     return failure(
         readerError(Failure::unreadableAnswer,
                     QStringLiteral("The credential reader ended with exit code %1 without a readable answer.")
                         .arg(process.exitCode())));
-}
-
-int CredentialReaderProcess::serve(const CredentialStoring &store)
-{
-    // Libraries may print to standard output (GLib's debug messages go there): the pipe gets the answer
-    // alone, and everything else goes to standard error.
-    QFile answerChannel;
-    if (!answerChannel.open(::dup(STDOUT_FILENO), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)
-        || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-        qCWarning(lcCredentials).noquote()
-            << "The credential reader's output could not be set up:" << answerChannel.errorString();
-        return notHandedOver;
-    }
-    const Answer answer = store.read();
-    const QByteArray encoded = encode(answer);
-    if (answerChannel.write(encoded) != encoded.size() || !answerChannel.flush()) {
-        qCWarning(lcCredentials).noquote()
-            << "The credential could not be handed to the helper:" << answerChannel.errorString();
-        return notHandedOver;
-    }
-    return answer ? answered : notRead;
 }

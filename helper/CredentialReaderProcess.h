@@ -3,19 +3,16 @@
 #include "credentials/CredentialReading.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <chrono>
 #include <memory>
 
-class CredentialStoring;
 class QDeadlineTimer;
 class QProcess;
 
-// The device credential read by a short-lived child process, so that the helper, which runs for the whole
-// session, holds none of the Secret Service's client stack (libsecret with GLib, GIO, GObject, libgcrypt
-// and GLib's threads) between the moments it needs the credential. The child is the helper program again,
-// started with `--` and `optionName()`; its main() answers through serve().
+// The device credential read by a short-lived child, TarnwickCredentialReader, so that the helper, which
+// runs for the whole session, never loads the Secret Service's client stack (libsecret with GIO, GObject,
+// libgcrypt and GLib's threads) nor keeps it between the moments it needs the credential.
 //
 // The credential travels only through the child's standard output, a pipe to this process alone: never
 // through arguments, the environment, a log or an error. The child's standard error is the helper's, so
@@ -28,22 +25,16 @@ public:
     enum class Failure { notStarted = 1, timedOut, endedWithoutAnswer, unreadableAnswer };
 
     static QString errorDomain();
-    // The command-line option that makes the helper program the reader.
-    static QString optionName();
 
-    CredentialReaderProcess(QString program, QStringList arguments, std::chrono::milliseconds timeLimit);
+    CredentialReaderProcess(QString program, std::chrono::milliseconds timeLimit);
 
     Answer read() const override;
     QCoro::Task<Answer> readAsync() const override;
-
-    // The child's side: reads `store` and writes the answer to standard output. Answers the exit status.
-    static int serve(const CredentialStoring &store);
 
 private:
     Result<std::unique_ptr<QProcess>> start(const QDeadlineTimer &deadline) const;
     Answer answerOf(QProcess &process, bool finished) const;
 
     QString m_program;
-    QStringList m_arguments;
     std::chrono::milliseconds m_timeLimit;
 };

@@ -15,8 +15,8 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QMenu>
-#include <QPainter>
 #include <QPointer>
 #include <QProcess>
 #include <QSystemTrayIcon>
@@ -35,17 +35,12 @@ QIcon symbolImage(const QString &systemImageName)
     return QIcon();
 }
 
-QPixmap drawnInto(const QImage &image, int size, qreal devicePixelRatio)
+// Scaled rather than painted: smooth scaling averages the source's pixels (the painter would sample them),
+// and the helper then needs none of the painter's machinery for the whole session.
+QPixmap scaledPixmap(const QImage &image, int size, qreal devicePixelRatio)
 {
     const int pixels = qRound(size * devicePixelRatio);
-    QImage canvas(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
-    canvas.fill(Qt::transparent);
-    QPainter painter(&canvas);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.drawImage(QRect(0, 0, pixels, pixels), image);
-    painter.end();
-    QPixmap pixmap = QPixmap::fromImage(canvas);
+    QPixmap pixmap = QPixmap::fromImage(image.scaled(pixels, pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     pixmap.setDevicePixelRatio(devicePixelRatio);
     return pixmap;
 }
@@ -57,15 +52,19 @@ QString menuText(const QString &text)
     return escaped.replace(u'&', QStringLiteral("&&"));
 }
 
-// The brand mark drawn into an 18×18 template image, or absent when the file cannot be loaded.
+// The brand mark as an 18×18 template image, or absent when the file cannot be loaded.
 std::optional<QIcon> brandedMenuImage(const QString &logoMarkPath)
 {
-    const QImage image(logoMarkPath);
+    // Qt's own PNG reader alone: detecting the format would load every image plugin to ask it, and keep
+    // them loaded for the whole session.
+    QImageReader reader(logoMarkPath, "png");
+    reader.setAutoDetectImageFormat(false);
+    const QImage image = reader.read();
     if (image.isNull())
         return std::nullopt;
     QIcon icon;
-    icon.addPixmap(drawnInto(image, menuBarImageSize, 1));
-    icon.addPixmap(drawnInto(image, menuBarImageSize, 2));
+    icon.addPixmap(scaledPixmap(image, menuBarImageSize, 1));
+    icon.addPixmap(scaledPixmap(image, menuBarImageSize, 2));
     icon.setIsMask(true);
     return icon;
 }

@@ -14,6 +14,8 @@
 
 #include <csignal>
 
+#include <malloc.h>
+
 #include <pthread.h>
 
 namespace {
@@ -154,6 +156,9 @@ void RunnerSupervisorWorker::launch()
     m_lastLaunchFailure.clear();
     qCInfo(lcSupervisor) << "Launched the runner, process" << process->processId();
     startHeartbeat(process, launchDate);
+    // What the launch allocated on its way (the reader's process, the credential, the configuration) is
+    // freed by now; the helper then idles for hours, so the freed pages go back to the system.
+    ::malloc_trim(0);
 }
 
 void RunnerSupervisorWorker::watchExit(QProcess *process)

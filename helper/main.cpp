@@ -7,7 +7,6 @@
 #include "common/HelperInstanceLock.h"
 #include "config/AppPaths.h"
 #include "config/FileConfigStore.h"
-#include "credentials/SystemCredentialStore.h"
 #include "logging/LogOutput.h"
 
 #include <QApplication>
@@ -30,7 +29,7 @@ constexpr auto lockPatience = 10s;
 // supervisor tries again like after any failed launch.
 constexpr auto credentialReadLimit = 10s;
 
-enum class Start { run, verbose, readCredential, done, usage };
+enum class Start { run, verbose, done, usage };
 
 // Answers --help and --version before anything needs a display (so before the application object
 // exists, which is why the program's name is put into the help text here).
@@ -50,10 +49,7 @@ Start handleCommandLine(const QStringList &arguments)
                                      QStringLiteral("Show the version and build."));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Also log launches, exits and other events, not only problems."));
-    // The helper's own child that reads the credential for it (CredentialReaderProcess); not for people.
-    QCommandLineOption readCredential(CredentialReaderProcess::optionName());
-    readCredential.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({help, version, verbose, readCredential});
+    parser.addOptions({help, version, verbose});
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n%s", qPrintable(parser.errorText()), qPrintable(helpText(parser)));
         return Start::usage;
@@ -70,8 +66,6 @@ Start handleCommandLine(const QStringList &arguments)
         std::fprintf(stderr, "TarnwickHelper takes no arguments.\n%s", qPrintable(helpText(parser)));
         return Start::usage;
     }
-    if (parser.isSet(readCredential))
-        return Start::readCredential;
     return parser.isSet(verbose) ? Start::verbose : Start::run;
 }
 
@@ -83,22 +77,14 @@ QStringList argumentList(int argc, char **argv)
     return arguments;
 }
 
-// The Secret Service, never asked to unlock: the helper runs unattended and retries.
-int readCredential()
-{
-    LogOutput::install(false);
-    return CredentialReaderProcess::serve(
-        SystemCredentialStore(SystemCredentialStore::sharedAccessGroup(), SystemCredentialStore::UnlockPrompt::never));
-}
-
-// The Linux parts: the credential read by this program as a child, the files under the data directory,
-// and the bundle the helper sits in.
+// The Linux parts: the credential read by the reader program beside the helper, the files under the data
+// directory, and the bundle the helper sits in.
 HelperParts systemParts()
 {
     HelperParts parts;
     parts.credentialReader = std::make_shared<CredentialReaderProcess>(
-        QCoreApplication::applicationFilePath(),
-        QStringList{QStringLiteral("--") + CredentialReaderProcess::optionName()}, credentialReadLimit);
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("TarnwickCredentialReader")),
+        credentialReadLimit);
     parts.configStore = std::make_shared<FileConfigStore>(AppPaths::config());
     parts.configPath = AppPaths::config();
     parts.statusPath = AppPaths::status();
@@ -144,7 +130,6 @@ int main(int argc, char **argv)
     switch (start) {
     case Start::done: return 0;
     case Start::usage: return 2;
-    case Start::readCredential: return readCredential();
     case Start::run:
     case Start::verbose: break;
     }

@@ -65,7 +65,8 @@ if [ ! -f "$build_tree/cmake_install.cmake" ] || [ ! -f "$build_tree/build-setti
 fi
 # shellcheck source=tools/build-settings.sh.in
 . "$build_tree/build-settings.sh"
-for part in "$app_in_bundle" "$helper_in_bundle" Contents/Resources/runtime/node; do
+for part in "$app_in_bundle" "$helper_in_bundle" "$(dirname "$helper_in_bundle")/TarnwickCredentialReader" \
+            Contents/Resources/runtime/node; do
   [ -x "$bundle/$part" ] || fail "$bundle is incomplete: $part is missing or not executable"
 done
 [ -f "$bundle/Contents/Resources/runner/runner.js" ] || fail "$bundle is incomplete: the runner is missing"

@@ -2,8 +2,8 @@
 #include "TestKeyring.h"
 
 #include "CredentialReaderProcess.h"
-#include "credentials/SystemCredentialStore.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,7 +19,6 @@ namespace {
 
 const QString token = QStringLiteral("twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301."
                                      "abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJKLMNOP");
-const QStringList readerArguments = {QStringLiteral("--") + CredentialReaderProcess::optionName()};
 
 Answer keychainFailure(int code, const QString &description)
 {
@@ -35,8 +34,7 @@ QList<Answer> readBothWays(const CredentialReaderProcess &reader)
 
 }
 
-// The helper program as the credential's reader, on the session's real keyring; and what the helper makes
-// of a reader that fails.
+// The reader program on the session's real keyring, and what the helper makes of a reader that fails.
 class TestCredentialReaderProcess : public QObject
 {
     Q_OBJECT
@@ -76,7 +74,7 @@ private Q_SLOTS:
             QVERIFY(TestKeyring::lockAll());
         // GLib prints its debug messages to standard output, where the answer goes.
         qputenv("G_MESSAGES_DEBUG", "all");
-        const CredentialReaderProcess reader(QStringLiteral(HELPER_PATH), readerArguments, std::chrono::seconds(30));
+        const CredentialReaderProcess reader(QStringLiteral(READER_PATH), std::chrono::seconds(30));
 
         QCOMPARE(readBothWays(reader), QList<Answer>(2, answer));
         qunsetenv("G_MESSAGES_DEBUG");
@@ -85,36 +83,36 @@ private Q_SLOTS:
 
     void aFailingReaderIsAFailure_data()
     {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QString>("script");
+        QTest::addColumn<QByteArray>("script");
         QTest::addColumn<Failure>("failure");
-        const QString shell = QStringLiteral("/bin/sh");
-        QTest::newRow("missing") << QStringLiteral("/nonexistent/TarnwickHelper") << QString() << Failure::notStarted;
-        QTest::newRow("not an answer") << shell << QStringLiteral("printf '%s' \"$SECRET\"")
-                                       << Failure::unreadableAnswer;
+        QTest::newRow("missing") << QByteArray() << Failure::notStarted;
+        QTest::newRow("not an answer") << QByteArray(R"(printf '%s' "$SECRET")") << Failure::unreadableAnswer;
         QTest::newRow("an answer with the wrong status")
-            << shell << QStringLiteral("printf '{\"credential\":\"%s\"}' \"$SECRET\"; exit 1")
-            << Failure::unreadableAnswer;
+            << QByteArray(R"(printf '{"credential":"%s"}' "$SECRET"; exit 1)") << Failure::unreadableAnswer;
         QTest::newRow("an error without its code")
-            << shell << QStringLiteral("printf '{\"error\":{\"domain\":\"KeychainError\"}}'; exit 1")
-            << Failure::unreadableAnswer;
-        QTest::newRow("usage") << shell << QStringLiteral("exit 2") << Failure::unreadableAnswer;
-        QTest::newRow("killed") << shell << QStringLiteral("printf '{\"credential\":null}'; kill -9 $$")
+            << QByteArray(R"(printf '{"error":{"domain":"KeychainError"}}'; exit 1)") << Failure::unreadableAnswer;
+        QTest::newRow("usage") << QByteArray("exit 2") << Failure::unreadableAnswer;
+        QTest::newRow("killed") << QByteArray(R"(printf '{"credential":null}'; kill -9 $$)")
                                 << Failure::endedWithoutAnswer;
-        QTest::newRow("hangs") << shell << QStringLiteral("echo $$ >> \"$PIDS\"; exec sleep 600") << Failure::timedOut;
+        QTest::newRow("hangs") << QByteArray(R"(echo $$ >> "$PIDS"; exec sleep 600)") << Failure::timedOut;
     }
 
     // Reported with its cause and never with what the child printed; a child that hangs is killed.
     void aFailingReaderIsAFailure()
     {
-        QFETCH(QString, program);
-        QFETCH(QString, script);
+        QFETCH(QByteArray, script);
         QFETCH(Failure, failure);
         const QTemporaryDir folder;
+        const QString program = folder.filePath(QStringLiteral("TarnwickCredentialReader"));
         const QString pids = folder.filePath(QStringLiteral("pids"));
+        if (!script.isEmpty()) {
+            QFile file(program);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + script + '\n') > 0);
+            QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        }
         qputenv("SECRET", token.toUtf8());
         qputenv("PIDS", pids.toUtf8());
-        const CredentialReaderProcess reader(program, {QStringLiteral("-c"), script}, std::chrono::seconds(2));
+        const CredentialReaderProcess reader(program, std::chrono::seconds(2));
 
         const Answer blocking = reader.read();
         const StallMeter meter;
@@ -128,6 +126,7 @@ private Q_SLOTS:
         // Waiting for the child, even one that hangs for the whole time limit, never stood the event loop still.
         QCOMPARE_LT(meter.longestStallMs(), 1000);
         QFile pidFile(pids);
+        QCOMPARE(pidFile.exists(), failure == Failure::timedOut);
         if (pidFile.open(QIODevice::ReadOnly)) {
             for (const QByteArray &pid : pidFile.readAll().split('\n')) {
                 if (!pid.isEmpty())

@@ -26,6 +26,7 @@ dpkg-deb -x "$deb" "$root"
 bundle=usr/lib/tarnwick/Tarnwick.app
 app=$bundle/Contents/MacOS/Tarnwick
 helper=$bundle/Contents/Library/LoginItems/TarnwickHelper.app/Contents/MacOS/TarnwickHelper
+reader=$(dirname "$helper")/TarnwickCredentialReader
 field() { dpkg-deb -f "$deb" "$1"; }
 # Whether a relation field names the package, alone or as an alternative, whatever the version.
 relation_has() {
@@ -46,14 +47,15 @@ recommends_keyring_and_xdg_utils() {
 # Every file the programs use is in the package (the icons in their own check), and nothing lies outside /usr.
 has_the_files_the_programs_use() {
   local missing=0 outside
-  for file in usr/bin/tarnwick "$app" "$helper" "$bundle"/Contents/Resources/{runner/runner.js,LogoMark.png} \
+  for file in usr/bin/tarnwick "$app" "$helper" "$reader" "$bundle"/Contents/Resources/{runner/runner.js,LogoMark.png} \
     "$bundle"/Contents/Resources/runtime/node usr/share/applications/com.tarnwick.Tarnwick.desktop \
     usr/share/metainfo/com.tarnwick.Tarnwick.metainfo.xml \
     usr/share/icons/hicolor/scalable/apps/com.tarnwick.Tarnwick.svg usr/share/man/man1/tarnwick.1.gz \
     usr/share/doc/tarnwick/{copyright,changelog.Debian.gz}; do
     [ -e "$root/$file" ] || [ -L "$root/$file" ] || { echo "missing: /$file"; missing=1; }
   done
-  [ -x "$root/$app" ] && [ -x "$root/$helper" ] || { echo "a program is not executable"; missing=1; }
+  [ -x "$root/$app" ] && [ -x "$root/$helper" ] && [ -x "$root/$reader" ] ||
+    { echo "a program is not executable"; missing=1; }
   outside=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name usr)
   [ -z "$outside" ] || { echo "outside /usr: $outside"; missing=1; }
   return $missing
@@ -84,7 +86,8 @@ owner_of() {
 depends_cover_the_linked_libraries() {
   local library path status=0
   relation_has Depends nodejs "$(field Depends)" || status=1
-  for library in $(readelf -d "$root/$app" "$root/$helper" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u); do
+  for library in $(readelf -d "$root/$app" "$root/$helper" "$root/$reader" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
+                   sort -u); do
     path=$(ldconfig -p | awk -v lib="$library" '$1 == lib && /x86-64/ { print $NF; exit }')
     relation_has Depends "$(owner_of "$path")" "$library ($path)" || status=1
   done
@@ -100,6 +103,11 @@ depends_cover_the_qml_modules() {
     relation_has Depends "$(owner_of "$qml/${module//.//}/qmldir")" "QML module $module" || status=1
   done
   return $status
+}
+# The helper runs all session: libsecret and the GLib stack under it belong to its short-lived reader.
+the_helper_leaves_the_keyring_to_its_reader() {
+  ! readelf -d "$root/$helper" | grep -E 'NEEDED.*\[lib(secret|gio|gobject)-' &&
+    readelf -d "$root/$reader" | grep -q 'NEEDED.*libsecret'
 }
 programs_run_from_the_unpacked_copy() {
   local versions
@@ -131,6 +139,7 @@ check "every icon is there in the size its folder names" icons_are_there_in_thei
 check "the launcher and the runtime link resolve as installed" links_point_where_the_programs_expect
 check "Depends covers every linked library, and nodejs" depends_cover_the_linked_libraries
 check "Depends covers every QML module the window imports" depends_cover_the_qml_modules
+check "the helper does not load libsecret; its credential reader does" the_helper_leaves_the_keyring_to_its_reader
 check "tarnwick --version and the helper's --version run from dpkg -x" programs_run_from_the_unpacked_copy
 check "desktop-file-validate accepts the desktop entry" desktop_entry_is_valid
 check "appstreamcli validate accepts the metainfo" \
