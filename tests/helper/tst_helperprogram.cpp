@@ -4,8 +4,6 @@
 #include "common/HelperInstanceLock.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -26,67 +24,46 @@ class TestHelperProgram : public QObject
 private Q_SLOTS:
     void init() { m_fixture.emplace(); }
 
-    void aTerminationSignalKillsAStubbornRunnerTwoSecondsIn()
+    // A runner that shrugs off SIGTERM outlives a helper killed outright (its parent's death sends it that
+    // signal); the next helper stops it before launching its own. A termination request then stops that
+    // helper's runner, killing it two seconds in.
+    void stubbornRunnersNeverOverlapAndAreKilledTwoSecondsIn()
     {
         m_fixture->setRuntime(HelperFixture::stubbornRunner());
-        QProcess helper;
-        const qint64 runner = startHelper(helper);
-        QVERIFY(runner > 0);
-        QTRY_VERIFY_WITH_TIMEOUT(savedStatus() && savedStatus()->state() == State::connected, patience);
-
-        QElapsedTimer elapsed;
-        elapsed.start();
-        ::kill(pid_t(helper.processId()), SIGTERM);
-        QVERIFY(waitUntilEnded(runner));
-        const qint64 killedAfter = elapsed.elapsed();
-        // Never before the two seconds; the upper bound leaves room for a loaded machine.
-        QVERIFY2(killedAfter >= 1990 && killedAfter <= 2600, qPrintable(QString::number(killedAfter)));
-        QCOMPARE(runnerRecord(QStringLiteral("terms")).count("term"), 1);
-
-        QVERIFY(helper.waitForFinished(patience));
-        QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(helper.exitCode(), 0);
-        QVERIFY(savedStatus() && savedStatus()->state() == State::stopped);
-    }
-
-    void theRunnerDoesNotOutliveAHelperKilledOutright()
-    {
-        QProcess helper;
-        const qint64 runner = startHelper(helper);
-        QVERIFY(runner > 0);
-        helper.kill();
-        QVERIFY(helper.waitForFinished(patience));
-        QVERIFY(waitUntilEnded(runner));
-    }
-
-    void aNewHelperStopsTheRunnerOfOneKilledOutright()
-    {
-        // The stubborn runner shrugs off the SIGTERM its parent's death sends it.
-        m_fixture->setRuntime(HelperFixture::stubbornRunner());
-        QProcess killed;
-        const qint64 orphan = startHelper(killed);
-        QVERIFY(orphan > 0);
-        QProcess helper;
-        // Should the rule fail, neither stubborn runner outlives the test.
-        const auto cleanUp = qScopeGuard([&] {
+        const auto cleanUp = qScopeGuard([] {
             for (const qint64 runner : runnerLaunches()) {
                 if (!hasEnded(runner))
                     ::kill(pid_t(runner), SIGKILL);
             }
         });
+        QProcess killed;
+        const qint64 orphan = startHelper(killed);
+        QVERIFY(orphan > 0);
         killed.kill();
         QVERIFY(killed.waitForFinished(patience));
-        QTRY_VERIFY(runnerRecord(QStringLiteral("terms")).contains("term"));
+        QTRY_VERIFY(runnerRecord(QStringLiteral("terms")).count("term") == 1);
         QVERIFY(!hasEnded(orphan));
 
+        QProcess helper;
         const qint64 runner = startHelper(helper, 2);
         QVERIFY(runner > 0);
-        // Gone before the new one was launched: never two at once.
-        QVERIFY(runnerRecord(QStringLiteral("overlaps")).isEmpty());
         QVERIFY(hasEnded(orphan));
+        QVERIFY(runnerRecord(QStringLiteral("overlaps")).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(savedStatus() && savedStatus()->state() == State::connected, patience);
+
+        const qsizetype terms = runnerRecord(QStringLiteral("terms")).count("term");
+        QElapsedTimer elapsed;
+        elapsed.start();
         ::kill(pid_t(helper.processId()), SIGTERM);
+        QVERIFY(waitUntilEnded(runner));
+        // Never before the two seconds; the upper bound leaves room for a loaded machine.
+        QVERIFY2(elapsed.elapsed() >= 1990 && elapsed.elapsed() <= 2600,
+                 qPrintable(QString::number(elapsed.elapsed())));
         QVERIFY(helper.waitForFinished(patience));
-        QVERIFY(hasEnded(runner));
+        QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(helper.exitCode(), 0);
+        QCOMPARE(runnerRecord(QStringLiteral("terms")).count("term"), terms + 1);
+        QCOMPARE(savedStatus()->state(), State::stopped);
     }
 
     // The session's lock is never taken through a link planted in its place.
@@ -101,27 +78,22 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(HelperInstanceLock::path()));
     }
 
+    // The desktop's watcher comes 2 s after the helper, and the panel a little after it: an item made
+    // before there is a host would never show. A panel that restarts gets the item again.
     void theTrayItemShowsWhenAPanelComesLate()
     {
         StandInTrayWatcher watcher;
         QProcess helper;
         QVERIFY(startHelper(helper) > 0);
-
-        // The desktop's watcher comes 2 s later, and the panel a little after it: an item made before
-        // there is a host would never show.
         QTest::qWait(2000);
         watcher.appear();
         QTest::qWait(500);
-        QVERIFY(watcher.items().isEmpty());
-        watcher.registerHost();
-        QTRY_COMPARE_WITH_TIMEOUT(watcher.items().size(), 1, 10000);
-        QCOMPARE(watcher.items().first().senderPid, helper.processId());
-
-        // A panel that restarts gets the item again.
+        QVERIFY(watcher.itemSenders.isEmpty());
+        watcher.RegisterStatusNotifierHost();
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.itemSenders, QList<qint64>{helper.processId()}, 10000);
         watcher.disappear();
         watcher.appear();
-        QTRY_COMPARE_WITH_TIMEOUT(watcher.items().size(), 2, 10000);
-        QCOMPARE(watcher.items().last().senderPid, helper.processId());
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.itemSenders, QList<qint64>(2, helper.processId()), 10000);
 
         ::kill(pid_t(helper.processId()), SIGTERM);
         QVERIFY(helper.waitForFinished(patience));
