@@ -10,7 +10,6 @@
 #include "status/StatusStore.h"
 
 #include <QAction>
-#include <QFile>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
@@ -27,19 +26,21 @@ const QString activityPath = QStringLiteral("/api/devices/me/activity");
 const QString taskA = QStringLiteral("6a1f0c3e-2b7d-4e59-9c1a-0d8e7f6a5b41");
 const QString refreshFailed = QStringLiteral("Couldn’t refresh activity");
 
-QByteArray activityJson(const QString &runningLabel, int recentCount)
+// A running task and five recent ones, of which the menu shows the first three.
+QByteArray activityJson()
 {
     QStringList recent;
-    for (int i = 1; i <= recentCount; ++i) {
+    for (int i = 1; i <= 5; ++i)
         recent << QStringLiteral(R"({"taskId":"00000000-0000-4000-8000-00000000000%1","label":"Task %1",)"
                                  R"("status":"done","completedAt":"x"})")
                       .arg(i);
-    }
-    return QStringLiteral(R"({"running":{"taskId":"%1","label":"%2","provider":"codex","startedAt":"x"},)"
-                          R"("recent":[%3]})")
-        .arg(taskA, runningLabel, recent.join(u','))
+    return QStringLiteral(R"({"running":{"taskId":"%1","label":"Fix & ship","provider":"codex","startedAt":"x"},)"
+                          R"("recent":[%2]})")
+        .arg(taskA, recent.join(u','))
         .toUtf8();
 }
+const QStringList shownTasks{QStringLiteral("Task 1 — done"), QStringLiteral("Task 2 — done"),
+                             QStringLiteral("Task 3 — done")};
 
 // The texts of the menu's lines, "---" for a separator.
 QStringList texts(const QList<MenuItem> &items)
@@ -95,64 +96,36 @@ class TestMenuController : public QObject
 
     QString openedUrl() const
     {
-        QFile file(m_opened.filePath(QStringLiteral("url")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+        return QString::fromUtf8(TestFiles::read(m_opened.filePath(QStringLiteral("url")))).trimmed();
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
         // The browser is faked at the one place a URL leaves the helper: $BROWSER.
-        QFile browser(m_opened.filePath(QStringLiteral("browser")));
-        QVERIFY(browser.open(QIODevice::WriteOnly));
-        browser.write("#!/bin/sh\nprintf '%s\\n' \"$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"$(dirname \"$0\")/url\"\n");
-        QVERIFY(browser.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        qputenv("BROWSER", QFile::encodeName(browser.fileName()));
+        const QString browser = m_opened.filePath(QStringLiteral("browser"));
+        QVERIFY(TestFiles::writeScript(browser,
+                                       "echo \"$1\" > " + QFile::encodeName(m_opened.filePath(QStringLiteral("url")))));
+        qputenv("BROWSER", QFile::encodeName(browser));
     }
 
     void init() { m_fixture.emplace(HelperFixture::Credential::inMemory); }
 
-    void showsTheStatusAndTheActivity_data()
-    {
-        QTest::addColumn<std::optional<HelperStatus>>("status");
-        QTest::addColumn<QByteArray>("activity");
-        QTest::addColumn<QStringList>("expected");
-
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        const QString starting = QStringLiteral("Starting runner…");
-        const QString attention = QStringLiteral("Needs attention");
-        QTest::newRow("no status yet") << std::optional<HelperStatus>() << QByteArray() << menuTexts(starting);
-        QTest::newRow("stale connected") << std::optional(HelperStatus(State::connected, now.addSecs(-60)))
-                                         << QByteArray() << menuTexts(starting);
-        QTest::newRow("stopped") << std::optional(HelperStatus(State::stopped, now)) << QByteArray()
-                                 << menuTexts(attention);
-        // Three recent tasks at most, in the service's order; "&" is no mnemonic.
-        QTest::newRow("running and five recent")
-            << std::optional(HelperStatus(State::connected, now)) << activityJson(QStringLiteral("Fix & ship"), 5)
-            << menuTexts(
-                   QStringLiteral("Ready for tasks"), QStringLiteral("Fix & ship"),
-                   {QStringLiteral("Task 1 — done"), QStringLiteral("Task 2 — done"), QStringLiteral("Task 3 — done")});
-    }
-
-    // Read from the status file at construction; the activity fetched when the menu opens.
+    // The status file is read at construction, the activity fetched when the menu opens: three recent tasks
+    // at most, in the service's order. The tray's menu shows the lines as they are ("&" is no mnemonic),
+    // every line with an action enabled; choosing a task opens its page on the dashboard.
     void showsTheStatusAndTheActivity()
     {
-        QFETCH(std::optional<HelperStatus>, status);
-        QFETCH(QByteArray, activity);
-        QFETCH(QStringList, expected);
-
-        if (status)
-            QVERIFY(StatusStore(AppPaths::status()).save(*status));
         ScriptedServer server;
-        server.answer(activityPath, 200, activity);
+        server.answer(activityPath, 200, activityJson());
         QVERIFY(HelperFixture::writeConfig(server.url().toString()));
-        const auto controller = makeController();
-        if (!activity.isNull())
-            openMenu(*controller);
+        QCOMPARE(texts(makeController()->items()), menuTexts(QStringLiteral("Starting runner…")));
 
-        // Every line with an action is enabled, and the tray's menu shows the lines as they are.
+        QVERIFY(StatusStore(AppPaths::status()).save(HelperStatus(State::connected, QDateTime::currentDateTimeUtc())));
+        const auto controller = makeController();
+        openMenu(*controller);
         const QList<MenuItem> &items = controller->items();
-        QCOMPARE(texts(items), expected);
+        QCOMPARE(texts(items), menuTexts(QStringLiteral("Ready for tasks"), QStringLiteral("Fix & ship"), shownTasks));
         const QList<QAction *> actions = controller->menu()->actions();
         QCOMPARE(actions.size(), items.size());
         for (qsizetype i = 0; i < actions.size(); ++i) {
@@ -160,18 +133,11 @@ private Q_SLOTS:
             QCOMPARE(actions[i]->isEnabled(), items[i].separator || items[i].enabled);
             QCOMPARE(items[i].enabled, items[i].action != MenuItem::Action::none);
         }
-        QCOMPARE(controller->toolTip(), QStringLiteral("Tarnwick — ") + expected.first());
-        const bool attention = expected.first() == u"Needs attention";
-        QCOMPARE(controller->iconName(),
-                 attention ? QStringLiteral("exclamationmark.triangle.fill") : QStringLiteral("laptopcomputer"));
-        if (activity.isNull())
-            return;
-
-        const QList<ScriptedServer::Request> requests = server.requests();
-        QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests.first().header("Authorization"), "Bearer " + HelperFixture::credential().toUtf8());
+        QCOMPARE(controller->toolTip(), QStringLiteral("Tarnwick — Ready for tasks"));
+        QCOMPARE(controller->iconName(), QStringLiteral("laptopcomputer"));
+        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(server.requests().first().header("Authorization"), "Bearer " + HelperFixture::credential().toUtf8());
         QCOMPARE(items[6].representedObject, QStringLiteral("00000000-0000-4000-8000-000000000001"));
-        // Choosing a task opens its page on the dashboard.
         actions[3]->trigger();
         QTRY_COMPARE(openedUrl(), server.url().toString() + QStringLiteral("?task=") + taskA.toUpper());
     }
@@ -183,10 +149,8 @@ private Q_SLOTS:
         StandInNotificationServer notifications;
         // The setup application records the activation token it was started with.
         const QString opened = m_opened.filePath(QStringLiteral("setup"));
-        QVERIFY(TestFiles::writeScript(m_fixture->setupAppPath(),
-                                       "printf '%s\\n' \"$XDG_ACTIVATION_TOKEN$DESKTOP_STARTUP_ID\" > "
-                                           + QFile::encodeName(opened) + ".tmp && mv " + QFile::encodeName(opened)
-                                           + ".tmp " + QFile::encodeName(opened)));
+        QVERIFY(TestFiles::writeScript(m_fixture->setupAppPath(), "echo \"$XDG_ACTIVATION_TOKEN$DESKTOP_STARTUP_ID\" > "
+                                                                      + QFile::encodeName(opened)));
         const auto controller = makeController();
         const QString crashed = QStringLiteral("The runner stopped unexpectedly. Restarting shortly.");
         const auto status = [](State state, const std::optional<QString> &error = std::nullopt) {
@@ -195,8 +159,8 @@ private Q_SLOTS:
         for (const HelperStatus &crashing : {status(State::starting), status(State::needsAttention, crashed),
                                              status(State::starting), status(State::needsAttention, crashed)})
             controller->update(crashing);
-        QTRY_COMPARE(notifications.notices().size(), 1);
-        const StandInNotificationServer::Notice notice = notifications.notices().first();
+        QTRY_COMPARE(notifications.notices.size(), 1);
+        const StandInNotificationServer::Notice notice = notifications.notices.first();
         QCOMPARE(notice.appName, QStringLiteral("Tarnwick"));
         QCOMPARE(notice.summary, QStringLiteral("Needs attention"));
         QCOMPARE(notice.body, crashed);
@@ -205,47 +169,43 @@ private Q_SLOTS:
 
         controller->update(status(State::connected));
         controller->update(status(State::connected));
-        QTRY_COMPARE(notifications.closed(), QList<uint>{1});
+        QTRY_COMPARE(notifications.closed, QList<uint>{1});
 
         controller->update(status(State::needsAttention));
-        QTRY_COMPARE(notifications.notices().size(), 2);
+        QTRY_COMPARE(notifications.notices.size(), 2);
         notifications.choose(2, QStringLiteral("token-2"));
         QTRY_COMPARE(TestFiles::read(opened), QByteArray("token-2\n"));
         QTest::qWait(200);
-        QCOMPARE(notifications.notices().size(), 2);
-        QCOMPARE(notifications.closed().size(), 1);
+        QCOMPARE(notifications.notices.size(), 2);
+        QCOMPARE(notifications.closed.size(), 1);
     }
 
-    void aRejectedCredentialNeedsAttentionAndKeepsTheTasks()
+    // The tasks last fetched stay until a later success replaces them, even with none.
+    void aRejectedCredentialNeedsAttentionUntilAFetchSucceeds()
     {
         StandInNotificationServer notifications;
         ScriptedServer server;
-        const QByteArray activity = activityJson(QStringLiteral("Running task"), 1);
-        server.answer(activityPath, 200, activity);
+        server.answer(activityPath, 200, activityJson());
         QVERIFY(HelperFixture::writeConfig(server.url().toString()));
         const auto controller = makeController();
         controller->update(HelperStatus(State::connected, QDateTime::currentDateTimeUtc()));
         openMenu(*controller);
-        const QStringList fetched = menuTexts(QStringLiteral("Ready for tasks"), QStringLiteral("Running task"),
-                                              {QStringLiteral("Task 1 — done")});
-        QCOMPARE(texts(controller->items()), fetched);
 
         server.answer(activityPath, 401, R"({"error":"Unknown credential."})");
         openMenu(*controller);
         QCOMPARE(texts(controller->items()),
-                 menuTexts(QStringLiteral("Needs attention"), QStringLiteral("Running task"),
-                           {QStringLiteral("Task 1 — done")}, true));
+                 menuTexts(QStringLiteral("Needs attention"), QStringLiteral("Fix & ship"), shownTasks, true));
+        QCOMPARE(controller->iconName(), QStringLiteral("exclamationmark.triangle.fill"));
         openMenu(*controller);
-        QTRY_COMPARE(notifications.notices().size(), 1);
-        QCOMPARE(notifications.notices().first().body,
+        QTRY_COMPARE(notifications.notices.size(), 1);
+        QCOMPARE(notifications.notices.first().body,
                  QStringLiteral("This Mac is disconnected. Open Tarnwick to reconnect."));
 
-        // A later success clears it.
-        server.answer(activityPath, 200, activity);
+        server.answer(activityPath, 200, R"({"recent":[]})");
         openMenu(*controller);
-        QTRY_COMPARE(notifications.closed().size(), 1);
-        QCOMPARE(notifications.notices().size(), 1);
-        QCOMPARE(texts(controller->items()), fetched);
+        QTRY_COMPARE(notifications.closed.size(), 1);
+        QCOMPARE(notifications.notices.size(), 1);
+        QCOMPARE(texts(controller->items()), menuTexts(QStringLiteral("Ready for tasks")));
     }
 
     // Without a configuration there is no service address of this setup: the dashboard is the production
@@ -304,10 +264,10 @@ private Q_SLOTS:
 
         controller->aboutToShow();
         QTRY_COMPARE(server.requests().size(), 1);
-        server.answer(activityPath, 200, activityJson(QStringLiteral("Second"), 0));
+        server.answer(activityPath, 200, activityJson());
         controller->aboutToShow();
         QVERIFY(refreshed.wait(10000));
-        QCOMPARE(controller->items()[3].text, QStringLiteral("Second"));
+        QCOMPARE(controller->items()[3].text, QStringLiteral("Fix & ship"));
 
         // The first fetch times out later and changes nothing.
         QTest::qWait(1500);
