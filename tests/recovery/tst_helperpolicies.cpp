@@ -1,11 +1,8 @@
 #include "menu/AttentionNotice.h"
-#include "menu/MenuActivityCache.h"
 #include "menu/MenuStatusPresentation.h"
 #include "recovery/HelperRecoveryPolicy.h"
-#include "supervision/RunnerSupervisionPolicy.h"
 
 #include <QTest>
-#include <QUuid>
 
 namespace {
 
@@ -21,7 +18,7 @@ std::optional<HelperStatus> status(HelperStatus::State state, std::optional<qint
 Q_DECLARE_METATYPE(std::optional<HelperStatus>)
 Q_DECLARE_METATYPE(AttentionNotice::Action)
 
-// What the helper and its menu make of the login item and the status file, and when the runner is relaunched.
+// What the helper and its menu make of the login item and the status file.
 class TestHelperPolicies : public QObject
 {
     Q_OBJECT
@@ -123,31 +120,6 @@ private Q_SLOTS:
         QCOMPARE(notice.update(helperStatus, credentialInvalid, now), action);
         QCOMPARE(notice.shown,
                  action == AttentionNotice::Action::none ? shownBefore : action == AttentionNotice::Action::show);
-    }
-
-    // A failed fetch keeps the last activity until the next success replaces it, even by an empty one.
-    void activityCacheKeepsTheLastSuccess()
-    {
-        const DeviceTaskActivity first{RunningDeviceTask{QUuid::createUuid(), QStringLiteral("Fix the build"),
-                                                         QStringLiteral("codex"),
-                                                         QStringLiteral("2026-01-31T09:00:00Z")},
-                                       {}};
-        MenuActivityCache cache;
-        cache.recordFailure();
-        QCOMPARE(cache, (MenuActivityCache{std::nullopt, true}));
-        cache.recordSuccess(first);
-        cache.recordFailure();
-        QCOMPARE(cache, (MenuActivityCache{first, true}));
-        cache.recordSuccess(DeviceTaskActivity{});
-        QCOMPARE(cache, (MenuActivityCache{DeviceTaskActivity{}, false}));
-    }
-
-    // Relaunched after any exit but the user's quit; the 3 s wait is the supervisor's to keep.
-    void relaunchUnlessQuit()
-    {
-        QVERIFY(RunnerSupervisionPolicy::shouldRelaunch(RunnerExitReason::crash));
-        QVERIFY(RunnerSupervisionPolicy::shouldRelaunch(RunnerExitReason::configurationChanged));
-        QVERIFY(!RunnerSupervisionPolicy::shouldRelaunch(RunnerExitReason::quit));
     }
 };
 
