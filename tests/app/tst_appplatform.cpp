@@ -20,6 +20,10 @@
 
 #include <future>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 class TestAppPlatform : public QObject
 {
     Q_OBJECT
@@ -123,18 +127,10 @@ private Q_SLOTS:
         if (!registered)
             helper.kill(), helper.waitForFinished();
     }
-    // A socket left behind by a crashed instance must not keep the program from starting.
-    void staleSocketIsReplaced()
-    {
-        const QString socket = path(QStringLiteral("app.socket"));
-        QVERIFY(TestFiles::write(socket, {}));
-        SingleInstance instance(socket);
-        QVERIFY(!instance.forward(QString()));
-        QVERIFY(instance.listen());
-    }
     // The launcher's exit status counts: when no program takes the page the sign-in is told, and it
-    // keeps waiting for the callback; a report about an attempt that has ended is dropped.
-    void browserLaunchOutcomes_data()
+    // keeps waiting for the callback; a report about an attempt that has ended is dropped. Only the
+    // callback of the open sign-in is taken, once.
+    void browserSignIn_data()
     {
         QTest::addColumn<QByteArray>("browser"); // $BROWSER; OPENS: a script that takes the page; empty: unset
         QTest::addColumn<QString>("failure");    // part of the report's text; empty: no report
@@ -146,7 +142,7 @@ private Q_SLOTS:
         QTest::newRow("names no command") << QByteArray(":") << QStringLiteral("$BROWSER names no command");
         QTest::newRow("no $BROWSER, no handler") << QByteArray() << QStringLiteral("xdg-open exited with status");
     }
-    void browserLaunchOutcomes()
+    void browserSignIn()
     {
         QFETCH(QByteArray, browser);
         QFETCH(QString, failure);
@@ -154,32 +150,50 @@ private Q_SLOTS:
             qputenv("BROWSER", browser.replace("OPENS", QFile::encodeName(browserScript())));
         SystemBrowserSignIn signIn;
         QStringList reports;
-        const QUrl page(QStringLiteral("http://127.0.0.1:8787/connect/mac/10?state=s"));
-        QVERIFY(signIn.start(
-            page, QStringLiteral("tarnwick"), [](Result<QUrl>) {},
-            [&](const Error &e) { reports.append(e.description); }));
+        std::optional<Result<QUrl>> outcome;
+        const auto start = [&] {
+            return signIn.start(
+                QUrl(QStringLiteral("http://127.0.0.1:8787/connect/mac/10?deviceName=A%20B&state=s")),
+                QStringLiteral("tarnwick"), [&](Result<QUrl> result) { outcome = result; },
+                [&](const Error &e) { reports.append(e.description); });
+        };
+        const QUrl callback(QStringLiteral("tarnwick://auth/callback?state=s&code=c"));
+        QVERIFY(start() && signIn.isOpen());
         if (failure.isEmpty()) {
-            QTRY_COMPARE(TestFiles::read(path(QStringLiteral("opened"))), page.toEncoded());
+            QTRY_COMPARE(TestFiles::read(path(QStringLiteral("opened"))),
+                         "http://127.0.0.1:8787/connect/mac/10?deviceName=A%20B&state=s");
+            QVERIFY(!signIn.acceptCallback(QUrl(QStringLiteral("https://auth/callback"))) && !outcome);
+            QVERIFY(signIn.acceptCallback(callback) && !signIn.isOpen());
+            QCOMPARE(outcome->value_or(QUrl()), callback);
+            QVERIFY(!signIn.acceptCallback(callback)); // no sign-in open
             QTest::qWait(200);
             QVERIFY(reports.isEmpty());
-        } else {
-            QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 10000);
-            QVERIFY2(reports.first().contains(failure), qPrintable(reports.first()));
-            QVERIFY(signIn.isOpen());
-            // Once the attempt has ended, its browser's report is dropped.
-            signIn.cancel();
-            QVERIFY(signIn.start(
-                page, QStringLiteral("tarnwick"), [](Result<QUrl>) {},
-                [&](const Error &e) { reports.append(e.description); }));
-            signIn.cancel();
-            QTest::qWait(300);
-            QCOMPARE(reports.size(), 1);
+            return;
         }
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 10000);
+        QVERIFY2(reports.first().contains(failure), qPrintable(reports.first()));
+        QVERIFY(signIn.isOpen());
+        signIn.cancel();
+        QVERIFY(outcome && !*outcome && SignInError::isCanceledLogin(outcome->error()));
+        // Once the attempt has ended, its browser's report is dropped.
+        QVERIFY(start());
+        signIn.cancel();
+        QTest::qWait(300);
+        QCOMPARE(reports.size(), 1);
     }
-    // A second start hands the running window its URL and its launcher's activation token.
+    // A socket left behind by a crashed instance does not keep the program from starting; a second start
+    // hands the running window its URL and its launcher's activation token.
     void secondStartForwardsItsActivationToken()
     {
-        SingleInstance running(path(QStringLiteral("app.socket")));
+        const QString socket = path(QStringLiteral("app.socket"));
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(socket).constData(), sizeof address.sun_path);
+        const int crashed = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QCOMPARE(::bind(crashed, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+        ::close(crashed); // bound, never removed
+        SingleInstance running(socket);
+        QVERIFY(!running.forward(QString()));
         QVERIFY(running.listen());
         QSignalSpy received(&running, &SingleInstance::messageReceived);
         qputenv("XDG_ACTIVATION_TOKEN", "wayland-token");
@@ -190,9 +204,7 @@ private Q_SLOTS:
         qunsetenv("DESKTOP_STARTUP_ID");
         QCOMPARE(sent, (InstanceMessage{QStringLiteral("tarnwick://auth/callback?state=s&code=c"), "wayland-token",
                                         "launcher-4711_TIME123456"}));
-        auto forwarded = std::async(std::launch::async, [&] {
-            return SingleInstance(path(QStringLiteral("app.socket"))).forward(sent.encoded());
-        });
+        auto forwarded = std::async(std::launch::async, [&] { return SingleInstance(socket).forward(sent.encoded()); });
         QVERIFY(received.wait());
         QVERIFY(forwarded.get());
         QCOMPARE(InstanceMessage::decoded(received.first().first().toString()), sent);
@@ -213,29 +225,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, startupId);
         QFETCH(std::optional<quint32>, time);
         QCOMPARE(WindowActivation::startupTime(startupId), time);
-    }
-    void browserSignInTakesOnlyItsCallback()
-    {
-        qputenv("BROWSER", QFile::encodeName(browserScript()) + " %s:/not/there");
-        SystemBrowserSignIn signIn;
-        std::optional<Result<QUrl>> outcome;
-        const auto record = [&](Result<QUrl> r) { outcome = r; };
-        const auto noReport = [](const Error &) { QFAIL("the page was opened"); };
-        const QUrl page(QStringLiteral("http://127.0.0.1:8787/connect/mac/10?deviceName=A%20B&state=s"));
-        const QUrl callback(QStringLiteral("tarnwick://auth/callback?state=s&code=c"));
-        QVERIFY(signIn.start(page, QStringLiteral("tarnwick"), record, noReport) && signIn.isOpen());
-        QTRY_COMPARE(TestFiles::read(path(QStringLiteral("opened"))), page.toEncoded());
-        QVERIFY(!signIn.acceptCallback(QUrl(QStringLiteral("https://auth/callback"))));
-        QVERIFY(!outcome);
-        QVERIFY(signIn.acceptCallback(callback));
-        QCOMPARE(outcome->value_or(QUrl()), callback);
-        QVERIFY(!signIn.isOpen());
-        // With no sign-in open a forwarded URL is not taken.
-        QVERIFY(!signIn.acceptCallback(callback));
-        outcome.reset();
-        QVERIFY(signIn.start(page, QStringLiteral("tarnwick"), record, noReport));
-        signIn.cancel();
-        QVERIFY(outcome && !*outcome && SignInError::isCanceledLogin(outcome->error()));
     }
 };
 
