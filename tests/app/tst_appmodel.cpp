@@ -439,10 +439,8 @@ private Q_SLOTS:
         if (browser.canOpen) {
             const QUrl page = browser.openedPages.last();
             QCOMPARE(model.signInLink(), page.toString(QUrl::FullyEncoded));
-            QCOMPARE(page.path(), QStringLiteral("/connect/mac/10"));
             QCOMPARE(queryValue(page, QStringLiteral("existingDeviceId")),
                      row.stored == Stored::configuration ? upper(device) : QString());
-            QCOMPARE(browser.lastScheme, QStringLiteral("tarnwick"));
         }
         if (row.browser == QLatin1String("cancel"))
             model.cancelSignIn();
