@@ -40,11 +40,14 @@ enum class Meanwhile { nothing, logOut, signIn, check, reconnect };
 
 struct StatusRow
 {
-    Step before;
+    Step before; // needsAttention: a stopped helper, or the pending recovery, put the step there
     State state;
     Age age;
     Step step;
     Ready ready;
+    LoginItemState item = LoginItemState::enabled; // anything else: a recovery action is pending
+    HelperRecoveryAction action = HelperRecoveryAction::none;
+    QString message = QStringLiteral("The background service couldn't start.");
 };
 struct FinishRow
 {
@@ -257,10 +260,13 @@ private Q_SLOTS:
     }
 
     // Each reading judges the helper: one that is not alive at step connected needs attention, and only a
-    // fresh connected status brings the step back. The ready line is drawn from the same reading.
+    // fresh connected status brings the step back, unless a recovery action is pending. That action is
+    // decided at once, without the grace period. The ready line is drawn from the same reading.
     void statusReading_data()
     {
         QTest::addColumn<StatusRow>("row");
+        using L = LoginItemState;
+        using A = HelperRecoveryAction;
         const Step connected = Step::connected, attention = Step::needsAttention;
         QTest::newRow("starting, 45 s") << StatusRow{connected, State::starting, 45, connected, Ready::GettingReady};
         QTest::newRow("starting, 46 s") << StatusRow{connected, State::starting, 46, attention, Ready::CouldNotStart};
@@ -274,16 +280,33 @@ private Q_SLOTS:
             << StatusRow{attention, State::starting, 0, attention, Ready::CouldNotStart};
         QTest::newRow("needs attention, connected 45 s")
             << StatusRow{attention, State::connected, 45, connected, Ready::ReadyForCalls};
+        // A fresh connected helper while a recovery action is pending.
+        const auto pending = [&](L item, A action, const QString &message) {
+            return StatusRow{attention, State::connected, 0, attention, Ready::ReadyForCalls, item, action, message};
+        };
+        QTest::newRow("switched off at login")
+            << pending(L::requiresApproval, A::enableInSystemSettings,
+                       QStringLiteral("Enable Tarnwick in Login Items so it can run after login."));
+        QTest::newRow("helper missing") << pending(
+            L::notFound, A::reinstall, QStringLiteral("The background helper is missing. Reinstall Tarnwick."));
+        QTest::newRow("registration refused")
+            << pending(L::notRegistered, A::registerHelper,
+                       QStringLiteral("The background helper could not start. Reinstall Tarnwick if this continues."));
     }
     void statusReading()
     {
         QFETCH(StatusRow, row);
-        AppModel &model = start(Stored::finishedSetup);
+        AppModel &model = start(Stored::finishedSetup, 1h);
+        confirmed();
         const auto ready = [&model] { return model.property("readyStatus").value<Ready>(); };
         QCOMPARE(ready(), Ready::CheckingConnection);
         m_standIns.network->report(true);
         QTRY_VERIFY(model.networkAvailable());
-        if (row.before == Step::needsAttention) {
+        if (row.item != LoginItemState::enabled) {
+            m_standIns.loginItem->currentState = row.item;
+            m_standIns.loginItem->registerFailure = Error{QStringLiteral("LoginItem"), 1, QStringLiteral("no")};
+            model.ensureHelperLifecycle();
+        } else if (row.before == Step::needsAttention) {
             QVERIFY(m_standIns.writeStatus(State::stopped));
             model.readStatus();
         }
@@ -291,9 +314,8 @@ private Q_SLOTS:
         QVERIFY(m_standIns.writeStatus(row.state, row.age));
         model.readStatus();
         QCOMPARE(model.machine().step, row.step);
-        QCOMPARE(model.errorMessage(),
-                 shown(row.step == Step::needsAttention ? QStringLiteral("The background service couldn't start.")
-                                                        : QString()));
+        QCOMPARE(model.errorMessage(), shown(row.step == Step::needsAttention ? row.message : QString()));
+        QCOMPARE(model.recoveryAction(), row.action);
         QCOMPARE(ready(), row.ready);
     }
 
@@ -471,40 +493,6 @@ private Q_SLOTS:
         QCOMPARE(m_standIns.config->config, expected);
         QCOMPARE(loginItemCalls().first(), QStringLiteral("register"));
         QCOMPARE(int(*m_standIns.discoveries), 0);
-    }
-
-    // Decided at once, without the grace period; while an action is pending a fresh connected helper
-    // does not bring the step back.
-    void recoveryActions_data()
-    {
-        QTest::addColumn<LoginItemState>("state");
-        QTest::addColumn<HelperRecoveryAction>("action");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("needs approval") << LoginItemState::requiresApproval
-                                        << HelperRecoveryAction::enableInSystemSettings
-                                        << QStringLiteral("Enable Tarnwick in Login Items so it can run after login.");
-        QTest::newRow("helper missing") << LoginItemState::notFound << HelperRecoveryAction::reinstall
-                                        << QStringLiteral("The background helper is missing. Reinstall Tarnwick.");
-        QTest::newRow("registration refused")
-            << LoginItemState::notRegistered << HelperRecoveryAction::registerHelper
-            << QStringLiteral("The background helper could not start. Reinstall Tarnwick if this continues.");
-    }
-    void recoveryActions()
-    {
-        QFETCH(LoginItemState, state);
-        QFETCH(HelperRecoveryAction, action);
-        QFETCH(QString, message);
-        AppModel &model = start(Stored::finishedSetup);
-        confirmed();
-        m_standIns.loginItem->currentState = state;
-        m_standIns.loginItem->registerFailure = Error{QStringLiteral("LoginItem"), 1, QStringLiteral("no")};
-        model.ensureHelperLifecycle();
-        QCOMPARE(model.recoveryAction(), action);
-        QCOMPARE(model.machine().step, Step::needsAttention);
-        QCOMPARE(model.errorMessage(), message);
-        QVERIFY(m_standIns.writeStatus(State::connected));
-        model.readStatus();
-        QCOMPARE(model.machine().step, Step::needsAttention);
     }
 
     // What cannot be read at the status file's place (a pipe would block, a huge file would swamp) is
