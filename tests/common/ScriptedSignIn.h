@@ -10,11 +10,9 @@
 class ScriptedSignIn final : public BrowserSignIn
 {
 public:
-    bool start(const QUrl &page, const QString &callbackScheme, Completion completion,
-               BrowserFailure browserFailed) override
+    bool start(const QUrl &page, const QString &, Completion completion, BrowserFailure browserFailed) override
     {
         openedPages.append(page);
-        lastScheme = callbackScheme;
         pending = canOpen ? std::move(completion) : nullptr;
         failBrowser = canOpen ? std::move(browserFailed) : nullptr;
         return canOpen;
@@ -29,7 +27,6 @@ public:
 
     bool canOpen = true;
     QList<QUrl> openedPages;
-    QString lastScheme;
     Completion pending;
     BrowserFailure failBrowser; // the browser of the open sign-in reports that it could not open
 };
