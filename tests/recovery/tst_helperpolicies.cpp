@@ -16,7 +16,8 @@ std::optional<HelperStatus> status(HelperStatus::State state, std::optional<qint
 } // namespace
 
 Q_DECLARE_METATYPE(std::optional<HelperStatus>)
-Q_DECLARE_METATYPE(AttentionNotice::Action)
+using Notice = AttentionNotice::Action;
+Q_DECLARE_METATYPE(Notice)
 
 // What the helper and its menu make of the login item and the status file.
 class TestHelperPolicies : public QObject
@@ -56,70 +57,55 @@ private Q_SLOTS:
         QCOMPARE(HelperRecoveryPolicy::action(loginItem, helperStatus, gracePeriodElapsed, now), action);
     }
 
-    void statusPresentation_data()
+    // The menu's title and symbol, and what becomes of the attention notice when none is out and when one
+    // is: one per change into needing attention, withdrawn once ready, nothing at every heartbeat, retry or
+    // stop. The login item weighs on the title only.
+    void menu_data()
     {
         QTest::addColumn<std::optional<HelperStatus>>("helperStatus");
         QTest::addColumn<LoginItemState>("loginItem");
         QTest::addColumn<bool>("credentialInvalid");
         QTest::addColumn<MenuStatusPresentation>("presentation");
+        QTest::addColumn<Notice>("noticeIfNoneOut");
+        QTest::addColumn<Notice>("noticeIfOut");
         using L = LoginItemState;
         using S = HelperStatus::State;
+        using N = Notice;
         const auto ready = MenuStatusPresentation::ready();
         const auto starting = MenuStatusPresentation::starting();
         const auto attention = MenuStatusPresentation::attention();
         const auto fresh = status(S::connected, 5'000);
         const std::optional<HelperStatus> absent;
-        QTest::newRow("credential rejected, fresh status") << fresh << L::enabled << true << attention;
-        QTest::newRow("switched off") << fresh << L::requiresApproval << false << attention;
-        QTest::newRow("not registered, no status") << absent << L::notRegistered << false << attention;
-        QTest::newRow("no status") << absent << L::enabled << false << starting;
-        QTest::newRow("stopped") << status(S::stopped, 0) << L::enabled << false << attention;
-        QTest::newRow("needs attention") << status(S::needsAttention, 0) << L::enabled << false << attention;
-        QTest::newRow("starting") << status(S::starting, 0) << L::enabled << false << starting;
-        QTest::newRow("connected, fresh") << fresh << L::enabled << false << ready;
-        QTest::newRow("connected, 46 s") << status(S::connected, 46'000) << L::enabled << false << starting;
+        QTest::newRow("credential rejected, fresh status")
+            << fresh << L::enabled << true << attention << N::show << N::none;
+        QTest::newRow("switched off") << fresh << L::requiresApproval << false << attention << N::none << N::withdraw;
+        QTest::newRow("not registered, no status")
+            << absent << L::notRegistered << false << attention << N::none << N::none;
+        QTest::newRow("no status") << absent << L::enabled << false << starting << N::none << N::none;
+        QTest::newRow("stopped") << status(S::stopped, 0) << L::enabled << false << attention << N::none << N::none;
+        QTest::newRow("needs attention") << status(S::needsAttention, 0) << L::enabled << false << attention << N::show
+                                         << N::none;
+        QTest::newRow("starting") << status(S::starting, 0) << L::enabled << false << starting << N::none << N::none;
+        QTest::newRow("connected, fresh") << fresh << L::enabled << false << ready << N::none << N::withdraw;
+        QTest::newRow("connected, 46 s") << status(S::connected, 46'000) << L::enabled << false << starting << N::none
+                                         << N::none;
     }
 
-    void statusPresentation()
+    void menu()
     {
         QFETCH(std::optional<HelperStatus>, helperStatus);
         QFETCH(LoginItemState, loginItem);
         QFETCH(bool, credentialInvalid);
         QFETCH(MenuStatusPresentation, presentation);
+        QFETCH(Notice, noticeIfNoneOut);
+        QFETCH(Notice, noticeIfOut);
         QCOMPARE(MenuStatusPresentation::make(helperStatus, loginItem, credentialInvalid, now), presentation);
-    }
-
-    // One notice per change into needing attention, withdrawn once ready; nothing at every heartbeat.
-    void attentionNotice_data()
-    {
-        QTest::addColumn<bool>("shownBefore");
-        QTest::addColumn<std::optional<HelperStatus>>("helperStatus");
-        QTest::addColumn<bool>("credentialInvalid");
-        QTest::addColumn<AttentionNotice::Action>("action");
-        using S = HelperStatus::State;
-        using A = AttentionNotice::Action;
-        const auto fresh = status(S::connected, 5'000);
-        const auto attention = status(S::needsAttention, 0);
-        QTest::newRow("needs attention") << false << attention << false << A::show;
-        QTest::newRow("needs attention again, every retry") << true << attention << false << A::none;
-        QTest::newRow("credential rejected while connected") << false << fresh << true << A::show;
-        QTest::newRow("ready again") << true << fresh << false << A::withdraw;
-        QTest::newRow("ready, every heartbeat") << false << fresh << false << A::none;
-        QTest::newRow("starting between crashes") << true << status(S::starting, 0) << false << A::none;
-        QTest::newRow("stale heartbeat") << true << status(S::connected, 60'000) << false << A::none;
-        QTest::newRow("no status yet") << false << std::optional<HelperStatus>() << false << A::none;
-    }
-
-    void attentionNotice()
-    {
-        QFETCH(bool, shownBefore);
-        QFETCH(std::optional<HelperStatus>, helperStatus);
-        QFETCH(bool, credentialInvalid);
-        QFETCH(AttentionNotice::Action, action);
-        AttentionNotice notice{shownBefore};
-        QCOMPARE(notice.update(helperStatus, credentialInvalid, now), action);
-        QCOMPARE(notice.shown,
-                 action == AttentionNotice::Action::none ? shownBefore : action == AttentionNotice::Action::show);
+        AttentionNotice noneOut{false};
+        AttentionNotice out{true};
+        QCOMPARE(noneOut.update(helperStatus, credentialInvalid, now), noticeIfNoneOut);
+        QCOMPARE(out.update(helperStatus, credentialInvalid, now), noticeIfOut);
+        QCOMPARE(noneOut.shown, noticeIfNoneOut == Notice::show);
+        QCOMPARE(out.shown, noticeIfOut != Notice::withdraw);
     }
 };
 
