@@ -328,7 +328,7 @@ private Q_SLOTS:
     }
 
     // Asked again at every tick after a configuration change, never killed for it.
-    void aStubbornRunnerIsKilledOnlyWhenStopping()
+    void aStubbornRunnerIsAskedAgainButNotKilledForAChange()
     {
         m_fixture->setRuntime(HelperFixture::stubbornRunner());
         startSupervisor();
