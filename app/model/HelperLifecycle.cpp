@@ -101,6 +101,13 @@ void HelperLifecycle::ensure()
         m_secondCheck.start();
 }
 
+bool HelperLifecycle::cancelSecondCheck()
+{
+    const bool pending = m_secondCheck.isActive();
+    m_secondCheck.stop();
+    return pending;
+}
+
 void HelperLifecycle::checkAfterGracePeriod()
 {
     readStatus();

@@ -33,6 +33,8 @@ public:
     // Checks the helper's login item and status now and once more after the grace period; a newer call
     // replaces a pending second check.
     void ensure();
+    // Drops a pending second check, answering whether there was one.
+    bool cancelSecondCheck();
     Result<void> registerHelper();
     // Unregisters the helper and drops the pending check and recovery action; a refusal is logged only.
     void withdraw();

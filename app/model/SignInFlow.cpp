@@ -328,10 +328,11 @@ void SignInFlow::logOut()
 {
     ++m_setupRound;
     m_state.setBusy(true);
-    logOutTask(this);
+    // A second check firing while the log-out removes the helper would register it again.
+    logOutTask(this, m_helper.cancelSecondCheck());
 }
 
-QCoro::Task<> SignInFlow::logOutTask(QPointer<SignInFlow> self)
+QCoro::Task<> SignInFlow::logOutTask(QPointer<SignInFlow> self, bool checkWasPending)
 {
     const Result<std::optional<QString>> credential = co_await self->onKeyring(readCredential);
     if (!self)
@@ -358,6 +359,9 @@ QCoro::Task<> SignInFlow::logOutTask(QPointer<SignInFlow> self)
     } else {
         qCWarning(lcSetup).noquote() << "Log-out failed:" << outcome.error().description;
         self->m_state.setErrorMessage(outcome.error().description);
+        // Still set up: the helper is looked after again as it was before the log-out.
+        if (checkWasPending)
+            self->m_helper.ensure();
     }
     self->m_state.setBusy(false);
     Q_EMIT self->m_state.operationFinished();

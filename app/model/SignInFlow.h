@@ -74,7 +74,7 @@ private:
     static QCoro::Task<> completeSignIn(QPointer<SignInFlow> self, PairingRequest request, Result<QUrl> outcome);
     static QCoro::Task<Result<void>> pairedWith(QPointer<SignInFlow> self, const DeviceExchange &exchange);
     Result<bool> restoreExistingSetup(const QUuid &id);
-    static QCoro::Task<> logOutTask(QPointer<SignInFlow> self);
+    static QCoro::Task<> logOutTask(QPointer<SignInFlow> self, bool checkWasPending);
 
     AppModelParts &m_parts;
     SetupState &m_state;
