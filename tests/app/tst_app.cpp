@@ -31,11 +31,9 @@
 
 #include <optional>
 
-#include <sys/stat.h>
 #include <xcb/xcb.h>
 
 using State = HelperStatus::State;
-using Expected = QVariantMap;
 using namespace SetupFixtures;
 
 namespace {

@@ -6,7 +6,6 @@
 
 #include "config/AppPaths.h"
 
-#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -300,8 +299,10 @@ private Q_SLOTS:
         confirmed();
         const auto ready = [&model] { return model.property("readyStatus").value<Ready>(); };
         QCOMPARE(ready(), Ready::CheckingConnection);
+        m_standIns.network->report(false);
+        QTRY_COMPARE(ready(), Ready::Offline);
         m_standIns.network->report(true);
-        QTRY_VERIFY(model.networkAvailable());
+        QTRY_COMPARE(model.networkAvailable(), std::optional(true));
         if (row.item != LoginItemState::enabled) {
             m_standIns.loginItem->currentState = row.item;
             m_standIns.loginItem->registerFailure = Error{QStringLiteral("LoginItem"), 1, QStringLiteral("no")};
@@ -542,34 +543,6 @@ private Q_SLOTS:
             model.readStatus();
         QCOMPARE(model.helperStatus(), kept ? before : std::nullopt);
         QCOMPARE(model.machine().step, Step::connected);
-    }
-
-    // Each folder's name, its path, and the path as shown, with the home folder as "~"; the same folders
-    // again change nothing.
-    void folderRows_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("shown");
-        const QString home = QDir::homePath();
-        QTest::newRow("in the home folder") << home + QStringLiteral("/Projects/tarnwick") << QStringLiteral("tarnwick")
-                                            << QStringLiteral("~/Projects/tarnwick");
-        QTest::newRow("the home folder") << home << QFileInfo(home).fileName() << QStringLiteral("~");
-        QTest::newRow("beside the home folder")
-            << home + QStringLiteral("2/site") << QStringLiteral("site") << home + QStringLiteral("2/site");
-        QTest::newRow("the root") << QStringLiteral("/") << QStringLiteral("/") << QStringLiteral("/");
-    }
-    void folderRows()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, name);
-        QFETCH(QString, shown);
-        FolderListModel rows;
-        QVERIFY(rows.setFolders({QUrl::fromLocalFile(path)}) && !rows.setFolders({QUrl::fromLocalFile(path)}));
-        const auto shownAs = [&rows](int role) { return rows.data(rows.index(0), role).toString(); };
-        QCOMPARE((QStringList{shownAs(FolderListModel::NameRole), shownAs(FolderListModel::PathRole),
-                              shownAs(FolderListModel::DisplayPathRole), rows.summary()}),
-                 (QStringList{name, path, shown, QStringLiteral("Folder: ") + name}));
     }
 
     // One chooser at a time (the window disables its buttons, and the model refuses); a cancelled change

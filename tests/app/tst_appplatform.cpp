@@ -9,7 +9,6 @@
 #include "platform/SingleInstance.h"
 #include "platform/SystemBrowserSignIn.h"
 #include "platform/SystemLoginItemManager.h"
-#include "platform/WindowActivation.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,31 +59,21 @@ private Q_SLOTS:
         QFETCH(QString, quoted);
         QCOMPARE(quotedExecArgument(argument), quoted);
     }
-    void switchedOffEntries_data()
-    {
-        QTest::addColumn<QByteArray>("entry");
-        QTest::addColumn<bool>("switchedOff");
-        const QByteArray head = "[Desktop Entry]\nType=Application\nExec=helper\n";
-        QTest::newRow("as written") << AutostartEntry::contents(QStringLiteral("/x/helper")) << false;
-        QTest::newRow("hidden") << head + "Hidden=true\n" << true;
-        QTest::newRow("gnome off") << head + "X-GNOME-Autostart-enabled=false\n" << true;
-        QTest::newRow("kde off") << head + "X-KDE-autostart-enabled=false\n" << true;
-        QTest::newRow("other group") << head + "[Desktop Action x]\nHidden=true\n" << false;
-    }
-    void switchedOffEntries()
-    {
-        QFETCH(QByteArray, entry);
-        QFETCH(bool, switchedOff);
-        QCOMPARE(AutostartEntry::isSwitchedOff(entry), switchedOff);
-    }
+    // An entry is switched off by its Hidden key or a desktop's own switch in its main group; registering
+    // never rewrites what the user switched off, and writes nothing for a missing helper.
     void registeringLeavesTheEntryAlone_data()
     {
         QTest::addColumn<bool>("helperInstalled");
         QTest::addColumn<QByteArray>("entry");
         QTest::addColumn<LoginItemState>("state");
-        QTest::newRow("switched off by the user")
-            << true << QByteArray("[Desktop Entry]\nType=Application\nExec=/somewhere/else\nHidden=true\n")
-            << LoginItemState::requiresApproval;
+        const QByteArray head = "[Desktop Entry]\nType=Application\nExec=/somewhere/else\n";
+        const LoginItemState off = LoginItemState::requiresApproval;
+        QTest::newRow("as written") << true << AutostartEntry::contents(QStringLiteral("/x/helper"))
+                                    << LoginItemState::enabled;
+        QTest::newRow("hidden") << true << head + "Hidden=true\n" << off;
+        QTest::newRow("gnome off") << true << head + "X-GNOME-Autostart-enabled=false\n" << off;
+        QTest::newRow("kde off") << true << head + "X-KDE-autostart-enabled=false\n" << off;
+        QTest::newRow("other group") << true << head + "[Desktop Action x]\nHidden=true\n" << LoginItemState::enabled;
         QTest::newRow("helper missing") << false << QByteArray() << LoginItemState::notFound;
     }
     void registeringLeavesTheEntryAlone()
@@ -209,22 +198,6 @@ private Q_SLOTS:
         QVERIFY(forwarded.get());
         QCOMPARE(InstanceMessage::decoded(received.first().first().toString()), sent);
         QCOMPARE(InstanceMessage::decoded(QStringLiteral("not json")), InstanceMessage{});
-    }
-    void startupTime_data()
-    {
-        QTest::addColumn<QByteArray>("startupId");
-        QTest::addColumn<std::optional<quint32>>("time");
-        using Time = std::optional<quint32>;
-        QTest::newRow("launcher's id") << QByteArray("gnome-shell-1234-host-xdg-open-1_TIME98765") << Time(98765);
-        QTest::newRow("no time") << QByteArray("kde-launch-17") << Time();
-        QTest::newRow("empty time") << QByteArray("x_TIME") << Time();
-        QTest::newRow("beyond 32 bits") << QByteArray("x_TIME4294967296") << Time();
-    }
-    void startupTime()
-    {
-        QFETCH(QByteArray, startupId);
-        QFETCH(std::optional<quint32>, time);
-        QCOMPARE(WindowActivation::startupTime(startupId), time);
     }
 };
 

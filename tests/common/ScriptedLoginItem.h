@@ -23,11 +23,13 @@ public:
     Result<void> unregisterItem() override
     {
         calls.append(QStringLiteral("unregister"));
+        if (unregisterFailure)
+            return failure(*unregisterFailure);
         currentState = LoginItemState::notRegistered;
         return {};
     }
 
     LoginItemState currentState = LoginItemState::notRegistered;
-    std::optional<Error> registerFailure;
+    std::optional<Error> registerFailure, unregisterFailure;
     QStringList calls;
 };

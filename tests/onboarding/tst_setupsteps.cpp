@@ -1,32 +1,11 @@
+#include "ScriptedLoginItem.h"
+
 #include "loginitem/HelperRegistrationService.h"
 #include "onboarding/OnboardingStateMachine.h"
-#include "onboarding/ReadyStatus.h"
 
 #include <QTest>
 
 #include <functional>
-
-namespace {
-
-// Records the calls in order and fails those named in `failing`, each with an error naming the call.
-class RecordingManager : public LoginItemManaging
-{
-public:
-    LoginItemState state() const override { return LoginItemState::enabled; }
-    Result<void> registerItem() override { return record(QStringLiteral("register")); }
-    Result<void> unregisterItem() override { return record(QStringLiteral("unregister")); }
-    Result<void> record(const QString &call)
-    {
-        calls.append(call);
-        return failing.contains(call) ? Result<void>(failure(Error{QStringLiteral("POSIX"), 13, call}))
-                                      : Result<void>();
-    }
-
-    QStringList failing;
-    QStringList calls;
-};
-
-} // namespace
 
 using Machine = OnboardingStateMachine;
 using Event = std::function<Result<void>(Machine &)>;
@@ -34,10 +13,8 @@ using Event = std::function<Result<void>(Machine &)>;
 Q_DECLARE_METATYPE(Event)
 Q_DECLARE_METATYPE(OnboardingStep)
 Q_DECLARE_METATYPE(std::optional<Error>)
-Q_DECLARE_METATYPE(std::optional<HelperStatus>)
-Q_DECLARE_METATYPE(ReadyStatus)
 
-// The setup window's steps, its ready line, and registering the helper at login.
+// The setup window's steps and registering the helper at login.
 class TestSetupSteps : public QObject
 {
     Q_OBJECT
@@ -96,69 +73,28 @@ private Q_SLOTS:
     // Restarting the login item unregisters it, then registers it again; a failed step ends it with its error.
     void restartLoginItem_data()
     {
-        QTest::addColumn<QStringList>("failing");
+        QTest::addColumn<QString>("failing"); // the call that is refused; empty: none
         QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<QString>("failedCall"); // whose error comes back; empty for success
-        const QStringList unregister{QStringLiteral("unregister")};
         const QStringList both{QStringLiteral("unregister"), QStringLiteral("register")};
-        QTest::newRow("both done") << QStringList() << both << QString();
-        QTest::newRow("unregistering fails") << both << unregister << QStringLiteral("unregister");
-        QTest::newRow("registering fails")
-            << QStringList{QStringLiteral("register")} << both << QStringLiteral("register");
+        QTest::newRow("both done") << QString() << both;
+        QTest::newRow("unregistering fails") << both.first() << both.mid(0, 1);
+        QTest::newRow("registering fails") << both.last() << both;
     }
-
     void restartLoginItem()
     {
-        QFETCH(QStringList, failing);
+        QFETCH(QString, failing);
         QFETCH(QStringList, calls);
-        QFETCH(QString, failedCall);
-        const auto manager = std::make_shared<RecordingManager>();
-        manager->failing = failing;
+        const auto item = std::make_shared<ScriptedLoginItem>();
+        item->currentState = LoginItemState::enabled;
+        const Error refused{QStringLiteral("LoginItem"), 1, failing};
+        if (!failing.isEmpty())
+            (failing == QLatin1String("register") ? item->registerFailure : item->unregisterFailure) = refused;
 
-        const Result<void> result = HelperRegistrationService(manager).restart();
+        const Result<void> result = HelperRegistrationService(item).restart();
 
-        QCOMPARE(manager->calls, calls);
-        const Error denied{QStringLiteral("POSIX"), 13, failedCall};
-        QCOMPARE(result, failedCall.isEmpty() ? Result<void>() : Result<void>(failure(denied)));
+        QCOMPARE(item->calls, calls);
+        QCOMPARE(result, failing.isEmpty() ? Result<void>() : Result<void>(failure(refused)));
     }
-
-    // The ready screen's line: the network first, then the helper's freshness; the step only tells a
-    // helper on its way from one that could not start.
-    void readyStatus_data()
-    {
-        QTest::addColumn<std::optional<bool>>("network");
-        QTest::addColumn<std::optional<HelperStatus>>("status");
-        QTest::addColumn<OnboardingStep>("step");
-        QTest::addColumn<ReadyStatus>("shown");
-        using S = HelperStatus::State;
-        const auto aged = [](S state, qint64 seconds) {
-            return std::optional(HelperStatus(state, now.addSecs(-seconds)));
-        };
-        const std::optional<bool> online(true);
-        const auto connected = OnboardingStep::connected;
-        const auto attention = OnboardingStep::needsAttention;
-        QTest::newRow("no network report yet")
-            << std::optional<bool>() << aged(S::connected, 0) << connected << ReadyStatus::checkingConnection;
-        QTest::newRow("offline") << std::optional(false) << aged(S::connected, 0) << connected << ReadyStatus::offline;
-        QTest::newRow("fresh") << online << aged(S::connected, 45) << attention << ReadyStatus::readyForCalls;
-        QTest::newRow("stale") << online << aged(S::connected, 46) << connected << ReadyStatus::couldNotStart;
-        QTest::newRow("starting") << online << aged(S::starting, 46) << connected << ReadyStatus::gettingReady;
-        QTest::newRow("starting, needs attention")
-            << online << aged(S::starting, 0) << attention << ReadyStatus::couldNotStart;
-        QTest::newRow("no status") << online << std::optional<HelperStatus>() << connected
-                                   << ReadyStatus::couldNotStart;
-    }
-    void readyStatus()
-    {
-        QFETCH(std::optional<bool>, network);
-        QFETCH(std::optional<HelperStatus>, status);
-        QFETCH(OnboardingStep, step);
-        QFETCH(ReadyStatus, shown);
-        QCOMPARE(ReadyStatusRule::decide(network, status, step, now), shown);
-    }
-
-private:
-    static inline const QDateTime now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
 };
 
 QTEST_GUILESS_MAIN(TestSetupSteps)
