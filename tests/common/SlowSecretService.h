@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
+#include <QTimer>
 
 #include <chrono>
 
@@ -12,20 +13,42 @@
 // thread's event loop, so a caller that blocks this thread would wait for ever.
 class SlowSecretService final : public QDBusVirtualObject
 {
-    Q_OBJECT
 public:
-    explicit SlowSecretService(std::chrono::milliseconds delay);
-    ~SlowSecretService() override;
+    explicit SlowSecretService(std::chrono::milliseconds delay)
+        : m_delay(delay)
+    {
+        if (m_registered)
+            qputenv("SECRET_SERVICE_BUS_NAME", busName.toUtf8());
+    }
+    ~SlowSecretService() override
+    {
+        qunsetenv("SECRET_SERVICE_BUS_NAME");
+        m_connection.unregisterService(busName);
+        m_connection.unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
+        QDBusConnection::disconnectFromBus(m_connection.name());
+    }
 
     bool isRegistered() const { return m_registered; }
     int callsAnswered() const { return m_answered; }
 
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
+    {
+        message.setDelayedReply(true);
+        QTimer::singleShot(m_delay, this, [this, message] {
+            ++m_answered;
+            m_connection.send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.Failed"),
+                                                       QStringLiteral("The keyring is still waiting to be unlocked.")));
+        });
+        return true;
+    }
     QString introspect(const QString &) const override { return {}; }
 
 private:
+    static inline const QString busName = QStringLiteral("com.tarnwick.test.SlowSecrets");
     std::chrono::milliseconds m_delay;
-    QDBusConnection m_connection;
-    bool m_registered;
+    QDBusConnection m_connection =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("slow-secret-service"));
     int m_answered = 0;
+    bool m_registered = m_connection.registerVirtualObject(QStringLiteral("/"), this, QDBusConnection::SubPath)
+                        && m_connection.registerService(busName);
 };
