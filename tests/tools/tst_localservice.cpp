@@ -1,5 +1,4 @@
-// The local service's contract with the setup application and the helper, over real HTTP on loopback, and
-// the client's whole pairing road against it.
+// The client's whole pairing road against the local service, over real HTTP on loopback.
 
 #include "LocalServiceProcess.h"
 
@@ -8,14 +7,11 @@
 #include "credentials/DeviceCredentialParser.h"
 #include "pairing/PairingSecurity.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
-#include <QUrlQuery>
 
 #include <QCoroTask>
 
@@ -37,8 +33,6 @@ struct Answer
     int status = 0;
     QByteArray body;
     QByteArray location;
-
-    QString error() const { return QJsonDocument::fromJson(body).object().value(QStringLiteral("error")).toString(); }
 };
 
 template<typename T>
@@ -56,13 +50,10 @@ class TestLocalService : public QObject
     QNetworkAccessManager m_network;
     LocalServiceProcess m_service;
 
-    Answer send(const QByteArray &verb, const QString &path, const QByteArray &body = {},
-                const QByteArray &authorization = {})
+    Answer send(const QByteArray &verb, const QString &path, const QByteArray &body = {})
     {
         QNetworkRequest request(m_service.baseUrl().resolved(QUrl(path)));
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-        if (!authorization.isNull())
-            request.setRawHeader(QByteArrayLiteral("Authorization"), authorization);
         std::unique_ptr<QNetworkReply> reply(m_network.sendCustomRequest(request, verb, body));
         QSignalSpy finished(reply.get(), &QNetworkReply::finished);
         if (!reply->isFinished() && !finished.wait(10000))
@@ -90,51 +81,6 @@ class TestLocalService : public QObject
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(m_service.start(), m_service.errors().constData()); }
-
-    // Rows: an item the client's own address loses, and one it gains at the end.
-    void connectionPageChecksItsQuery_data()
-    {
-        QTest::addColumn<QString>("removed");
-        QTest::addColumn<QString>("added"); // name=value
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("message");
-        const QString markup = QStringLiteral("<script>alert(1)</script> & \"Mac\" +=#");
-        QTest::newRow("first connection") << QString() << QString() << 200 << QStringLiteral("Allow this Mac");
-        QTest::newRow("device name escaped")
-            << QStringLiteral("deviceName") << QStringLiteral("deviceName=") + markup << 200 << markup.toHtmlEscaped();
-        for (const char *name : {"deviceName", "platform", "architecture", "appVersion", "codeChallenge", "state"})
-            QTest::addRow("no %s", name) << QString::fromLatin1(name) << QString() << 400
-                                         << QStringLiteral("has no “") + QString::fromLatin1(name);
-        QTest::newRow("state twice") << QString() << QStringLiteral("state=other") << 400
-                                     << QStringLiteral("“state” more than once");
-        QTest::newRow("challenge of 42") << QStringLiteral("codeChallenge")
-                                         << QStringLiteral("codeChallenge=") + fixedRequest.challenge.chopped(1) << 400
-                                         << QStringLiteral("SHA-256 challenge");
-        QTest::newRow("device identifier not a UUID")
-            << QString() << QStringLiteral("existingDeviceId=mac-1") << 400 << QStringLiteral("“existingDeviceId”");
-    }
-
-    void connectionPageChecksItsQuery()
-    {
-        QFETCH(QString, removed);
-        QFETCH(QString, added);
-        QFETCH(int, status);
-        QFETCH(QString, message);
-        QUrl page = pageFor(fixedRequest).value();
-        QUrlQuery query(page);
-        query.removeAllQueryItems(removed);
-        if (!added.isEmpty())
-            query.addQueryItem(added.section(u'=', 0, 0),
-                               QString::fromLatin1(QUrl::toPercentEncoding(added.section(u'=', 1))));
-        page.setQuery(query);
-
-        const Answer answer = send(QByteArrayLiteral("GET"), page.toString(QUrl::FullyEncoded));
-        QCOMPARE(answer.status, status);
-        const QString text = QString::fromUtf8(answer.body);
-        QVERIFY2(text.contains(message), qPrintable(text));
-        QVERIFY(!text.contains(QStringLiteral("<script>")));
-        QCOMPARE(connectionIdIn(answer.body).isEmpty(), status != 200);
-    }
 
     // A connection is approved once, and its code goes only with the verifier of its challenge, only once.
     // Signing in again as the same device keeps it, under a new credential; a credential given up is refused,
@@ -171,21 +117,6 @@ private Q_SLOTS:
         const Result<Device> afterwards = wait(client.currentDevice(repaired->credential));
         QVERIFY(!afterwards && APIError::isUnauthorized(afterwards.error()));
         QVERIFY(wait(client.disconnect(repaired->credential)));
-    }
-
-    void bearerRoutesRefuseUnknownCredentials()
-    {
-        const QByteArray unknown = "twk_device_0F8FAD5B-D9CB-469F-A165-70867728950E." + QByteArray(43, 'x');
-        for (const QByteArray &authorization : {QByteArray(), QByteArrayLiteral("Bearer ") + unknown, unknown}) {
-            for (const auto &[verb, path] :
-                 {std::pair(QByteArrayLiteral("GET"), QStringLiteral("api/devices/me")),
-                  std::pair(QByteArrayLiteral("DELETE"), QStringLiteral("api/devices/me")),
-                  std::pair(QByteArrayLiteral("GET"), QStringLiteral("api/devices/me/activity"))}) {
-                const Answer answer = send(verb, path, {}, authorization);
-                QCOMPARE(answer.status, 401);
-                QVERIFY2(!answer.error().isEmpty(), answer.body.constData());
-            }
-        }
     }
 };
 
