@@ -13,6 +13,7 @@
 #include <atomic>
 #include <csignal>
 #include <dlfcn.h>
+#include <functional>
 
 using State = HelperStatus::State;
 
@@ -26,16 +27,8 @@ const QString runtimeIncomplete = QStringLiteral("The installed background runti
 const QString couldNotStart = QStringLiteral("The runner could not start. It will retry shortly.");
 const QString crashed = QStringLiteral("The runner stopped unexpectedly. Restarting shortly.");
 
-enum class Fault {
-    noCredential,
-    lockedCredential,
-    noConfig,
-    badConfig,
-    runtimeNotExecutable,
-    noScript,
-    crash,
-    handOver
-};
+// What keeps the runner down, done to the fixture.
+using Fault = std::function<void(HelperFixture &)>;
 
 // The supervisor's warnings since the test began, from whichever thread logs them.
 QMutex warningsMutex;
@@ -105,19 +98,15 @@ class TestRunnerSupervisor : public QObject
     std::unique_ptr<RunnerSupervisor> m_supervisor;
     QList<HelperStatus> m_statuses;
 
-    void makeSupervisor(RunnerSupervisorTiming supervisorTiming = timing)
+    void startSupervisor(RunnerSupervisorTiming supervisorTiming = timing, bool start = true)
     {
         m_supervisor = std::make_unique<RunnerSupervisor>(m_fixture->parts(supervisorTiming));
         connect(m_supervisor.get(), &RunnerSupervisor::published, this, [this](const HelperStatus &status) {
             QVERIFY(QThread::currentThread() == thread());
             m_statuses.append(status);
         });
-    }
-
-    void startSupervisor(RunnerSupervisorTiming supervisorTiming = timing)
-    {
-        makeSupervisor(supervisorTiming);
-        m_supervisor->start();
+        if (start)
+            m_supervisor->start();
     }
 
     qsizetype countOf(State state, const std::optional<QString> &error = std::nullopt) const
@@ -187,29 +176,38 @@ private Q_SLOTS:
     void publishesWhatKeepsTheRunnerDown_data()
     {
         QTest::addColumn<Fault>("fault");
+        QTest::addColumn<bool>("launches");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("warning");
         const QString notLaunched = QStringLiteral("The runner was not launched: ");
         const QString incomplete = notLaunched + QStringLiteral("the runtime is incomplete: ");
-        QTest::newRow("no credential") << Fault::noCredential
+        QTest::newRow("no credential") << Fault([](HelperFixture &f) { f.credentialStore->credential.reset(); })
+                                       << false
                                        << QStringLiteral("This Mac is disconnected. Open Tarnwick to reconnect.")
                                        << notLaunched + QStringLiteral("no device credential is stored");
         // A locked keyring, say: not signed out.
-        QTest::newRow("credential unreadable")
-            << Fault::lockedCredential << couldNotStart
-            << notLaunched + QStringLiteral("the device credential could not be read: locked");
+        QTest::newRow("credential unreadable") << Fault([](HelperFixture &f) {
+            f.credentialStore->failure = Error{QStringLiteral("Keychain"), -25308, QStringLiteral("locked")};
+        }) << false << couldNotStart << notLaunched + QStringLiteral("the device credential could not be read: locked");
         QTest::newRow("no configuration")
-            << Fault::noConfig << setupIncomplete << notLaunched + QStringLiteral("there is no configuration file yet");
+            << Fault([](HelperFixture &) { QVERIFY(QFile::remove(AppPaths::config())); }) << false << setupIncomplete
+            << notLaunched + QStringLiteral("there is no configuration file yet");
         QTest::newRow("malformed configuration")
-            << Fault::badConfig << couldNotStart
+            << Fault([](HelperFixture &) { QVERIFY(QFile::resize(AppPaths::config(), 10)); }) << false << couldNotStart
             << notLaunched + QStringLiteral("the configuration could not be read: ");
-        QTest::newRow("runtime not executable") << Fault::runtimeNotExecutable << runtimeIncomplete << incomplete;
-        QTest::newRow("script missing") << Fault::noScript << runtimeIncomplete << incomplete;
-        QTest::newRow("runner crashes") << Fault::crash << crashed
-                                        << QStringLiteral("The runner ended unexpectedly, exit code 0");
-        QTest::newRow("runner does not take its credential")
-            << Fault::handOver << couldNotStart
-            << notLaunched + QStringLiteral("the runner did not take its credential: ");
+        QTest::newRow("runtime not executable") << Fault([](HelperFixture &f) {
+            QVERIFY(QFile::setPermissions(f.runtimePath(), QFile::ReadOwner | QFile::WriteOwner));
+        }) << false << runtimeIncomplete << incomplete;
+        QTest::newRow("script missing") << Fault([](HelperFixture &f) { QVERIFY(QFile::remove(f.scriptPath())); })
+                                        << false << runtimeIncomplete << incomplete;
+        QTest::newRow("runner crashes") << Fault([](HelperFixture &f) {
+            f.setRuntime("echo $$ >> launches\ncat > /dev/null\nexit 0\n");
+        }) << true << crashed << QStringLiteral("The runner ended unexpectedly, exit code 0");
+        // More than a pipe holds, so the hand-over waits for a reader that never comes.
+        QTest::newRow("runner does not take its credential") << Fault([](HelperFixture &f) {
+            f.setRuntime(HelperFixture::stubbornRunner(true));
+            f.credentialStore->credential = QString(100'000, u'x');
+        }) << true << couldNotStart << notLaunched + QStringLiteral("the runner did not take its credential: ");
     }
 
     // Retried a relaunch delay apart with the same message; each cause is logged, one that comes back at
@@ -219,32 +217,15 @@ private Q_SLOTS:
     void publishesWhatKeepsTheRunnerDown()
     {
         QFETCH(Fault, fault);
+        QFETCH(bool, launches);
         QFETCH(QString, message);
         QFETCH(QString, warning);
-        switch (fault) {
-        case Fault::noCredential: m_fixture->credentialStore->credential.reset(); break;
-        case Fault::lockedCredential:
-            m_fixture->credentialStore->failure = Error{QStringLiteral("Keychain"), -25308, QStringLiteral("locked")};
-            break;
-        case Fault::noConfig: QVERIFY(QFile::remove(AppPaths::config())); break;
-        case Fault::badConfig: QVERIFY(QFile::resize(AppPaths::config(), 10)); break;
-        case Fault::runtimeNotExecutable:
-            QVERIFY(QFile::setPermissions(m_fixture->runtimePath(), QFile::ReadOwner | QFile::WriteOwner));
-            break;
-        case Fault::noScript: QVERIFY(QFile::remove(m_fixture->scriptPath())); break;
-        case Fault::crash: m_fixture->setRuntime("echo $$ >> launches\ncat > /dev/null\nexit 0\n"); break;
-        case Fault::handOver:
-            m_fixture->setRuntime(HelperFixture::stubbornRunner(true));
-            // More than a pipe holds, so the hand-over waits for a reader that never comes.
-            m_fixture->credentialStore->credential = QString(100'000, u'x');
-            break;
-        }
+        fault(*m_fixture);
         // Long enough for a runner's shell to set its trap and note its launch before it is given up.
         RunnerSupervisorTiming handOverTiming = timing;
         handOverTiming.handOverTimeout = std::chrono::milliseconds(1000);
         startSupervisor(handOverTiming);
         QTRY_VERIFY_WITH_TIMEOUT(countOf(State::needsAttention, message) >= 3, patience);
-        const bool launches = fault == Fault::crash || fault == Fault::handOver;
         QCOMPARE(m_statuses.first().state(), launches ? State::starting : State::needsAttention);
         std::optional<QDateTime> previous;
         for (const HelperStatus &status : std::as_const(m_statuses)) {
@@ -257,10 +238,10 @@ private Q_SLOTS:
         }
         QVERIFY(launches ? runnerLaunches().size() >= 3 && hasEnded(runnerLaunches().first())
                          : runnerLaunches().isEmpty());
-        QCOMPARE(runnerRecord(QStringLiteral("terms")).startsWith("term\n"), fault == Fault::handOver);
+        QCOMPARE(runnerRecord(QStringLiteral("terms")).startsWith("term\n"), launches && message == couldNotStart);
         QVERIFY(savedStatus() && savedStatus()->error() == message);
         const QStringList logged = supervisorWarnings();
-        QVERIFY2(fault == Fault::crash ? logged.size() >= 3 : logged.size() == 1, qPrintable(logged.join(u'\n')));
+        QVERIFY2(message == crashed ? logged.size() >= 3 : logged.size() == 1, qPrintable(logged.join(u'\n')));
         for (const QString &line : logged)
             QVERIFY2(line.startsWith(warning), qPrintable(line));
     }
@@ -292,7 +273,7 @@ private Q_SLOTS:
     // it changes; a stop while a launch is pending keeps that launch from coming.
     void launchesBetweenStartAndStopAsTheConfigurationComesAndGoes()
     {
-        makeSupervisor();
+        startSupervisor(timing, false);
         QTest::qWait(int(timing.relaunchDelay.count() * 3));
         QVERIFY(runnerLaunches().isEmpty() && m_statuses.isEmpty() && !savedStatus());
 
@@ -312,10 +293,9 @@ private Q_SLOTS:
         const auto change = std::find_if(m_statuses.begin() + before, m_statuses.end(),
                                          [](const HelperStatus &status) { return status.state() != State::connected; });
         const QList<HelperStatus> changed(change, m_statuses.end());
-        QList<State> states;
-        for (const HelperStatus &status : changed)
-            states.append(status.state());
-        QCOMPARE(states.mid(0, 4), (QList<State>{State::starting, State::starting, State::starting, State::connected}));
+        QCOMPARE_GE(changed.size(), 4);
+        QCOMPARE((QList<State>{changed[0].state(), changed[1].state(), changed[2].state(), changed[3].state()}),
+                 (QList<State>{State::starting, State::starting, State::starting, State::connected}));
         QVERIFY(changed[1].lastHeartbeat()->msecsTo(*changed[2].lastHeartbeat()) >= timing.relaunchDelay.count() - 2);
 
         QVERIFY(QFile::remove(AppPaths::config()));
