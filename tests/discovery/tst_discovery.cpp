@@ -41,7 +41,6 @@ class TestDiscovery : public QObject
     std::unique_ptr<QTemporaryDir> m_root; // one per row
 
     QString path(const QString &name) const { return m_root->filePath(name); }
-    QString userBin() const { return path(QStringLiteral("home/.local/bin")); }
     QString install(const QString &directory, const QString &name, const QByteArray &body = "exit 0",
                     bool executable = true) const
     {
@@ -51,11 +50,10 @@ class TestDiscovery : public QObject
         return file;
     }
 
-    // Discovery with a login shell that prints `output` and ends with `status`, whatever it is asked.
-    ProviderDiscovery discoveryWithShell(const QByteArray &output, int status = 0) const
+    // Discovery with a login shell that prints `output`, whatever it is asked.
+    ProviderDiscovery discoveryWithShell(const QByteArray &output) const
     {
-        const QString shell = install(QStringLiteral("shell"), QStringLiteral("sh"),
-                                      "printf %s '" + output + "'\nexit " + QByteArray::number(status));
+        const QString shell = install(QStringLiteral("shell"), QStringLiteral("sh"), "printf %s '" + output + "'");
         return ProviderDiscovery(std::make_shared<ProcessCommandRunner>(10s), path(QStringLiteral("home")), shell);
     }
 
@@ -129,30 +127,6 @@ private Q_SLOTS:
         const qint64 background = pidIn(command + QStringLiteral(".pid"));
         QVERIFY(background > 0);
         QTRY_VERIFY_WITH_TIMEOUT(!isAlive(background), 10'000);
-    }
-
-    void searchPaths_data()
-    {
-        QTest::addColumn<QByteArray>("shellOutput");
-        QTest::addColumn<int>("shellStatus");
-        QTest::addColumn<QStringList>("fromShell");
-        QTest::newRow("shell fails") << QByteArray("/usr/bin") << 1 << QStringList();
-        QTest::newRow("empty pieces and repeats dropped")
-            << QByteArray("/usr/local/bin::/usr/bin:/opt/homebrew/bin:/usr/bin") << 0
-            << QStringList{QStringLiteral("/usr/bin")};
-        QTest::newRow("lines printed before the answer, line feed after")
-            << QByteArray("bash: no job control in this shell\n/home/u/.nvm/bin:/usr/bin\n") << 0
-            << QStringList{QStringLiteral("/home/u/.nvm/bin"), QStringLiteral("/usr/bin")};
-    }
-
-    void searchPaths()
-    {
-        QFETCH(QByteArray, shellOutput);
-        QFETCH(int, shellStatus);
-        QFETCH(QStringList, fromShell);
-        QCOMPARE(discoveryWithShell(shellOutput, shellStatus).searchPaths(),
-                 QStringList({userBin(), QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin")})
-                     + fromShell);
     }
 
     // Rows: how Codex's version and sign-in checks end, and Claude Code's version check; -1: not installed.
