@@ -27,24 +27,19 @@ QByteArray ScriptedServer::Request::header(const QByteArray &name) const
     return {};
 }
 
-ScriptedServer::ScriptedServer(QObject *parent)
-    : QAbstractHttpServer(parent)
-    , m_port(listen(QHostAddress::LocalHost))
+ScriptedServer::ScriptedServer(const QString &certificatePath, const QString &keyPath)
+    : m_tls(!certificatePath.isEmpty())
 {
-}
-
-ScriptedServer::ScriptedServer(const QString &certificatePath, const QString &keyPath, QObject *parent)
-    : QAbstractHttpServer(parent)
-    , m_tls(true)
-{
-    const QSslCertificate certificate = QSslCertificate::fromPath(certificatePath).value(0);
-    QFile keyFile(keyPath);
-    const QSslKey key(keyFile.open(QIODevice::ReadOnly) ? keyFile.readAll() : QByteArray(), QSsl::Rsa);
-    // The listening socket takes its TLS setting when it is made.
-    if (!certificate.isNull() && !key.isNull()) {
+    if (m_tls) {
+        const QSslCertificate certificate = QSslCertificate::fromPath(certificatePath).value(0);
+        QFile keyFile(keyPath);
+        const QSslKey key(keyFile.open(QIODevice::ReadOnly) ? keyFile.readAll() : QByteArray(), QSsl::Rsa);
+        if (certificate.isNull() || key.isNull())
+            return;
+        // The listening socket takes its TLS setting when it is made.
         sslSetup(certificate, key);
-        m_port = listen(QHostAddress::LocalHost);
     }
+    m_port = listen(QHostAddress::LocalHost);
 }
 
 QUrl ScriptedServer::url(const QString &path) const

@@ -28,9 +28,8 @@ public:
         QByteArray header(const QByteArray &name) const;
     };
 
-    explicit ScriptedServer(QObject *parent = nullptr);
-    // An HTTPS server presenting the certificate and RSA key of these PEM files.
-    ScriptedServer(const QString &certificatePath, const QString &keyPath, QObject *parent = nullptr);
+    // With a certificate and RSA key (PEM files), an HTTPS server presenting them.
+    explicit ScriptedServer(const QString &certificatePath = {}, const QString &keyPath = {});
 
     // 0 when the server could not start.
     quint16 port() const { return m_port; }

@@ -98,9 +98,7 @@ private Q_SLOTS:
             accepted);
         row("other scheme", QStringLiteral("https://auth/callback") + both, invalid);
         row("other host", QStringLiteral("tarnwick://evil/callback") + both, invalid);
-        row("other path", QStringLiteral("tarnwick://auth/callbacks") + both, invalid);
         row("path case", QStringLiteral("tarnwick://auth/Callback") + both, invalid);
-        row("other state", callback + QStringLiteral("?state=x&") + code, mismatch);
         row("state case", callback + QStringLiteral("?state=%1&%2").arg(expectedState.toLower(), code), mismatch);
         row("repeated state, second other", callback + QStringLiteral("?%1&state=x&%2").arg(state, code), mismatch);
         row("empty state expected", callback + QStringLiteral("?state=&") + code, mismatch, QString());
