@@ -22,6 +22,7 @@ const QByteArray device = R"({"id":"6f1c2a3b-4d5e-4f60-8a9b-0c1d2e3f4a5b","name"
 const QByteArray deviceBody = R"({"device":)" + device + "}";
 const QByteArray exchangeBody = R"({"credential":"twk_device_x","device":)" + device + "}";
 const QByteArray activityBody = R"({"running":null,"recent":[]})";
+const QString activityPath = QStringLiteral("/api/devices/me/activity");
 
 template<typename T>
 Result<void> outcome(QCoro::Task<Result<T>> task)
@@ -49,11 +50,15 @@ void answerEverywhere(ScriptedServer &server, int status, const QByteArray &body
     server.answer(base + QStringLiteral("/api/devices/exchange"), status, body.isNull() ? exchangeBody : body,
                   contentType);
     server.answer(base + QStringLiteral("/api/devices/me"), status, body.isNull() ? deviceBody : body, contentType);
-    server.answer(base + QStringLiteral("/api/devices/me/activity"), status, body.isNull() ? activityBody : body,
-                  contentType);
+    server.answer(base + activityPath, status, body.isNull() ? activityBody : body, contentType);
 }
 
+// What a test scripts on the service; `elsewhere` is a server of another origin.
+using Script = std::function<void(ScriptedServer &service, const ScriptedServer &elsewhere)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Script)
 
 class TestDeviceAPIClient : public QObject
 {
@@ -99,60 +104,78 @@ private Q_SLOTS:
         }
     }
 
-    void refusals_data()
+    // What each operation makes of a failure, in the service's own words when it gives them. Giving up a
+    // credential the service no longer knows is a success. The credential never reaches another origin, and
+    // an answer too large is refused, announced or one byte over and ended only by closing the connection.
+    void failures_data()
     {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QByteArray>("contentType");
-        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<Script>("script");
+        QTest::addColumn<Result<void>>("outcome");
+        const auto refused = [](const char *name, int status, const QByteArray &body, const QByteArray &contentType,
+                                const QString &description) {
+            for (const char *operation : {"exchange", "currentDevice", "activity"})
+                QTest::addRow("%s, %s", name, operation)
+                    << QString::fromLatin1(operation) << Script([=](ScriptedServer &server, const ScriptedServer &) {
+                           answerEverywhere(server, status, body, contentType);
+                       })
+                    << Result<void>(failure(Error{APIError::domain, status, description}));
+        };
         const QString fallback = QStringLiteral("The server rejected the request.");
-        const QByteArray json = "application/json";
-        QTest::newRow("400 with a message") << 400 << QByteArray(R"({"error":"The code has expired."})") << json
-                                            << QStringLiteral("The code has expired.");
-        QTest::newRow("500 with HTML") << 500 << QByteArray("<html><body>Oops</body></html>") << QByteArray("text/html")
-                                       << fallback;
-        QTest::newRow("error an object") << 400 << QByteArray(R"({"error":{"message":"no"}})") << json << fallback;
+        refused("400 with a message", 400, R"({"error":"The code has expired."})", "application/json",
+                QStringLiteral("The code has expired."));
+        refused("500 with HTML", 500, "<html><body>Oops</body></html>", "text/html", fallback);
+        refused("error an object", 400, R"({"error":{"message":"no"}})", "application/json", fallback);
         // Qt names these as proxy or content failures; they are answers like any other.
-        QTest::newRow("407") << 407 << QByteArray(R"({"error":"Sign in to the proxy."})") << json
-                             << QStringLiteral("Sign in to the proxy.");
-        QTest::newRow("3xx that reaches the client") << 300 << QByteArray("") << QByteArray() << fallback;
+        refused("407", 407, R"({"error":"Sign in to the proxy."})", "application/json",
+                QStringLiteral("Sign in to the proxy."));
+        refused("3xx that reaches the client", 300, "", "", fallback);
+
+        for (const int status : {204, 401, 403})
+            QTest::addRow("disconnect, %d", status)
+                << QStringLiteral("disconnect") << Script([status](ScriptedServer &server, const ScriptedServer &) {
+                       server.answer(QStringLiteral("/api/devices/me"), status, R"({"error":"ignored"})");
+                   })
+                << (status == 403 ? Result<void>(failure(APIError::badServerResponse())) : Result<void>());
+
+        const auto network = [](QNetworkReply::NetworkError code, const QString &description) {
+            return Result<void>(failure(Error{APIError::networkDomain, int(code), description}));
+        };
+        for (const char *operation : {"currentDevice", "disconnect", "activity"})
+            QTest::addRow("redirected elsewhere, %s", operation)
+                << QString::fromLatin1(operation)
+                << Script([](ScriptedServer &server, const ScriptedServer &elsewhere) {
+                       for (const QString &path : {QStringLiteral("/api/devices/me"), activityPath})
+                           server.redirect(path, elsewhere.url(path));
+                   })
+                << network(QNetworkReply::InsecureRedirectError,
+                           QStringLiteral("The server redirected the request to another site."));
+        for (const bool announced : {true, false})
+            QTest::addRow("too large, %s", announced ? "announced" : "one byte over until closed") << QStringLiteral(
+                "activity") << Script([announced](ScriptedServer &server, const ScriptedServer &) {
+                server.stream(activityPath, DeviceAPIClient::maximumAnswerSize + (announced ? 1 << 20 : 1), announced);
+            }) << network(QNetworkReply::UnknownContentError, QStringLiteral("The server’s answer is too large."));
     }
 
-    void refusals()
+    void failures()
     {
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        QFETCH(QByteArray, contentType);
-        QFETCH(QString, description);
-        ScriptedServer server;
-        answerEverywhere(server, status, body, contentType);
-        const DeviceAPIClient client(server.url());
-        for (const QString &operation :
-             {QStringLiteral("exchange"), QStringLiteral("currentDevice"), QStringLiteral("activity")}) {
-            const Result<void> result = perform(client, operation);
-            QVERIFY2(!result, qPrintable(operation));
-            QCOMPARE(result.error(), (Error{APIError::domain, status, description}));
-        }
-    }
+        QFETCH(QString, operation);
+        QFETCH(Script, script);
+        QFETCH(Result<void>, outcome);
+        ScriptedServer service;
+        ScriptedServer elsewhere;
+        answerEverywhere(elsewhere, 200, {});
+        script(service, elsewhere);
 
-    // Giving up a credential the service no longer knows is a success; other refusals are not.
-    void disconnectStatuses()
-    {
-        const std::pair<int, bool> cases[] = {{204, true}, {401, true}, {403, false}};
-        for (const auto &[status, succeeds] : cases) {
-            ScriptedServer server;
-            server.answer(QStringLiteral("/api/devices/me"), status, R"({"error":"ignored"})");
-            const Result<void> result = perform(DeviceAPIClient(server.url()), QStringLiteral("disconnect"));
-            QVERIFY2(result.has_value() == succeeds, qPrintable(QString::number(status)));
-            if (!succeeds)
-                QCOMPARE(result.error(), APIError::badServerResponse());
-        }
+        QCOMPARE(perform(DeviceAPIClient(service.url()), operation, 10), outcome);
+        QCOMPARE(service.requests().size(), 1);
+        QVERIFY(elsewhere.requests().isEmpty());
     }
 
     void silentServerTimesOutAtTheCallersTimeout()
     {
         ScriptedServer server;
-        server.hang(QStringLiteral("/api/devices/me/activity"));
+        server.hang(activityPath);
         QElapsedTimer elapsed;
         elapsed.start();
         const Result<void> result = perform(DeviceAPIClient(server.url()), QStringLiteral("activity"), 0.3);
@@ -161,40 +184,6 @@ private Q_SLOTS:
                                         QStringLiteral("The request timed out.")}));
         QVERIFY(elapsed.elapsed() >= 250);
         QVERIFY(elapsed.elapsed() < 20000);
-    }
-
-    // The credential must never reach another origin.
-    void redirectToAnotherOriginIsRefused()
-    {
-        ScriptedServer service;
-        ScriptedServer elsewhere;
-        answerEverywhere(elsewhere, 200, {});
-        for (const QString &path : {QStringLiteral("/api/devices/me"), QStringLiteral("/api/devices/me/activity")})
-            service.redirect(path, elsewhere.url(path));
-        for (const QString &operation :
-             {QStringLiteral("currentDevice"), QStringLiteral("disconnect"), QStringLiteral("activity")}) {
-            const Result<void> result = perform(DeviceAPIClient(service.url()), operation);
-            QVERIFY2(!result, qPrintable(operation));
-            QCOMPARE(result.error().domain, APIError::networkDomain);
-            QCOMPARE(result.error().code, int(QNetworkReply::InsecureRedirectError));
-        }
-        QCOMPARE(service.requests().size(), 3);
-        QVERIFY(elsewhere.requests().isEmpty());
-    }
-
-    // Announced, or one byte over and ended only by closing the connection.
-    void oversizedAnswerIsRefused()
-    {
-        const std::pair<qint64, bool> cases[] = {{3 * 1024 * 1024, true},
-                                                 {DeviceAPIClient::maximumAnswerSize + 1, false}};
-        for (const auto &[size, announceLength] : cases) {
-            ScriptedServer server;
-            server.stream(QStringLiteral("/api/devices/me/activity"), size, announceLength);
-            const Result<void> result = perform(DeviceAPIClient(server.url()), QStringLiteral("activity"), 10);
-            QVERIFY(!result);
-            QCOMPARE(result.error().domain, APIError::networkDomain);
-            QCOMPARE(result.error().code, int(QNetworkReply::UnknownContentError));
-        }
     }
 
     // Even when something in the process turned verification off for everyone.
