@@ -1,6 +1,5 @@
 #include "WindowLoader.h"
 
-#include "view/ShadowImageProvider.h"
 #include "view/SymbolItem.h"
 #include "view/WindowEngine.h"
 
@@ -11,16 +10,27 @@
 Q_IMPORT_QML_PLUGIN(Tarnwick_StylePlugin)
 Q_IMPORT_QML_PLUGIN(TarnwickPlugin)
 
+void WindowLoader::chooseRendering()
+{
+    // The window is small, flat and mostly still, so Qt Quick's software renderer draws it: no GL driver
+    // or shader compiler is loaded and no context made. Under Mesa's software GL driver, which compiles a
+    // program for each kind of item drawn, that halves the window's start-up time and memory. A user who
+    // asks for a graphics backend gets it.
+    const bool userChose =
+        qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND");
+    if (!userChose && QQuickWindow::sceneGraphBackend().isEmpty())
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    // Drawn on the main thread either way: a render thread would keep a heap of its own (about 10 MB under
+    // a software GL driver) and buys nothing visible here. A user's own QSG_RENDER_LOOP still wins.
+    if (!qEnvironmentVariableIsSet("QSG_RENDER_LOOP"))
+        qputenv("QSG_RENDER_LOOP", "basic");
+}
+
 WindowLoader::WindowLoader(AppModel &model, DesktopActions &desktop, const QString &logoMarkPath)
     : m_engine(std::make_unique<WindowEngine>(model, desktop))
 {
-    // The window is small and mostly still: drawing it on the main thread saves a render thread and the
-    // heap it would keep (about 10 MB under a software GL driver) and costs nothing visible. A user's own
-    // QSG_RENDER_LOOP still wins.
-    if (!qEnvironmentVariableIsSet("QSG_RENDER_LOOP"))
-        qputenv("QSG_RENDER_LOOP", "basic");
+    chooseRendering();
     SymbolItem::setLogoMarkPath(logoMarkPath);
-    m_engine->addImageProvider(QStringLiteral("shadow"), new ShadowImageProvider);
     // Where the modules lie in the resources (Qt 6.5 looks there by itself).
     m_engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
     m_engine->load(QUrl(QStringLiteral("qrc:/qt/qml/Tarnwick/Main.qml")));

@@ -17,6 +17,10 @@ public:
     WindowLoader(AppModel &model, DesktopActions &desktop, const QString &logoMarkPath);
     ~WindowLoader();
 
+    // How the window's QML is drawn, for every window the process makes from now on; the constructor
+    // calls it, and so must anything that shows the module's QML without a loader.
+    static void chooseRendering();
+
     // The window, or nothing when the QML failed to load (a build mistake).
     QQuickWindow *window() const;
 

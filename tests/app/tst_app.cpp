@@ -4,7 +4,6 @@
 #include "ScriptedServer.h"
 #include "SetupFixtures.h"
 #include "SlowSecretService.h"
-#include "SoftwareGl.h"
 #include "StallMeter.h"
 #include "TestFiles.h"
 
@@ -12,7 +11,6 @@
 #include "credentials/SystemCredentialStore.h"
 #include "model/AppModel.h"
 #include "view/DesktopActions.h"
-#include "view/ShadowImageProvider.h"
 #include "view/WindowLoader.h"
 
 #include <QApplication>
@@ -298,8 +296,8 @@ private Q_SLOTS:
         QFETCH(QString, button);
         QFETCH(QColor, fill);
         QFETCH(QColor, border);
+        WindowLoader::chooseRendering();
         QQmlApplicationEngine engine;
-        engine.addImageProvider(QStringLiteral("shadow"), new ShadowImageProvider);
         engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
         engine.loadData(buttonScene);
         auto *scene = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
@@ -492,7 +490,6 @@ private:
 
 int main(int argc, char *argv[])
 {
-    keepSoftwareGlDriverLoaded();
     QApplication application(argc, argv);
     TestApp test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -3,7 +3,6 @@
 // autostart entry. Only the folder chooser is the test's. The steps run in order and build on each other.
 
 #include "LocalServiceProcess.h"
-#include "SoftwareGl.h"
 #include "SystemSetup.h"
 #include "TestFiles.h"
 #include "TestKeyring.h"
@@ -206,7 +205,6 @@ private:
 
 int main(int argc, char *argv[])
 {
-    keepSoftwareGlDriverLoaded();
     QApplication application(argc, argv);
     TestFirstSetup test;
     return QTest::qExec(&test, argc, argv);

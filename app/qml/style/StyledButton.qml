@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Templates as T
+import Tarnwick.Style as Style
 
 // What both button styles share: the label, the rounded fill, the shadow, and the scale and offset on
 // press and hover. A change of the pressed state settles like a spring; a change of hover eases out.
@@ -66,13 +67,13 @@ T.Button {
         border.color: Qt.rgba(0, 0, 0, control.borderOpacity)
 
         // The shadow is cast by what the button draws, so a translucent fill casts a fainter one; it lies
-        // around the shape, never under it (see ShadowImageProvider for the image and its two numbers).
-        BorderImage {
+        // around the shape, never under it (see ShadowItem).
+        Style.Shadow {
             z: -1
             anchors.fill: parent
             anchors.margins: -7
-            border { left: 22; right: 22; top: 22; bottom: 22 }
-            source: control.down ? "image://shadow/1/1" : "image://shadow/3/2"
+            blur: control.down ? 1 : 3
+            offset: control.down ? 1 : 2
             opacity: control.animatedShadowOpacity * control.fillOpacity
         }
     }

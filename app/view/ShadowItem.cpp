@@ -1,9 +1,7 @@
-#include "ShadowImageProvider.h"
+#include "ShadowItem.h"
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QQuickWindow>
-#include <QSGTexture>
 
 #include <algorithm>
 #include <cmath>
@@ -60,38 +58,20 @@ std::vector<float> coverage(int side, int inset, int radius, int down)
     return values;
 }
 
-// Hands the image to the scene graph as a texture of its own, never a place in the atlas.
-class OwnTexture final : public QQuickTextureFactory
-{
-public:
-    explicit OwnTexture(QImage image)
-        : m_image(std::move(image))
-    {
-    }
-    QSGTexture *createTexture(QQuickWindow *window) const override { return window->createTextureFromImage(m_image); }
-    QSize textureSize() const override { return m_image.size(); }
-    int textureByteCount() const override { return int(m_image.sizeInBytes()); }
-    QImage image() const override { return m_image; }
+// The corner and what the blur and the offset carry past it, on both sides of the rectangle's edge; the
+// image's middle row and column are uniform, so stretching them draws any size of button.
+constexpr int border = 2 * ShadowItem::margin + ShadowItem::cornerRadius;
 
-private:
-    QImage m_image;
-};
-
-} // namespace
-
-ShadowImageProvider::ShadowImageProvider()
-    : QQuickImageProvider(QQuickImageProvider::Texture)
-{
-}
-
-QImage ShadowImageProvider::shadow(int blur, int offset)
+// The image for a blur and an offset, one pixel per point (a blur loses nothing when it is scaled).
+QImage shadowImage(int blur, int offset)
 {
     const int side = 2 * border + 1;
-    const int inset = margin;
     const float sigma = float(blur) / 2;
+    const int inset = ShadowItem::margin;
+    const int radius = ShadowItem::cornerRadius;
     const std::vector<float> cast =
-        blurred(blurred(coverage(side, inset, cornerRadius, offset), side, sigma, true), side, sigma, false);
-    const std::vector<float> shape = coverage(side, inset, cornerRadius, 0);
+        blurred(blurred(coverage(side, inset, radius, offset), side, sigma, true), side, sigma, false);
+    const std::vector<float> shape = coverage(side, inset, radius, 0);
 
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     for (int y = 0; y < side; ++y) {
@@ -104,12 +84,56 @@ QImage ShadowImageProvider::shadow(int blur, int offset)
     return image;
 }
 
-// The id is "<blur>/<offset>".
-QQuickTextureFactory *ShadowImageProvider::requestTexture(const QString &id, QSize *size, const QSize &)
+// Draws the image's corners at their size and stretches its middle row and column across the rest.
+void drawNinePatch(QPainter &painter, const QRectF &target, const QImage &image)
 {
-    const QStringList parts = id.split(u'/');
-    QImage image = shadow(qBound(0, parts.value(0).toInt(), margin), qBound(0, parts.value(1).toInt(), margin));
-    if (size)
-        *size = image.size();
-    return new OwnTexture(std::move(image));
+    const qreal side = image.width();
+    const qreal from[] = {0, border, side - border, side};
+    const qreal across[] = {target.left(), target.left() + border, target.right() - border, target.right()};
+    const qreal down[] = {target.top(), target.top() + border, target.bottom() - border, target.bottom()};
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 3; ++column) {
+            const QRectF piece(QPointF(across[column], down[row]), QPointF(across[column + 1], down[row + 1]));
+            if (piece.isValid())
+                painter.drawImage(piece, image,
+                                  QRectF(QPointF(from[column], from[row]), QPointF(from[column + 1], from[row + 1])));
+        }
+    }
+}
+
+} // namespace
+
+ShadowItem::ShadowItem(QQuickItem *parent)
+    : QQuickPaintedItem(parent)
+{
+}
+
+void ShadowItem::setBlur(int blur)
+{
+    blur = qBound(0, blur, margin);
+    if (blur == m_blur)
+        return;
+    m_blur = blur;
+    m_image = QImage();
+    update();
+    Q_EMIT blurChanged();
+}
+
+void ShadowItem::setOffset(int offset)
+{
+    offset = qBound(0, offset, margin);
+    if (offset == m_offset)
+        return;
+    m_offset = offset;
+    m_image = QImage();
+    update();
+    Q_EMIT offsetChanged();
+}
+
+void ShadowItem::paint(QPainter *painter)
+{
+    if (m_image.isNull())
+        m_image = shadowImage(m_blur, m_offset);
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    drawNinePatch(*painter, boundingRect(), m_image);
 }
