@@ -134,9 +134,6 @@ private Q_SLOTS:
         QTest::newRow("allowedRoots holding a number")
             << fullWith(QStringLiteral("allowedRoots"), QJsonArray{QStringLiteral("/srv"), 3}) << mismatch
             << QStringLiteral("allowedRoots[1]");
-        QTest::newRow("claudeCode a bool")
-            << fullWith(QStringLiteral("providerPaths"), QJsonObject{{QStringLiteral("claudeCode"), true}}) << mismatch
-            << QStringLiteral("providerPaths.claudeCode");
         // Forms QUuid would accept, and a character that is not hexadecimal.
         for (const char *id : {"{3F2504E0-4F89-41D3-9A0C-0305E82C3301}", "3F2504E04F8941D39A0C0305E82C3301",
                                "3F2504E0-4F89-41D3-9A0C-0305E82C330G"})
