@@ -23,13 +23,20 @@
 
 namespace {
 
-AppModelParts systemParts(std::unique_ptr<SystemBrowserSignIn> signIn)
+QString logoMarkPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../Resources/LogoMark.png");
+}
+
+} // namespace
+
+AppModelParts TarnwickApp::systemParts(const QUrl &service, std::unique_ptr<SystemBrowserSignIn> signIn)
 {
     AppModelParts parts;
     parts.configStore = std::make_unique<FileConfigStore>(AppPaths::config());
     parts.credentialStore = std::make_unique<SystemCredentialStore>(SystemCredentialStore::sharedAccessGroup(),
                                                                     SystemCredentialStore::UnlockPrompt::allowed);
-    parts.api = std::make_unique<DeviceAPIClient>(productionBaseURL());
+    parts.api = std::make_unique<DeviceAPIClient>(service);
     parts.loginItem = [] { return SystemLoginItemManager::installed(); };
     parts.signIn = std::move(signIn);
     parts.discoverProviders = [] { return ProviderDiscovery().discover(); };
@@ -38,24 +45,17 @@ AppModelParts systemParts(std::unique_ptr<SystemBrowserSignIn> signIn)
     parts.clock = std::make_unique<SystemClock>();
     parts.deviceName = HostName::localizedName;
     parts.statusPath = AppPaths::status();
-    parts.baseURL = productionBaseURL();
+    parts.baseURL = service;
     parts.appVersion = QStringLiteral(TARNWICK_VERSION);
     parts.appBuild = QStringLiteral(TARNWICK_BUILD_NUMBER);
     return parts;
 }
 
-QString logoMarkPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../Resources/LogoMark.png");
-}
-
-} // namespace
-
 TarnwickApp::TarnwickApp()
 {
     auto signIn = std::make_unique<SystemBrowserSignIn>();
     m_signIn = signIn.get();
-    AppModelParts parts = systemParts(std::move(signIn));
+    AppModelParts parts = systemParts(productionBaseURL(), std::move(signIn));
     auto *chooser = static_cast<SystemFolderChooser *>(parts.folderChooser.get());
     m_model = std::make_unique<AppModel>(std::move(parts));
     m_desktop = std::make_unique<DesktopActions>(productionBaseURL());

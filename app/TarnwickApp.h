@@ -7,7 +7,9 @@
 #include <memory>
 
 class AppModel;
+struct AppModelParts;
 class DesktopActions;
+class QUrl;
 class SystemBrowserSignIn;
 class WindowLoader;
 
@@ -19,6 +21,10 @@ class TarnwickApp : public QObject
 public:
     TarnwickApp();
     ~TarnwickApp() override;
+
+    // The model's parts as the program puts them together: the system's stores and adapters, the
+    // service at `service`, and sign-in links taken through `signIn`.
+    static AppModelParts systemParts(const QUrl &service, std::unique_ptr<SystemBrowserSignIn> signIn);
 
     // False when the window could not be loaded.
     bool showWindow();

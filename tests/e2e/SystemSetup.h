@@ -1,20 +1,13 @@
 #pragma once
 
-#include "api/DeviceAPIClient.h"
-#include "common/BuildInfo.h"
+#include "TarnwickApp.h"
 #include "common/HelperInstanceLock.h"
-#include "config/AppPaths.h"
-#include "config/FileConfigStore.h"
-#include "credentials/SystemCredentialStore.h"
-#include "discovery/ProviderDiscovery.h"
 #include "model/AppModel.h"
 #include "platform/AutostartEntry.h"
-#include "platform/HostName.h"
 #include "platform/InstanceMessage.h"
 #include "platform/SingleInstance.h"
 #include "platform/SystemBrowserSignIn.h"
 #include "platform/SystemLoginItemManager.h"
-#include "platform/SystemNetworkMonitor.h"
 
 #include <QDir>
 
@@ -50,11 +43,8 @@ private:
 
     AppModelParts parts(const QUrl &service)
     {
-        AppModelParts parts;
-        parts.configStore = std::make_unique<FileConfigStore>(AppPaths::config());
-        parts.credentialStore = std::make_unique<SystemCredentialStore>(SystemCredentialStore::sharedAccessGroup(),
-                                                                        SystemCredentialStore::UnlockPrompt::allowed);
-        parts.api = std::make_unique<DeviceAPIClient>(service);
+        AppModelParts parts =
+            TarnwickApp::systemParts(service, std::unique_ptr<SystemBrowserSignIn>(m_signIn = new SystemBrowserSignIn));
         parts.loginItem = [] {
             const auto runningHelper = [] {
                 return HelperInstanceLock::runningHelperPid().transform([](qint64 pid) { return pid_t(pid); });
@@ -63,16 +53,7 @@ private:
                 SystemLoginItemManager::Locations{QStringLiteral(TARNWICK_HELPER_PATH), autostartEntry()},
                 runningHelper);
         };
-        parts.signIn = std::unique_ptr<SystemBrowserSignIn>(m_signIn = new SystemBrowserSignIn);
-        parts.discoverProviders = [] { return ProviderDiscovery().discover(); };
         parts.folderChooser = std::make_unique<ChosenFolder>();
-        parts.networkMonitor = std::make_unique<SystemNetworkMonitor>();
-        parts.clock = std::make_unique<SystemClock>();
-        parts.deviceName = HostName::localizedName;
-        parts.statusPath = AppPaths::status();
-        parts.baseURL = service;
-        parts.appVersion = QStringLiteral(TARNWICK_VERSION);
-        parts.appBuild = QStringLiteral(TARNWICK_BUILD_NUMBER);
         return parts;
     }
 

@@ -7,6 +7,7 @@
 #include "TestFiles.h"
 #include "TestKeyring.h"
 
+#include "config/AppPaths.h"
 #include "view/DesktopActions.h"
 #include "view/WindowLoader.h"
 
