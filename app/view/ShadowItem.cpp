@@ -110,24 +110,25 @@ ShadowItem::ShadowItem(QQuickItem *parent)
 
 void ShadowItem::setBlur(int blur)
 {
-    blur = qBound(0, blur, margin);
-    if (blur == m_blur)
-        return;
-    m_blur = blur;
-    m_image = QImage();
-    update();
-    Q_EMIT blurChanged();
+    if (changeShape(m_blur, blur))
+        Q_EMIT blurChanged();
 }
 
 void ShadowItem::setOffset(int offset)
 {
-    offset = qBound(0, offset, margin);
-    if (offset == m_offset)
-        return;
-    m_offset = offset;
+    if (changeShape(m_offset, offset))
+        Q_EMIT offsetChanged();
+}
+
+bool ShadowItem::changeShape(int &number, int value)
+{
+    value = qBound(0, value, margin);
+    if (value == number)
+        return false;
+    number = value;
     m_image = QImage();
     update();
-    Q_EMIT offsetChanged();
+    return true;
 }
 
 void ShadowItem::paint(QPainter *painter)

@@ -37,6 +37,9 @@ Q_SIGNALS:
     void offsetChanged();
 
 private:
+    // Sets the blur or the offset, kept within the margin; true when it changed.
+    bool changeShape(int &number, int value);
+
     int m_blur = 0;
     int m_offset = 0;
     QImage m_image; // the nine-patch for the current blur and offset, made at the first paint
