@@ -35,8 +35,17 @@ std::optional<QString> shown(const QString &message)
 }
 
 // What happens while the start-up confirmation waits for its answer.
-enum class Meanwhile { nothing, logOut, signIn, check, reconnect, slowLogOut, refusedLogOut };
+enum class Meanwhile { nothing, logOut, signIn, check, slowLogOut };
 
+struct ConfirmationRow
+{
+    Meanwhile meanwhile;
+    int answer; // the confirmation's status, once the meanwhile is done; 0: none yet
+    Step step;
+    bool restarted;
+    int opened = 0; // sign-ins
+    QString message = {};
+};
 struct StatusRow
 {
     Step before; // needsAttention: a stopped helper, or the pending recovery, put the step there
@@ -69,6 +78,7 @@ struct SignInRow
 
 Q_DECLARE_METATYPE(Stored)
 Q_DECLARE_METATYPE(Meanwhile)
+Q_DECLARE_METATYPE(ConfirmationRow)
 Q_DECLARE_METATYPE(StatusRow)
 Q_DECLARE_METATYPE(FinishRow)
 Q_DECLARE_METATYPE(SignInRow)
@@ -188,59 +198,71 @@ private Q_SLOTS:
         QCOMPARE(m_standIns.signIn->openedPages.size(), opened);
     }
 
-    // The start-up confirmation: a 401 opens a new sign-in for the same device with the helper unregistered;
-    // any other failure, or another device, needs attention. The answer may take a minute: one that comes
-    // after a log-out or a new sign-in is dropped.
+    // While the start-up confirmation waits, a helper check is pending. A 401 opens a new sign-in for the
+    // same device with the helper unregistered; any other failure, or another device, needs attention.
+    // The answer may take a minute: one that comes after a log-out or a new sign-in is dropped. The check
+    // after the grace period restarts a helper that has not come up, once; a newer check replaces it, a
+    // reconnect or a log-out cancels it (even while the service is slow to answer the log-out, which would
+    // otherwise register the helper again), and a refused log-out leaves it to come.
     void confirmation_data()
     {
-        QTest::addColumn<Meanwhile>("meanwhile");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("body");
-        QTest::newRow("rejected") << Meanwhile::nothing << 401 << QByteArray(R"({"error":"Unknown credential."})");
-        QTest::newRow("server error") << Meanwhile::nothing << 500 << QByteArray();
-        QTest::newRow("another device") << Meanwhile::nothing << 200 << meJson(QUuid::createUuid());
-        QTest::newRow("log-out, then rejected") << Meanwhile::logOut << 401 << QByteArray();
-        QTest::newRow("log-out, then confirmed") << Meanwhile::logOut << 200 << meJson(device);
-        QTest::newRow("sign-in, then rejected") << Meanwhile::signIn << 401 << QByteArray();
-        QTest::newRow("sign-in, then failed") << Meanwhile::signIn << 500 << QByteArray();
+        QTest::addColumn<ConfirmationRow>("row");
+        const Step connect = Step::connect, connected = Step::connected, attention = Step::needsAttention;
+        const QString failed =
+            QStringLiteral("Could not confirm this Mac with Tarnwick. Check your connection and try again.");
+        using M = Meanwhile;
+        QTest::newRow("no answer yet") << ConfirmationRow{M::nothing, 0, connected, true};
+        QTest::newRow("a newer check") << ConfirmationRow{M::check, 0, connected, true};
+        QTest::newRow("rejected") << ConfirmationRow{M::nothing, 401, connect, false, 1};
+        QTest::newRow("server error") << ConfirmationRow{M::nothing, 500, attention, true, 0, failed};
+        QTest::newRow("another device") << ConfirmationRow{M::nothing, 200, attention, true, 0, failed};
+        QTest::newRow("log-out, then rejected") << ConfirmationRow{M::logOut, 401, connect, false};
+        QTest::newRow("sign-in, then failed") << ConfirmationRow{M::signIn, 500, connected, true, 1};
+        QTest::newRow("slow log-out") << ConfirmationRow{M::slowLogOut, 204, connect, false};
+        QTest::newRow("refused slow log-out") << ConfirmationRow{
+            M::slowLogOut, 500, connected, true, 0, QStringLiteral("The server returned an unexpected response.")};
     }
     void confirmation()
     {
-        QFETCH(Meanwhile, meanwhile);
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
+        QFETCH(ConfirmationRow, row);
+        constexpr auto delay = 200ms;
         m_server->holdNext(mePath);
-        AppModel &model = start(Stored::finishedSetup);
+        AppModel &model = start(Stored::finishedSetup, delay);
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, patience);
-        if (meanwhile == Meanwhile::logOut) {
+        model.ensureHelperLifecycle(); // an enabled item without a status: nothing to do yet
+        QCOMPARE(model.recoveryAction(), HelperRecoveryAction::none);
+        QVERIFY(loginItemCalls().isEmpty());
+        if (row.meanwhile == Meanwhile::check) {
+            QTest::qWait(int(delay.count() / 2));
+            model.ensureHelperLifecycle();
+        } else if (row.meanwhile == Meanwhile::signIn) {
+            model.signIn();
+        } else if (row.meanwhile == Meanwhile::logOut) {
+            m_server->answer(mePath, 204, {});
             model.logOut();
             idle();
-        } else if (meanwhile == Meanwhile::signIn) {
-            model.signIn();
+        } else if (row.meanwhile == Meanwhile::slowLogOut) {
+            m_server->holdNext(mePath);
+            model.logOut();
+            QTest::qWait(int(delay.count() * 4));
         }
-        const Step step = model.machine().step;
-        const QStringList calls = loginItemCalls();
-        const qsizetype finished = m_finished->size();
-        m_server->answer(mePath, status, body);
-        m_server->releaseHeld();
-        QTRY_VERIFY_WITH_TIMEOUT(m_finished->size() > finished, patience);
-        QTest::qWait(20);
+        if (row.answer) {
+            const qsizetype finished = m_finished->size();
+            m_server->answer(mePath, row.answer, row.answer == 200 ? meJson(QUuid::createUuid()) : QByteArray());
+            m_server->releaseHeld();
+            QTRY_VERIFY_WITH_TIMEOUT(m_finished->size() > finished, patience);
+        }
+        const QStringList restart{QStringLiteral("unregister"), QStringLiteral("register")};
+        if (row.restarted) // on a loaded machine the check may come late, but it comes
+            QTRY_COMPARE_WITH_TIMEOUT(loginItemCalls(), restart, patience);
+        QTest::qWait(int(delay.count() * 4)); // and nothing comes after it
+        QCOMPARE(loginItemCalls(), row.restarted ? restart : restart.mid(0, 1));
+        QCOMPARE(model.machine().step, row.step);
+        QCOMPARE(model.errorMessage(), shown(row.message));
         const QList<QUrl> &opened = m_standIns.signIn->openedPages;
-        if (meanwhile != Meanwhile::nothing) {
-            QCOMPARE(model.machine().step, step);
-            QCOMPARE(opened.size(), meanwhile == Meanwhile::signIn ? 1 : 0);
-            QCOMPARE(loginItemCalls(), calls);
-        } else if (status == 401) {
-            QCOMPARE(model.machine().step, Step::connect);
-            QTRY_COMPARE(opened.size(), 1);
+        QCOMPARE(opened.size(), row.opened);
+        if (row.opened && row.meanwhile == Meanwhile::nothing)
             QCOMPARE(queryValue(opened.first(), QStringLiteral("existingDeviceId")), upper(device));
-            QCOMPARE(loginItemCalls(), QStringList{QStringLiteral("unregister")});
-        } else {
-            QCOMPARE(model.machine().step, Step::needsAttention);
-            QCOMPARE(model.errorMessage(),
-                     QStringLiteral("Could not confirm this Mac with Tarnwick. Check your connection and try again."));
-            QVERIFY(opened.isEmpty());
-        }
     }
 
     // Each reading judges the helper: one that is not alive at step connected needs attention, and only a
@@ -303,56 +325,6 @@ private Q_SLOTS:
         QCOMPARE(model.errorMessage(), shown(row.step == Step::needsAttention ? row.message : QString()));
         QCOMPARE(model.recoveryAction(), row.action);
         QCOMPARE(ready(), row.ready);
-    }
-
-    // After the check right away, one more after the grace period restarts a helper that has not come up,
-    // once; a newer check replaces the pending one, a reconnect or a log-out cancels it (even while the
-    // service is slow to answer the log-out, which would otherwise register the helper again), and a
-    // refused log-out leaves it to come.
-    void secondHelperCheck_data()
-    {
-        QTest::addColumn<Meanwhile>("meanwhile");
-        QTest::addColumn<bool>("restarted");
-        QTest::newRow("nothing") << Meanwhile::nothing << true;
-        QTest::newRow("a newer check") << Meanwhile::check << true;
-        QTest::newRow("reconnect") << Meanwhile::reconnect << false;
-        QTest::newRow("log-out") << Meanwhile::logOut << false;
-        QTest::newRow("slow log-out") << Meanwhile::slowLogOut << false;
-        QTest::newRow("refused slow log-out") << Meanwhile::refusedLogOut << true;
-    }
-    void secondHelperCheck()
-    {
-        QFETCH(Meanwhile, meanwhile);
-        QFETCH(bool, restarted);
-        constexpr auto delay = 200ms;
-        m_server->holdNext(mePath);
-        AppModel &model = start(Stored::finishedSetup, delay);
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, patience);
-        model.ensureHelperLifecycle(); // an enabled item without a status: nothing to do yet
-        QCOMPARE(model.recoveryAction(), HelperRecoveryAction::none);
-        QVERIFY(loginItemCalls().isEmpty());
-        if (meanwhile == Meanwhile::check) {
-            QTest::qWait(int(delay.count() / 2));
-            model.ensureHelperLifecycle();
-        } else if (meanwhile == Meanwhile::reconnect) {
-            m_server->answer(mePath, 401, {});
-            m_server->releaseHeld();
-        } else if (meanwhile == Meanwhile::logOut) {
-            m_server->answer(mePath, 204, {});
-            model.logOut();
-        } else {
-            m_server->holdNext(mePath);
-            model.logOut();
-            QTest::qWait(int(delay.count() * 4));
-            m_server->answer(mePath, meanwhile == Meanwhile::slowLogOut ? 204 : 500, {});
-            m_server->releaseHeld();
-            QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), patience);
-        }
-        const QStringList restart{QStringLiteral("unregister"), QStringLiteral("register")};
-        if (restarted) // on a loaded machine the check may come late, but it comes
-            QTRY_COMPARE_WITH_TIMEOUT(loginItemCalls(), restart, patience);
-        QTest::qWait(int(delay.count() * 4)); // and nothing comes after it
-        QCOMPARE(loginItemCalls(), restarted ? restart : restart.mid(0, 1));
     }
 
     // Finishing writes the configuration and registers the helper; each refusal, in the order checked,
