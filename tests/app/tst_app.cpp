@@ -69,7 +69,6 @@ enum class Situation {
     providersMissing,
     noFolders,
     oneFolder,
-    twoFolders,
     offline,
     readyForCalls,
     needsApproval,
@@ -228,7 +227,6 @@ private Q_SLOTS:
         QTest::newRow("folders-one") << Situation::oneFolder
                                      << QStringLiteral("finishSetupButton:enabled | !chooseFoldersButton | "
                                                        "folderBoxHeader=SELECTED FOLDER");
-        QTest::newRow("folders-two") << Situation::twoFolders << QStringLiteral("folderBoxHeader=SELECTED FOLDERS");
         QTest::newRow("ready-offline") << Situation::offline
                                        << readyScreen(QStringLiteral("Offline"),
                                                       QStringLiteral("Connect to the internet to take calls."), false,
@@ -428,11 +426,9 @@ private:
                 m_model->continueFromProviders();
             m_standIns.chooser->answer =
                 QList<QUrl>{QUrl::fromLocalFile(QDir::homePath() + QStringLiteral("/Projects/tarnwick"))};
-            if (situation == Situation::twoFolders)
-                m_standIns.chooser->answer->append(QUrl::fromLocalFile(QStringLiteral("/srv/www/site")));
-            if (situation == Situation::oneFolder || situation == Situation::twoFolders)
+            if (situation == Situation::oneFolder)
                 m_model->chooseFolders();
-            QTRY_COMPARE(m_model->selectedFolders().size(), qMax(0, int(situation) - int(Situation::noFolders)));
+            QTRY_COMPARE(m_model->selectedFolders().size(), situation == Situation::oneFolder ? 1 : 0);
             return;
         }
         // Set up: wait for the start-up confirmation and the helper check, then shape status and network.
