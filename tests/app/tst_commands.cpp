@@ -168,10 +168,6 @@ private Q_SLOTS:
                                               << QByteArray(R"({"ready":false,"statusFile":{"reading":"corrupt"}})");
         QTest::newRow("config fifo") << QByteArray("fifo") << fresh << entry << unknown
                                      << QByteArray(R"({"ready":false,"configFile":{"reading":"unreadable"}})");
-        QTest::newRow("status folder") << config << QByteArray("folder") << entry << unknown
-                                       << QByteArray(R"({"ready":false,"statusFile":{"reading":"unreadable"}})");
-        QTest::newRow("status oversized") << config << QByteArray(5 << 20, ' ') + fresh << entry << unknown
-                                          << QByteArray(R"({"ready":false,"statusFile":{"reading":"unreadable"}})");
     }
     void states()
     {
