@@ -39,8 +39,8 @@ fields_are_right() {
     "tarnwick $version-$build amd64 tarnwick_${version}-${build}_amd64.deb" ] ||
     { echo "$(field Package) $(field Version) $(field Architecture) $(basename "$deb")"; return 1; }
 }
-recommends_keyring_and_xdg_utils() {
-  for package in gnome-keyring libkf5wallet-bin keepassxc xdg-utils; do
+recommends_keyring_wayland_and_xdg_utils() {
+  for package in gnome-keyring libkf5wallet-bin keepassxc qt6-wayland xdg-utils; do
     relation_has Recommends "$package" "$(field Recommends)" || return 1
   done
 }
@@ -133,7 +133,7 @@ manual_page_renders_cleanly() {
 }
 
 check "the package's name, version and architecture" fields_are_right
-check "Recommends a Secret Service and xdg-utils" recommends_keyring_and_xdg_utils
+check "Recommends a Secret Service, Qt's Wayland platform and xdg-utils" recommends_keyring_wayland_and_xdg_utils
 check "it holds every file the programs use, all under /usr" has_the_files_the_programs_use
 check "every icon is there in the size its folder names" icons_are_there_in_their_sizes
 check "the launcher and the runtime link resolve as installed" links_point_where_the_programs_expect
