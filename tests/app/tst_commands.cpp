@@ -46,12 +46,6 @@ QByteArray statusBytes(State state, qint64 heartbeatAge, const QString &error = 
         .encoded();
 }
 
-bool plantSetup()
-{
-    return TestFiles::write(configPath, configBytes())
-           && TestFiles::write(statusPath, statusBytes(State::connected, 5));
-}
-
 struct Run
 {
     int exitCode = -1;
@@ -218,7 +212,7 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QByteArray, credential);
         QFETCH(QString, line);
-        QVERIFY(plantSetup());
+        QVERIFY(plant(configPath, configBytes()) && plant(statusPath, statusBytes(State::connected, 5)));
         QVERIFY(secret.isEmpty() || TestKeyring::storeRaw(secret));
         QVERIFY(!locked || TestKeyring::lockAll());
         auto unlock = qScopeGuard([] { TestKeyring::unlockDefault(); });
