@@ -35,6 +35,9 @@ std::optional<QString> shown(const QString &message)
     return message.isEmpty() ? std::nullopt : std::optional(message);
 }
 
+// When the window is first shown: while the stored setup is read, after the user signed in, or once it
+// has been read.
+enum class FirstShown { whileRestoring, signedIn, restored };
 // What happens while the start-up confirmation waits for its answer.
 enum class Meanwhile { nothing, logOut, signIn, check, slowLogOut };
 
@@ -78,6 +81,7 @@ struct SignInRow
 } // namespace
 
 Q_DECLARE_METATYPE(Stored)
+Q_DECLARE_METATYPE(FirstShown)
 Q_DECLARE_METATYPE(Meanwhile)
 Q_DECLARE_METATYPE(ConfirmationRow)
 Q_DECLARE_METATYPE(StatusRow)
@@ -143,34 +147,45 @@ private Q_SLOTS:
     // What the stores hold decides the first step; what cannot be read as a setup needs attention, and
     // the service is asked only about a stored credential. The first showing of the window opens the
     // sign-in by itself once the stored setup has been read, unless one is open already; nothing else
-    // ever does, neither a later showing nor a log-out.
+    // ever does, neither the model alone nor a later showing nor a log-out.
     void startUp_data()
     {
         QTest::addColumn<Stored>("stored");
-        QTest::addColumn<bool>("signedInFirst"); // the user signs in before the window is first shown
+        QTest::addColumn<FirstShown>("firstShown");
         QTest::addColumn<Step>("step");
         QTest::addColumn<QString>("message");
-        QTest::newRow("first launch") << Stored::nothing << false << Step::connect << QString();
-        QTest::newRow("first launch, signed in first") << Stored::nothing << true << Step::connect << QString();
-        QTest::newRow("paired, setup unfinished") << Stored::credential << false << Step::providers << QString();
-        QTest::newRow("finished setup") << Stored::finishedSetup << false << Step::connected << QString();
-        QTest::newRow("configuration unreadable") << Stored::unreadableConfiguration << false << Step::needsAttention
-                                                  << QStringLiteral("The data couldn’t be read.");
-        QTest::newRow("credential names no device") << Stored::credentialWithoutDevice << false << Step::needsAttention
-                                                    << QStringLiteral("The saved device credential is invalid.");
+        using F = FirstShown;
+        QTest::newRow("first launch") << Stored::nothing << F::whileRestoring << Step::connect << QString();
+        QTest::newRow("first launch, signed in first") << Stored::nothing << F::signedIn << Step::connect << QString();
+        QTest::newRow("first launch, shown late") << Stored::nothing << F::restored << Step::connect << QString();
+        QTest::newRow("paired, setup unfinished")
+            << Stored::credential << F::whileRestoring << Step::providers << QString();
+        QTest::newRow("finished setup") << Stored::finishedSetup << F::whileRestoring << Step::connected << QString();
+        QTest::newRow("configuration unreadable")
+            << Stored::unreadableConfiguration << F::whileRestoring << Step::needsAttention
+            << QStringLiteral("The data couldn’t be read.");
+        QTest::newRow("credential names no device")
+            << Stored::credentialWithoutDevice << F::whileRestoring << Step::needsAttention
+            << QStringLiteral("The saved device credential is invalid.");
     }
     void startUp()
     {
         QFETCH(Stored, stored);
-        QFETCH(bool, signedInFirst);
+        QFETCH(FirstShown, firstShown);
         QFETCH(Step, step);
         QFETCH(QString, message);
         AppModel &model = create(stored);
-        if (signedInFirst)
+        if (firstShown == FirstShown::signedIn)
             model.signIn();
-        model.windowShown();
-        QCOMPARE(m_standIns.signIn->openedPages.size(), signedInFirst ? 1 : 0);
+        if (firstShown != FirstShown::restored)
+            model.windowShown();
+        QCOMPARE(m_standIns.signIn->openedPages.size(), firstShown == FirstShown::signedIn ? 1 : 0);
         restored();
+        if (firstShown == FirstShown::restored) {
+            QTest::qWait(20);
+            QVERIFY(m_standIns.signIn->openedPages.isEmpty());
+            model.windowShown();
+        }
         m_standIns.loginItem->currentState = LoginItemState::notRegistered;
         QCOMPARE(model.machine().step, step);
         QCOMPARE(model.errorMessage(), shown(message));
