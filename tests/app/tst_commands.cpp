@@ -155,12 +155,16 @@ private Q_SLOTS:
             << config << QByteArray(R"({"error":"failed with Bearer abc.def","state":"needsAttention"})") << entry
             << QStringLiteral("Runner message: failed with [REDACTED]")
             << QByteArray(R"({"ready":false,"runnerMessage":"failed with [REDACTED]","lastHeartbeat":null})");
-        const QString unknown = QStringLiteral("unknown, ");
-        QTest::newRow("config corrupt") << QByteArray("{\"apiUrl\":") << fresh << entry << unknown
+        // Bad files, each shown with its cause.
+        QTest::newRow("config corrupt") << QByteArray("{\"apiUrl\":") << fresh << entry
+                                        << QStringLiteral("config.json is corrupt: The data is not valid JSON")
                                         << QByteArray(R"({"ready":false,"configFile":{"reading":"corrupt"}})");
-        QTest::newRow("status unknown state") << config << QByteArray(R"({"state":"running"})") << entry << unknown
-                                              << QByteArray(R"({"ready":false,"statusFile":{"reading":"corrupt"}})");
-        QTest::newRow("config fifo") << QByteArray("fifo") << fresh << entry << unknown
+        QTest::newRow("status unknown state")
+            << config << QByteArray(R"({"state":"running"})") << entry
+            << QStringLiteral(R"(status.json is corrupt: The value of "state" is not a known state.)")
+            << QByteArray(R"({"ready":false,"statusFile":{"reading":"corrupt"}})");
+        QTest::newRow("config fifo") << QByteArray("fifo") << fresh << entry
+                                     << QStringLiteral("config.json: not a regular file")
                                      << QByteArray(R"({"ready":false,"configFile":{"reading":"unreadable"}})");
     }
     void states()
