@@ -1,8 +1,5 @@
 #include "SymbolItem.h"
 
-#include <QPainter>
-#include <QQuickWindow>
-
 #include <QColor>
 #include <QPainter>
 #include <QPainterPath>
