@@ -14,10 +14,7 @@ AppModelParts AppStandIns::parts(const QUrl &baseURL)
     parts.api = std::make_unique<DeviceAPIClient>(baseURL);
     parts.loginItem = [item = loginItem] { return item; };
     parts.signIn = std::unique_ptr<ScriptedSignIn>(signIn = new ScriptedSignIn);
-    parts.discoverProviders = [discovered = discovered, count = discoveries] {
-        ++*count;
-        return *discovered;
-    };
+    parts.discoverProviders = [discovered = discovered] { return *discovered; };
     parts.folderChooser = std::unique_ptr<ScriptedFolderChooser>(chooser = new ScriptedFolderChooser);
     parts.networkMonitor = std::unique_ptr<ScriptedNetworkMonitor>(network = new ScriptedNetworkMonitor);
     parts.clock = std::unique_ptr<ManualClock>(clock = new ManualClock);

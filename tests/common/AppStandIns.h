@@ -42,7 +42,6 @@ public:
     ScriptedNetworkMonitor *network = nullptr;
     ManualClock *clock = nullptr;
     std::shared_ptr<ScriptedLoginItem> loginItem;
-    // Read when discovery runs; counts the runs.
+    // Read when discovery runs.
     std::shared_ptr<ProviderReadiness> discovered = std::make_shared<ProviderReadiness>();
-    std::shared_ptr<std::atomic_int> discoveries = std::make_shared<std::atomic_int>(0);
 };

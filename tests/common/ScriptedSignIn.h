@@ -6,16 +6,16 @@
 #include <QList>
 
 // The browser: records the pages it opens and stays open until the test finishes it with a callback
-// URL or an error; or cannot open at all, or reports later that no browser opened.
+// URL or an error, or reports that no browser opened.
 class ScriptedSignIn final : public BrowserSignIn
 {
 public:
     bool start(const QUrl &page, const QString &, Completion completion, BrowserFailure browserFailed) override
     {
         openedPages.append(page);
-        pending = canOpen ? std::move(completion) : nullptr;
-        failBrowser = canOpen ? std::move(browserFailed) : nullptr;
-        return canOpen;
+        pending = std::move(completion);
+        failBrowser = std::move(browserFailed);
+        return true;
     }
     void cancel() override
     {
@@ -25,7 +25,6 @@ public:
     bool isOpen() const override { return bool(pending); }
     void finish(Result<QUrl> outcome) { std::exchange(pending, nullptr)(std::move(outcome)); }
 
-    bool canOpen = true;
     QList<QUrl> openedPages;
     Completion pending;
     BrowserFailure failBrowser; // the browser of the open sign-in reports that it could not open

@@ -19,11 +19,11 @@ Q_DECLARE_METATYPE(std::optional<HelperStatus>)
 using Notice = AttentionNotice::Action;
 Q_DECLARE_METATYPE(Notice)
 
-// What the setup application and the helper's menu make of the login item and the status file, from one
-// table of both: the recovery the window offers (the login item decides first; after the grace period
-// only a fresh status needs nothing), the menu's title and symbol (the login item weighs on them, not on
-// the notice), and what becomes of the attention notice when none is out and when one is (one per change
-// into needing attention, withdrawn once ready, nothing at every heartbeat, retry or stop).
+// What the setup application and the helper's menu make of the login item and the status file once the grace
+// period is over, from one table of both: the recovery the window offers (the login item decides first; then
+// only a fresh status needs nothing), the menu's title and symbol, and what becomes of the attention notice
+// when none is out and when one is (one per change into needing attention, withdrawn once ready, nothing at
+// every heartbeat, retry or stop). The model's test covers the grace period and the other login items.
 class TestHelperPolicies : public QObject
 {
     Q_OBJECT
@@ -33,7 +33,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<std::optional<HelperStatus>>("helperStatus");
         QTest::addColumn<LoginItemState>("loginItem");
-        QTest::addColumn<bool>("gracePeriodElapsed");
         QTest::addColumn<bool>("credentialInvalid");
         QTest::addColumn<HelperRecoveryAction>("action");
         QTest::addColumn<MenuStatusPresentation>("presentation");
@@ -47,28 +46,18 @@ private Q_SLOTS:
         const auto starting = MenuStatusPresentation::starting();
         const auto attention = MenuStatusPresentation::attention();
         const auto fresh = status(S::connected, 10'000);
-        const std::optional<HelperStatus> absent;
-        QTest::newRow("not registered, starting up")
-            << absent << L::notRegistered << false << false << A::registerHelper << attention << N::none << N::none;
         QTest::newRow("not found, fresh status")
-            << fresh << L::notFound << true << false << A::reinstall << attention << N::none << N::withdraw;
-        QTest::newRow("switched off, fresh status") << fresh << L::requiresApproval << true << false
-                                                    << A::enableInSystemSettings << attention << N::none << N::withdraw;
-        QTest::newRow("grace period, no status")
-            << absent << L::enabled << false << false << A::none << starting << N::none << N::none;
-        QTest::newRow("no status") << absent << L::enabled << true << false << A::restart << starting << N::none
-                                   << N::none;
+            << fresh << L::notFound << false << A::reinstall << attention << N::none << N::withdraw;
         QTest::newRow("starting, fresh heartbeat")
-            << status(S::starting, 0) << L::enabled << true << false << A::restart << starting << N::none << N::none;
-        QTest::newRow("connected, fresh")
-            << fresh << L::enabled << true << false << A::none << ready << N::none << N::withdraw;
-        QTest::newRow("connected, 46 s") << status(S::connected, 46'000) << L::enabled << true << false << A::restart
-                                         << starting << N::none << N::none;
+            << status(S::starting, 0) << L::enabled << false << A::restart << starting << N::none << N::none;
+        QTest::newRow("connected, fresh") << fresh << L::enabled << false << A::none << ready << N::none << N::withdraw;
+        QTest::newRow("connected, 45 s and 1 ms")
+            << status(S::connected, 45'001) << L::enabled << false << A::restart << starting << N::none << N::none;
         QTest::newRow("credential rejected, fresh status")
-            << fresh << L::enabled << true << true << A::none << attention << N::show << N::none;
-        QTest::newRow("stopped") << status(S::stopped, 0) << L::enabled << true << false << A::restart << attention
-                                 << N::none << N::none;
-        QTest::newRow("needs attention") << status(S::needsAttention, 0) << L::enabled << true << false << A::restart
+            << fresh << L::enabled << true << A::none << attention << N::show << N::none;
+        QTest::newRow("stopped") << status(S::stopped, 0) << L::enabled << false << A::restart << attention << N::none
+                                 << N::none;
+        QTest::newRow("needs attention") << status(S::needsAttention, 0) << L::enabled << false << A::restart
                                          << attention << N::show << N::none;
     }
 
@@ -76,13 +65,12 @@ private Q_SLOTS:
     {
         QFETCH(std::optional<HelperStatus>, helperStatus);
         QFETCH(LoginItemState, loginItem);
-        QFETCH(bool, gracePeriodElapsed);
         QFETCH(bool, credentialInvalid);
         QFETCH(HelperRecoveryAction, action);
         QFETCH(MenuStatusPresentation, presentation);
         QFETCH(Notice, noticeIfNoneOut);
         QFETCH(Notice, noticeIfOut);
-        QCOMPARE(HelperRecoveryPolicy::action(loginItem, helperStatus, gracePeriodElapsed, now), action);
+        QCOMPARE(HelperRecoveryPolicy::action(loginItem, helperStatus, true, now), action);
         QCOMPARE(MenuStatusPresentation::make(helperStatus, loginItem, credentialInvalid, now), presentation);
         AttentionNotice noneOut{false};
         AttentionNotice out{true};
