@@ -11,11 +11,9 @@ class ScriptedFolderChooser final : public FolderChoosing
 public:
     QCoro::Task<std::optional<QList<QUrl>>> chooseFolders(const QString &, const QString &) override
     {
-        ++calls;
         co_await QCoro::sleepFor(std::chrono::milliseconds(1));
         co_return answer;
     }
 
     std::optional<QList<QUrl>> answer;
-    int calls = 0;
 };

@@ -44,7 +44,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<HelperStatus>("status");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("state only") << HelperStatus(State::starting) << dataFile("starting.json");
         QTest::newRow("all fields") << HelperStatus(
             State::needsAttention, heartbeat, QStringLiteral("The runner stopped unexpectedly. Restarting shortly."))
                                     << dataFile("needs-attention.json");
