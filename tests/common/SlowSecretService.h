@@ -17,7 +17,8 @@ public:
     explicit SlowSecretService(std::chrono::milliseconds delay)
         : m_delay(delay)
     {
-        if (m_registered)
+        if (m_connection.registerVirtualObject(QStringLiteral("/"), this, QDBusConnection::SubPath)
+            && m_connection.registerService(busName))
             qputenv("SECRET_SERVICE_BUS_NAME", busName.toUtf8());
     }
     ~SlowSecretService() override
@@ -28,7 +29,6 @@ public:
         QDBusConnection::disconnectFromBus(m_connection.name());
     }
 
-    bool isRegistered() const { return m_registered; }
     int callsAnswered() const { return m_answered; }
 
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
@@ -49,6 +49,4 @@ private:
     QDBusConnection m_connection =
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("slow-secret-service"));
     int m_answered = 0;
-    bool m_registered = m_connection.registerVirtualObject(QStringLiteral("/"), this, QDBusConnection::SubPath)
-                        && m_connection.registerService(busName);
 };

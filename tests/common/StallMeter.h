@@ -12,27 +12,17 @@ class StallMeter
 public:
     StallMeter()
     {
-        m_clock.start();
+        m_sinceLastTurn.start();
         m_tick.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_tick, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.elapsed();
-            if (now - m_lastTurn > m_longest) {
-                m_longest = now - m_lastTurn;
-                m_longestBegan = m_lastTurn;
-            }
-            m_lastTurn = now;
-        });
+        QObject::connect(&m_tick, &QTimer::timeout,
+                         [this] { m_longest = std::max(m_longest, m_sinceLastTurn.restart()); });
         m_tick.start(10);
     }
 
-    qint64 longestStallMs() const { return std::max(m_longest, m_clock.elapsed() - m_lastTurn); }
-    // When the longest stall began, in milliseconds since the meter started.
-    qint64 longestStallBeganMs() const { return m_longestBegan; }
+    qint64 longestStallMs() const { return std::max(m_longest, m_sinceLastTurn.elapsed()); }
 
 private:
-    QElapsedTimer m_clock;
+    QElapsedTimer m_sinceLastTurn;
     QTimer m_tick;
-    qint64 m_lastTurn = 0;
     qint64 m_longest = 0;
-    qint64 m_longestBegan = 0;
 };
