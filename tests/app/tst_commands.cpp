@@ -22,11 +22,7 @@ const QString dataFolder = qEnvironmentVariable("XDG_DATA_HOME") + QStringLitera
 const QString configPath = dataFolder + QStringLiteral("/config.json");
 const QString statusPath = dataFolder + QStringLiteral("/status.json");
 const QString home = qEnvironmentVariable("HOME");
-
-QString entryPath()
-{
-    return AutostartEntry::path(QStringLiteral("com.tarnwick.mac.helper"));
-}
+const QString entryPath = AutostartEntry::path(QStringLiteral("com.tarnwick.mac.helper"));
 
 QByteArray configBytes(const QString &apiUrl = QStringLiteral("http://127.0.0.1:8787/"))
 {
@@ -39,11 +35,9 @@ QByteArray configBytes(const QString &apiUrl = QStringLiteral("http://127.0.0.1:
         .encoded();
 }
 
-QByteArray statusBytes(State state, qint64 heartbeatAge, const QString &error = {})
+QByteArray statusBytes(State state, qint64 heartbeatAge, const std::optional<QString> &error = std::nullopt)
 {
-    return HelperStatus(state, QDateTime::currentDateTimeUtc().addSecs(-heartbeatAge),
-                        error.isEmpty() ? std::nullopt : std::optional(error))
-        .encoded();
+    return HelperStatus(state, QDateTime::currentDateTimeUtc().addSecs(-heartbeatAge), error).encoded();
 }
 
 struct Run
@@ -64,22 +58,17 @@ Run tarnwick(const QString &command, QProcessEnvironment environment = QProcessE
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(TARNWICK_APP_PATH), command.split(u' '));
     // Generous for a program under the sanitizers; a hang (a FIFO read, a prompt) fails here.
-    if (!process.waitForFinished(60'000)) {
-        process.kill();
-        process.waitForFinished();
+    if (!process.waitForFinished(60'000))
         return {};
-    }
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
-// Puts `bytes` at `path`: nothing when empty, a named pipe for "fifo", a folder for "folder".
+// Puts `bytes` at `path`: nothing when empty, a named pipe for "fifo".
 bool plant(const QString &path, const QByteArray &bytes)
 {
     if (bytes == "fifo")
         return QDir().mkpath(QFileInfo(path).path()) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
-    if (bytes == "folder")
-        return QDir().mkpath(path);
     return bytes.isEmpty() || TestFiles::write(path, bytes);
 }
 
@@ -114,7 +103,7 @@ private Q_SLOTS:
     void init()
     {
         QDir(dataFolder).removeRecursively();
-        QFile::remove(entryPath());
+        QFile::remove(entryPath);
         QVERIFY(TestKeyring::deleteCredentialItems());
     }
 
@@ -141,31 +130,21 @@ private Q_SLOTS:
             << QByteArray(R"({"ready":true,"paired":true,"deviceId":")" + deviceId.toLatin1()
                           + R"(","helperState":"connected","fresh":true,"loginItem":"enabled",)"
                             R"("folders":["/home/me/src","/home/me/work"],"helperPid":null})");
-        QTest::newRow("stale") << config << statusBytes(State::connected, 300) << entry
-                               << QStringLiteral("connected, heartbeat 5 min ago (stale: older than 45 s)")
-                               << QByteArray(R"({"ready":false,"helperState":"connected","fresh":false})");
-        QTest::newRow("fresh helper, no configuration")
-            << QByteArray() << fresh << entry << QStringLiteral("Paired:         no")
-            << QByteArray(R"({"ready":false,"paired":false,"fresh":true})");
-        QTest::newRow("switched off at login")
-            << config << fresh << entry + "Hidden=true\n"
-            << QStringLiteral("Start at login: switched off in the desktop's startup settings")
-            << QByteArray(R"({"ready":true,"loginItem":"requiresApproval"})");
-        QTest::newRow("unredacted message in the file")
-            << config << QByteArray(R"({"error":"failed with Bearer abc.def","state":"needsAttention"})") << entry
+        // A message written by anything but the helper may hold a secret.
+        QTest::newRow("stale, unredacted message in the file")
+            << config << statusBytes(State::connected, 300, QStringLiteral("failed with Bearer abc.def")) << entry
             << QStringLiteral("Runner message: failed with [REDACTED]")
-            << QByteArray(R"({"ready":false,"runnerMessage":"failed with [REDACTED]","lastHeartbeat":null})");
-        // Bad files, each shown with its cause.
+            << QByteArray(R"({"ready":false,"helperState":"connected","fresh":false,)"
+                          R"("runnerMessage":"failed with [REDACTED]"})");
+        // Bad files, each shown with its cause; a fresh helper does not make an unreadable setup ready.
         QTest::newRow("config corrupt") << QByteArray("{\"apiUrl\":") << fresh << entry
                                         << QStringLiteral("config.json is corrupt: The data is not valid JSON")
                                         << QByteArray(R"({"ready":false,"configFile":{"reading":"corrupt"}})");
-        QTest::newRow("status unknown state")
-            << config << QByteArray(R"({"state":"running"})") << entry
-            << QStringLiteral(R"(status.json is corrupt: The value of "state" is not a known state.)")
-            << QByteArray(R"({"ready":false,"statusFile":{"reading":"corrupt"}})");
-        QTest::newRow("config fifo") << QByteArray("fifo") << fresh << entry
-                                     << QStringLiteral("config.json: not a regular file")
-                                     << QByteArray(R"({"ready":false,"configFile":{"reading":"unreadable"}})");
+        QTest::newRow("config fifo, status unknown state")
+            << QByteArray("fifo") << QByteArray(R"({"state":"running"})") << entry
+            << QStringLiteral("config.json: not a regular file")
+            << QByteArray(
+                   R"({"ready":false,"configFile":{"reading":"unreadable"},"statusFile":{"reading":"corrupt"}})");
     }
     void states()
     {
@@ -174,7 +153,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, entry);
         QFETCH(QString, line);
         QFETCH(QByteArray, members);
-        QVERIFY(plant(configPath, config) && plant(statusPath, status) && plant(entryPath(), entry));
+        QVERIFY(plant(configPath, config) && plant(statusPath, status) && plant(entryPath, entry));
         const QVariantList written = fileStamps();
 
         const Run json = tarnwick(QStringLiteral("status --json"));
@@ -194,28 +173,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("secret");
         QTest::addColumn<bool>("locked");
-        QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("credential");
-        QTest::addColumn<QString>("line");
         const QByteArray token = "twk_device_" + deviceId.toLatin1() + ".abcdefghijklmnopqrstuvwxyz";
-        QTest::newRow("stored") << token << false << 0
-                                << QByteArray(R"({"present":true,"keychainStatus":null,"problem":null})")
-                                << QStringLiteral("Keyring:        credential stored");
-        QTest::newRow("none") << QByteArray() << false << 1
-                              << QByteArray(R"({"present":false,"keychainStatus":null,"problem":null})")
-                              << QStringLiteral("Keyring:        no credential stored");
+        QTest::newRow("stored") << token << false
+                                << QByteArray(R"({"present":true,"keychainStatus":null,"problem":null})");
+        QTest::newRow("none") << QByteArray() << false
+                              << QByteArray(R"({"present":false,"keychainStatus":null,"problem":null})");
         QTest::newRow("locked")
-            << token << true << 1
-            << QByteArray(R"({"present":null,"keychainStatus":-25308,"problem":"Keychain access failed (-25308)."})")
-            << QStringLiteral("Keyring:        Keychain access failed (-25308).");
+            << token << true
+            << QByteArray(R"({"present":null,"keychainStatus":-25308,"problem":"Keychain access failed (-25308)."})");
     }
     void keyring()
     {
         QFETCH(QByteArray, secret);
         QFETCH(bool, locked);
-        QFETCH(int, exitCode);
         QFETCH(QByteArray, credential);
-        QFETCH(QString, line);
         QVERIFY(plant(configPath, configBytes()) && plant(statusPath, statusBytes(State::connected, 5)));
         QVERIFY(secret.isEmpty() || TestKeyring::storeRaw(secret));
         QVERIFY(!locked || TestKeyring::lockAll());
@@ -223,24 +195,20 @@ private Q_SLOTS:
 
         QCOMPARE(tarnwick(QStringLiteral("status --json")).json().value(QStringLiteral("credential")), QJsonValue());
         const Run checked = tarnwick(QStringLiteral("status --json --check-keyring"));
-        QCOMPARE(checked.exitCode, exitCode);
-        QCOMPARE(checked.json().value(QStringLiteral("credential")), QJsonDocument::fromJson(credential).object());
-        const Run text = tarnwick(QStringLiteral("status --check-keyring"));
-        QVERIFY2(text.output.contains(line), qPrintable(text.output));
+        const QJsonObject expected = QJsonDocument::fromJson(credential).object();
+        QCOMPARE(checked.json().value(QStringLiteral("credential")), expected);
+        QCOMPARE(checked.exitCode, expected.value(QStringLiteral("present")) == true ? 0 : 1);
         QCOMPARE(TestKeyring::isDefaultLocked(), locked);
     }
 
     // Secrets planted where a report could pick them up — the keyring, the status message, the
-    // configuration's address, the environment, the agent's output and the helper's log — never reach it.
-    // Written to a file, the report is the owner's alone; one that cannot be written is a failure.
+    // configuration's address, the environment, the agent's output and the helper's log — never reach it:
+    // each holds "CANARY". Written to a file, the report is the owner's alone; one that cannot be written is
+    // a failure.
     void diagnosticsHoldNoSecrets()
     {
         const QByteArray keyringCanary = "twk_device_" + deviceId.toLatin1() + ".KEYRINGCANARYkeyringcanary0001";
         const QByteArray logCanary = "twk_device_" + deviceId.toLatin1() + ".LOGCANARYlogcanarylogcanary0002";
-        const QStringList canaries{QString::fromLatin1(keyringCanary), QString::fromLatin1(logCanary),
-                                   QStringLiteral("STATUSCANARY0003"), QStringLiteral("PASSWORDCANARY0004"),
-                                   QStringLiteral("ENVCANARY0005"),    QStringLiteral("LOGBEARERCANARY0006"),
-                                   QStringLiteral("AGENTCANARY0007"),  QStringLiteral("QUERYCANARY0008")};
         QVERIFY(TestKeyring::storeRaw(keyringCanary));
         QVERIFY(TestFiles::write(
             configPath,
@@ -276,8 +244,7 @@ private Q_SLOTS:
         const Run toStandardOutput = tarnwick(QStringLiteral("diagnose"), environment);
         QCOMPARE(toStandardOutput.exitCode, 0);
         for (const QString &text : {QString::fromUtf8(TestFiles::read(reportPath)), toStandardOutput.output}) {
-            for (const QString &canary : canaries)
-                QVERIFY2(!text.contains(canary), qPrintable(canary + QStringLiteral(" in:\n") + text));
+            QVERIFY2(!text.contains(QStringLiteral("CANARY")), qPrintable(text));
             for (const QString &expected :
                  {QStringLiteral("Default web browser:  firefox-esr.desktop"),
                   QStringLiteral("Service:              http://127.0.0.1:8787/"),
