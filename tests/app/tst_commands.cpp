@@ -35,9 +35,9 @@ QByteArray configBytes(const QString &apiUrl = QStringLiteral("http://127.0.0.1:
         .encoded();
 }
 
-QByteArray statusBytes(State state, qint64 heartbeatAge, const std::optional<QString> &error = std::nullopt)
+QByteArray statusBytes(State state, qint64 heartbeatAge)
 {
-    return HelperStatus(state, QDateTime::currentDateTimeUtc().addSecs(-heartbeatAge), error).encoded();
+    return HelperStatus(state, QDateTime::currentDateTimeUtc().addSecs(-heartbeatAge), std::nullopt).encoded();
 }
 
 struct Run
@@ -130,10 +130,12 @@ private Q_SLOTS:
             << QByteArray(R"({"ready":true,"paired":true,"deviceId":")" + deviceId.toLatin1()
                           + R"(","helperState":"connected","fresh":true,"loginItem":"enabled",)"
                             R"("folders":["/home/me/src","/home/me/work"],"helperPid":null})");
-        // A message written by anything but the helper may hold a secret.
+        // A file written by anything but the helper may hold a secret.
         QTest::newRow("stale, unredacted message in the file")
-            << config << statusBytes(State::connected, 300, QStringLiteral("failed with Bearer abc.def")) << entry
-            << QStringLiteral("Runner message: failed with [REDACTED]")
+            << config
+            << QByteArray(
+                   R"({"error":"failed with Bearer abc.def","state":"connected","lastHeartbeat":"2020-01-01T00:00:00Z"})")
+            << entry << QStringLiteral("Runner message: failed with [REDACTED]")
             << QByteArray(R"({"ready":false,"helperState":"connected","fresh":false,)"
                           R"("runnerMessage":"failed with [REDACTED]"})");
         // Bad files, each shown with its cause; a fresh helper does not make an unreadable setup ready.
