@@ -60,9 +60,8 @@ QString readyScreen(const QString &title, const QString &detail, bool tasksEnabl
     return more.isEmpty() ? facts : facts + QStringLiteral(" | ") + more;
 }
 
-// The X server as a window manager sees it: a window's property, the top-level window shown (the test's
-// own windows are gone by then, and the server is the test's own), and the close request a window manager
-// sends.
+// The X server as a window manager sees it: a window's property, the top-level window shown (on the test's
+// own server, once its own windows are gone, the program's), and a window manager's close request.
 template<typename Reply>
 std::unique_ptr<Reply, decltype(&std::free)> owned(Reply *reply)
 {
@@ -126,7 +125,7 @@ private Q_SLOTS:
     // What each screen shows, as facts about the items by their object names, separated by " | ": "name"
     // shown, "!name" hidden, "[!]name:property" a true (false) property of the shown item, "name=text" its
     // text (empty when hidden), "name>call" what clicking it asks of the desktop. The row names where the
-    // model stands (see showWindow()).
+    // model stands (see showWindow()); {page} is the page the browser was given.
     void screen_data()
     {
         QTest::addColumn<QString>("facts");
@@ -169,7 +168,6 @@ private Q_SLOTS:
         const QString row = QString::fromLatin1(QTest::currentDataTag());
         showWindow(row);
         QCOMPARE(window()->title(), QStringLiteral("Tarnwick"));
-        // {page}: the page the browser was given.
         facts.replace(QStringLiteral("{page}"), m_standIns.signIn->openedPages.value(0).toString(QUrl::FullyEncoded));
         for (const QString &fact : facts.split(QStringLiteral(" | "))) {
             const auto [actual, expected] = observe(fact);

@@ -123,7 +123,6 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, browser);
         QFETCH(QString, failure);
-        // OPENS: a browser that notes the page it is given beside itself.
         const QString opens = path(QStringLiteral("browser"));
         QVERIFY(TestFiles::writeScript(opens, "printf '%s' \"$1\" > \"$0.page\""));
         if (!browser.isEmpty())

@@ -24,7 +24,6 @@ public:
     ~SlowSecretService() override
     {
         qunsetenv("SECRET_SERVICE_BUS_NAME");
-        m_connection.unregisterService(busName);
         m_connection.unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
         QDBusConnection::disconnectFromBus(m_connection.name());
     }
