@@ -1,11 +1,7 @@
 #include "TestKeyring.h"
 
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
 #include <QProcess>
 #include <QTest>
 
@@ -43,14 +39,6 @@ void forEachCredentialItem(Use use)
         secret_service_search_sync(secrets, &credentialSchema, query, SECRET_SEARCH_ALL, nullptr, nullptr);
     for (GList *link = items; link; link = link->next)
         use(static_cast<SecretItem *>(link->data));
-}
-
-QDBusMessage callSecrets(const QString &interface, const QString &method, const QVariantList &arguments)
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"),
-                                                       QStringLiteral("/org/freedesktop/secrets"), interface, method);
-    call.setArguments(arguments);
-    return QDBusConnection::sessionBus().call(call);
 }
 
 } // namespace
@@ -103,24 +91,10 @@ bool TestKeyring::isDefaultLocked()
     return collection && secret_collection_get_locked(collection);
 }
 
-// gnome-keyring's own interface for unlocking with a password, since the standard one always prompts.
+// The standard interface always prompts; a new daemon unlocks with the session's password instead.
 bool TestKeyring::unlockDefault()
 {
-    const QString serviceInterface = QStringLiteral("org.freedesktop.Secret.Service");
-    const QDBusMessage opened = callSecrets(serviceInterface, QStringLiteral("OpenSession"),
-                                            {QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString()))});
-    const QDBusMessage alias = callSecrets(serviceInterface, QStringLiteral("ReadAlias"), {QStringLiteral("default")});
-    if (opened.type() != QDBusMessage::ReplyMessage || alias.type() != QDBusMessage::ReplyMessage)
-        return false;
-    QDBusArgument master;
-    master.beginStructure();
-    master << opened.arguments().at(1).value<QDBusObjectPath>() << QByteArray() << QByteArray(sessionPassword)
-           << QStringLiteral("text/plain");
-    master.endStructure();
-    const QDBusMessage reply =
-        callSecrets(QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
-                    QStringLiteral("UnlockWithMasterPassword"), {alias.arguments().at(0), QVariant::fromValue(master)});
-    return reply.type() == QDBusMessage::ReplyMessage && !isDefaultLocked();
+    return !isDefaultLocked() || (restartDaemon() && !isDefaultLocked());
 }
 
 bool TestKeyring::restartDaemon()

@@ -17,7 +17,8 @@ bool storeRaw(const QByteArray &secret);
 bool deleteCredentialItems();
 
 bool lockAll();
-// Unlocks the default collection with the session's password, without a prompt.
+// Unlocks the default collection with the session's password, without a prompt (by restarting the daemon
+// when it is locked).
 bool unlockDefault();
 bool isDefaultLocked();
 // Replaces the running gnome-keyring with a new one, unlocked with the session's password. It inherits this

@@ -50,13 +50,6 @@ class TestDiscovery : public QObject
         return file;
     }
 
-    // Discovery with a login shell that prints `output`, whatever it is asked.
-    ProviderDiscovery discoveryWithShell(const QByteArray &output) const
-    {
-        const QString shell = install(QStringLiteral("shell"), QStringLiteral("sh"), "printf %s '" + output + "'");
-        return ProviderDiscovery(std::make_shared<ProcessCommandRunner>(10s), path(QStringLiteral("home")), shell);
-    }
-
 private Q_SLOTS:
     void init() { m_root = std::make_unique<QTemporaryDir>(); }
 
@@ -130,6 +123,8 @@ private Q_SLOTS:
     }
 
     // Rows: how Codex's version and sign-in checks end, and Claude Code's version check; -1: not installed.
+    // The per-user directory comes before the search path the login shell prints after its own chatter, and
+    // files there that cannot be executed are passed over.
     void outcomes_data()
     {
         QTest::addColumn<int>("codexVersion");
@@ -152,51 +147,32 @@ private Q_SLOTS:
         QFETCH(int, codexLogin);
         QFETCH(int, claudeVersion);
         QFETCH(QStringList, messages);
-        const QString agents = path(QStringLiteral("agents"));
-        const QString codex = agents + QStringLiteral("/codex");
-        const QString claude = agents + QStringLiteral("/claude");
-        if (codexVersion >= 0)
-            install(QStringLiteral("agents"), QStringLiteral("codex"),
+        const QString userBin = QStringLiteral("home/.local/bin");
+        const QString agents = QStringLiteral("agents");
+        for (const QString &name : {QStringLiteral("codex"), QStringLiteral("claude")})
+            install(QStringLiteral("unusable"), name, "exit 0", false);
+        if (codexVersion >= 0) {
+            install(userBin, QStringLiteral("codex"),
                     QStringLiteral("case \"$1\" in --version) exit %1 ;; login) exit %2 ;; esac")
                         .arg(codexVersion)
                         .arg(codexLogin)
                         .toUtf8());
+            install(agents, QStringLiteral("codex"), "exit 1");
+        }
         if (claudeVersion >= 0)
-            install(QStringLiteral("agents"), QStringLiteral("claude"), "exit " + QByteArray::number(claudeVersion));
+            install(agents, QStringLiteral("claude"), "exit " + QByteArray::number(claudeVersion));
+        const QByteArray searchPath = QFile::encodeName(path(QStringLiteral("unusable")) + u':' + path(agents));
+        const QString shell = install(QStringLiteral("shell"), QStringLiteral("sh"),
+                                      "echo 'sh: no job control in this shell'; printf %s '" + searchPath + "'");
 
-        const ProviderReadiness readiness = discoveryWithShell(agents.toUtf8()).discover();
+        const ProviderDiscovery discovery(std::make_shared<ProcessCommandRunner>(10s), path(QStringLiteral("home")),
+                                          shell);
 
         const bool codexReady = codexVersion == 0 && codexLogin == 0;
         const bool claudeReady = claudeVersion == 0;
-        const ProviderPaths paths{codexReady ? std::optional(codex) : std::nullopt,
-                                  claudeReady ? std::optional(claude) : std::nullopt};
-        QCOMPARE(readiness, (ProviderReadiness{paths, codexReady, claudeReady, messages}));
-    }
-
-    // Real programs: the shell sets its own search path; the per-user directory still comes first, and a file
-    // that cannot be executed is passed over for the next one on the path.
-    void realAgentsFoundThroughTheLoginShell()
-    {
-        const QString first = path(QStringLiteral("first"));
-        const QString second = path(QStringLiteral("second"));
-        const QString fakeShell = install(QStringLiteral("shell"), QStringLiteral("sh"),
-                                          "[ \"$1\" = -lic ] || exit 9\n"
-                                          "PATH='"
-                                              + first.toUtf8() + ':' + second.toUtf8()
-                                              + "'; export PATH\n"
-                                                "exec /bin/sh -c \"$2\"");
-        const QString userCodex = install(QStringLiteral("home/.local/bin"), QStringLiteral("codex"),
-                                          "case \"$1 $2\" in '--version ') echo codex 1.0 ;; 'login status') "
-                                          "echo 'Logged in' >&2 ;; *) exit 2 ;; esac");
-        install(QStringLiteral("first"), QStringLiteral("codex"), "exit 1");
-        install(QStringLiteral("first"), QStringLiteral("claude"), "exit 0", false);
-        const QString claude = install(QStringLiteral("second"), QStringLiteral("claude"));
-        const ProviderDiscovery discovery(std::make_shared<ProcessCommandRunner>(10s), path(QStringLiteral("home")),
-                                          fakeShell);
-
-        const ProviderReadiness expected{
-            ProviderPaths{userCodex, claude}, true, true, {codexReadyLine, claudeReadyLine}};
-        QCOMPARE(discovery.discover(), expected);
+        const ProviderPaths paths{codexReady ? std::optional(path(userBin + QStringLiteral("/codex"))) : std::nullopt,
+                                  claudeReady ? std::optional(path(agents + QStringLiteral("/claude"))) : std::nullopt};
+        QCOMPARE(discovery.discover(), (ProviderReadiness{paths, codexReady, claudeReady, messages}));
     }
 };
 
