@@ -151,7 +151,7 @@ private Q_SLOTS:
         }
         if (claudeVersion >= 0)
             install(agents, QStringLiteral("claude"), "exit " + QByteArray::number(claudeVersion));
-        const QByteArray searchPath = QFile::encodeName(path(QStringLiteral("unusable")) + u':' + path(agents));
+        const QByteArray searchPath = QFile::encodeName(path(agents) + u':' + path(QStringLiteral("unusable")));
         const QString shell = install(QStringLiteral("shell"), QStringLiteral("sh"),
                                       "echo 'sh: no job control in this shell'; printf %s '" + searchPath + "'");
 
