@@ -48,6 +48,7 @@ struct ConfirmationRow
     bool restarted;
     int opened = 0; // sign-ins
     QString message = {};
+    QString refused = {}; // the login item's call that fails
 };
 struct StatusRow
 {
@@ -110,10 +111,7 @@ class TestAppModel : public QObject
             restored();
         return *m_model;
     }
-    void restored()
-    {
-        QVERIFY(QTest::qWaitFor([this] { return !m_model->restoring(); }, patience));
-    }
+    void restored() { QTRY_VERIFY_WITH_TIMEOUT(!m_model->restoring(), patience); }
     // Waits for the start-up confirmation to be answered.
     void confirmed() { QTRY_VERIFY_WITH_TIMEOUT(!m_finished->isEmpty(), patience); }
     void idle() { QTRY_VERIFY_WITH_TIMEOUT(!m_model->busy(), patience); }
@@ -166,6 +164,7 @@ private Q_SLOTS:
         QFETCH(Step, step);
         QFETCH(QString, message);
         AppModel &model = start(stored, 3s, true);
+        m_standIns.loginItem->currentState = LoginItemState::notRegistered;
         if (firstShown == FirstShown::signedIn)
             model.signIn();
         if (firstShown != FirstShown::restored)
@@ -177,7 +176,6 @@ private Q_SLOTS:
             QVERIFY(m_standIns.signIn->openedPages.isEmpty());
             model.windowShown();
         }
-        m_standIns.loginItem->currentState = LoginItemState::notRegistered;
         QCOMPARE(model.machine().step, step);
         QCOMPARE(model.errorMessage(), shown(message));
         const qsizetype opened = stored == Stored::nothing ? 1 : 0;
@@ -208,6 +206,7 @@ private Q_SLOTS:
     // reconnect or a log-out cancels it (even while the service is slow to answer the log-out, which would
     // otherwise register the helper again), and a refused log-out leaves it to come. The service is told of a
     // log-out first: what it refuses deletes nothing, and a rejection keeps the device for the new sign-in.
+    // A restart stops at the first call the login item refuses.
     void confirmation_data()
     {
         QTest::addColumn<ConfirmationRow>("row");
@@ -225,6 +224,12 @@ private Q_SLOTS:
         QTest::newRow("slow log-out") << ConfirmationRow{M::slowLogOut, 204, connect, false};
         QTest::newRow("refused slow log-out") << ConfirmationRow{
             M::slowLogOut, 500, connected, true, 0, QStringLiteral("The server returned an unexpected response.")};
+        const QString notRestarted =
+            QStringLiteral("The background helper could not start. Reinstall Tarnwick if this continues.");
+        QTest::newRow("unregistering refused")
+            << ConfirmationRow{M::nothing, 0, attention, false, 0, notRestarted, QStringLiteral("unregister")};
+        QTest::newRow("registering refused")
+            << ConfirmationRow{M::nothing, 0, attention, true, 0, notRestarted, QStringLiteral("register")};
     }
     void confirmation()
     {
@@ -238,6 +243,10 @@ private Q_SLOTS:
         model.ensureHelperLifecycle(); // an enabled item without a status: nothing to do yet
         QCOMPARE(model.recoveryAction(), HelperRecoveryAction::none);
         QVERIFY(loginItemCalls().isEmpty());
+        const Error refusal{QStringLiteral("LoginItem"), 1, QStringLiteral("Refused.")};
+        if (!row.refused.isEmpty())
+            (row.refused == u"register" ? m_standIns.loginItem->registerFailure
+                                        : m_standIns.loginItem->unregisterFailure) = refusal;
         if (row.meanwhile == Meanwhile::check) {
             QTest::qWait(int(delay.count() / 2));
             model.ensureHelperLifecycle();
@@ -259,10 +268,10 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(m_finished->size() > finished, patience);
         }
         const QStringList restart{QStringLiteral("unregister"), QStringLiteral("register")};
-        if (row.restarted) // on a loaded machine the check may come late, but it comes
-            QTRY_COMPARE_WITH_TIMEOUT(loginItemCalls(), restart, patience);
-        QTest::qWait(int(delay.count() * 2)); // and nothing comes after it
-        QCOMPARE(loginItemCalls(), row.restarted ? restart : restart.mid(0, 1));
+        const QStringList calls = row.restarted ? restart : restart.mid(0, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(loginItemCalls(), calls, patience); // on a loaded machine the check may come late
+        QTest::qWait(int(delay.count() * 2));                         // and nothing comes after it
+        QCOMPARE(loginItemCalls(), calls);
         QCOMPARE(model.machine().step, row.step);
         QCOMPARE(model.errorMessage(), shown(row.message));
         const QList<QUrl> &opened = m_standIns.signIn->openedPages;
