@@ -6,14 +6,10 @@
 #include <QUrl>
 
 // The real tarnwick-local-service, started on a free loopback port for one test and stopped with it
-// (terminated, killed when it does not end).
+// (terminated, killed when it does not end). What it writes on standard error goes to the test's.
 class LocalServiceProcess
 {
 public:
-    explicit LocalServiceProcess(const QStringList &arguments = {})
-        : m_arguments(arguments)
-    {
-    }
     ~LocalServiceProcess()
     {
         m_process.terminate();
@@ -25,8 +21,8 @@ public:
     // Starts the program and waits for the line that gives its address; false when it never comes.
     bool start()
     {
-        m_process.start(QStringLiteral(LOCAL_SERVICE_PATH),
-                        QStringList{QStringLiteral("--port"), QStringLiteral("0")} + m_arguments);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(LOCAL_SERVICE_PATH), {QStringLiteral("--port"), QStringLiteral("0")});
         const QDeadlineTimer deadline(20000);
         while (!m_process.canReadLine()) {
             if (deadline.hasExpired() || !m_process.waitForReadyRead(int(deadline.remainingTime())))
@@ -38,11 +34,8 @@ public:
     }
     // http://127.0.0.1:<port>/
     QUrl baseUrl() const { return m_baseUrl; }
-    // What the program wrote on standard error so far, for failure messages.
-    QByteArray errors() { return m_process.readAllStandardError(); }
 
 private:
-    QStringList m_arguments;
     QProcess m_process;
     QUrl m_baseUrl;
 };

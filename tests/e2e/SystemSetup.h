@@ -46,12 +46,9 @@ private:
         AppModelParts parts =
             TarnwickApp::systemParts(service, std::unique_ptr<SystemBrowserSignIn>(m_signIn = new SystemBrowserSignIn));
         parts.loginItem = [] {
-            const auto runningHelper = [] {
-                return HelperInstanceLock::runningHelperPid().transform([](qint64 pid) { return pid_t(pid); });
-            };
             return std::make_shared<SystemLoginItemManager>(
                 SystemLoginItemManager::Locations{QStringLiteral(TARNWICK_HELPER_PATH), autostartEntry()},
-                runningHelper);
+                [] { return HelperInstanceLock::runningHelperPid().transform([](qint64 pid) { return pid_t(pid); }); });
         };
         parts.folderChooser = std::make_unique<ChosenFolder>();
         return parts;

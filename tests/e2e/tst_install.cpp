@@ -65,39 +65,27 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(!runningHelper(), 10000);
         }
     }
-    void installsForTheUser()
+    // Installs under a prefix of the user's (the package's check looks at the installed files themselves). GIO
+    // then opens a link the way GNOME does: the default handler from mimeapps.list, its Exec line parsed with
+    // the quoting rules; the installed program, started with the link, hands it to the running instance.
+    void installsForTheUserAndTakesTarnwickLinks()
     {
         RUNS(install());
-        for (const QString &file :
-             {installed(QStringLiteral("Contents/Resources/runner/runner.js")),
-              installed(QStringLiteral("Contents/Resources/LogoMark.png")),
-              m_prefix + QStringLiteral("/share/man/man1/tarnwick.1"),
-              m_prefix + QStringLiteral("/share/metainfo/com.tarnwick.Tarnwick.metainfo.xml"),
-              m_prefix + QStringLiteral("/share/icons/hicolor/16x16/apps/com.tarnwick.Tarnwick.png"), m_icon})
-            QVERIFY2(QFileInfo(file).size() > 0, qPrintable(file));
+        for (const QString &file : installedFiles())
+            QVERIFY2(QFileInfo::exists(file), qPrintable(file));
         // A relative link: the installed tree can move as a whole.
         QCOMPARE(QFileInfo(m_launcher).symLinkTarget(), installed(appInBundle));
         QVERIFY(std::filesystem::read_symlink(m_launcher.toStdString()).is_relative());
         // The runtime stays a link to the system's Node.js.
         QCOMPARE(QFileInfo(installed(QStringLiteral("Contents/Resources/runtime/node"))).symLinkTarget(),
                  QFileInfo(QStringLiteral(TARNWICK_BUNDLE_DIR "/Contents/Resources/runtime/node")).symLinkTarget());
-        const QString version = QStringLiteral(" " TARNWICK_VERSION " (" TARNWICK_BUILD_NUMBER ")\n");
-        QCOMPARE(run(m_launcher, {QStringLiteral("--version")}), std::pair(0, QStringLiteral("Tarnwick") + version));
-        QCOMPARE(run(installed(helperInBundle), {QStringLiteral("--version")}),
-                 std::pair(0, QStringLiteral("TarnwickHelper") + version));
+        // Desktops other than GNOME need the `$` escaped as the entry's format says.
         const QStringList entry = QString::fromUtf8(TestFiles::read(m_desktopEntry)).split(u'\n');
         const QString quotedLauncher = QString(m_launcher).replace(u'$', QStringLiteral("\\\\$"));
         QVERIFY2(entry.contains(QStringLiteral("Exec=\"%1\" %u").arg(quotedLauncher)), qPrintable(entry.join(u'\n')));
-        QVERIFY(entry.contains(QStringLiteral("TryExec=") + m_launcher));
-        QVERIFY(entry.contains(QStringLiteral("MimeType=x-scheme-handler/tarnwick;")));
         QCOMPARE(run(QStringLiteral("xdg-mime"),
                      {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/tarnwick")}),
                  std::pair(0, QStringLiteral("com.tarnwick.Tarnwick.desktop\n")));
-    }
-    // GIO opens a link the way GNOME does: the default handler from mimeapps.list, its Exec line parsed with
-    // the quoting rules. The installed program, started with the link, hands it to the running instance.
-    void desktopHandsTarnwickLinksToTheInstalledProgram()
-    {
         SingleInstance running(SingleInstance::defaultSocketPath());
         QVERIFY(running.listen());
         QSignalSpy received(&running, &SingleInstance::messageReceived);
@@ -151,10 +139,7 @@ private Q_SLOTS:
         QVERIFY(appendLine(m_manifest, outside));
         RUNS(uninstall());
         QVERIFY(!runningHelper());
-        for (const QString &gone :
-             {m_prefix + QStringLiteral("/lib/tarnwick"), m_prefix + QStringLiteral("/bin"),
-              m_prefix + QStringLiteral("/share/man"), m_desktopEntry, autostartEntry, m_icon,
-              m_dataHome + QStringLiteral("/icons/hicolor/256x256/apps/com.tarnwick.Tarnwick.png")})
+        for (const QString &gone : installedFiles() + QStringList{autostartEntry})
             QVERIFY2(!QFileInfo::exists(gone), qPrintable(gone));
         QVERIFY(QFileInfo::exists(usersOwn) && QFileInfo::exists(outside));
         const QByteArray mimeapps = TestFiles::read(m_configHome + QStringLiteral("/mimeapps.list"));
@@ -186,6 +171,15 @@ private:
     QString installed(const QString &part) const
     {
         return m_prefix + QStringLiteral("/lib/tarnwick/Tarnwick.app/") + part;
+    }
+    QStringList installedFiles() const
+    {
+        return {m_prefix + QStringLiteral("/lib/tarnwick"),
+                m_prefix + QStringLiteral("/bin"),
+                m_prefix + QStringLiteral("/share/man"),
+                m_desktopEntry,
+                m_icon,
+                m_dataHome + QStringLiteral("/icons/hicolor/256x256/apps/com.tarnwick.Tarnwick.png")};
     }
 
     // Characters the launcher and the desktop entry must quote.

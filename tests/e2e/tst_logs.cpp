@@ -13,10 +13,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <QUrlQuery>
-
-#include <csignal>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -26,31 +25,24 @@ namespace {
 constexpr int patience = 30000;
 const QString code = QStringLiteral("canaryCode").leftJustified(43, u'q');
 
-// Standard error of this process into a file while it lives.
-class StandardErrorCapture
+// Standard error of this process goes into the file at `path` until the answer goes out of scope.
+auto captureStandardError(const QString &path)
 {
-public:
-    explicit StandardErrorCapture(const QString &path)
-    {
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int file = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(file, STDERR_FILENO);
+    ::close(file);
+    return qScopeGuard([saved] {
         std::fflush(stderr);
-        const int file = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(file, STDERR_FILENO);
-        ::close(file);
-    }
-    ~StandardErrorCapture()
-    {
-        std::fflush(stderr);
-        ::dup2(m_saved, STDERR_FILENO);
-        ::close(m_saved);
-    }
-
-private:
-    const int m_saved = ::dup(STDERR_FILENO);
-};
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+    });
+}
 
 } // namespace
 
-class tst_Logs : public QObject
+class TestLogs : public QObject
 {
     Q_OBJECT
 
@@ -65,16 +57,15 @@ private Q_SLOTS:
         server.answer(QStringLiteral("/api/devices/me"), 401, R"({"error":"Unknown device."})");
         server.answer(QStringLiteral("/api/devices/exchange"), 400,
                       R"({"error":"Code already used by )" + HelperFixture::credential().toUtf8() + R"(."})");
-        const QString opened = m_scratch.filePath(QStringLiteral("opened"));
         const QString browser = m_scratch.filePath(QStringLiteral("browser.sh"));
-        QVERIFY(TestFiles::writeScript(browser, "printf '%s' \"$1\" > \"$0.opened.tmp\" && mv \"$0.opened.tmp\" "
-                                                    + QFile::encodeName(opened)));
+        const QString opened = browser + QStringLiteral(".opened");
+        QVERIFY(TestFiles::writeScript(browser, R"(printf '%s' "$1" > "$0.tmp" && mv "$0.tmp" "$0.opened")"));
         qputenv("BROWSER", QFile::encodeName(browser));
 
         const QString logPath = m_scratch.filePath(QStringLiteral("setup.log"));
         QString secondStartLog;
         {
-            const StandardErrorCapture capture(logPath);
+            const auto capture = captureStandardError(logPath);
             LogOutput::install(true);
             SystemSetup setup(server.url());
             QVERIFY(setup.listen());
@@ -90,12 +81,8 @@ private Q_SLOTS:
             qInstallMessageHandler(nullptr);
         }
 
-        const QList<ScriptedServer::Request> requests = server.requests();
-        const auto exchange = std::find_if(requests.begin(), requests.end(), [](const auto &request) {
-            return request.path == u"/api/devices/exchange";
-        });
-        QVERIFY(exchange != requests.end());
-        const QJsonObject sent = QJsonDocument::fromJson(exchange->body).object();
+        // The exchange is the last request.
+        const QJsonObject sent = QJsonDocument::fromJson(server.requests().last().body).object();
         QCOMPARE(sent.value(QStringLiteral("code")).toString(), code);
         const QString verifier = sent.value(QStringLiteral("verifier")).toString();
         QVERIFY(!verifier.isEmpty());
@@ -127,7 +114,7 @@ private Q_SLOTS:
         QString log;
         const auto readLog = [&] { return log += QString::fromUtf8(helper.readAllStandardError()); };
         QVERIFY(QTest::qWaitFor([&] { return readLog().contains(QStringLiteral("ended unexpectedly")); }, patience));
-        ::kill(pid_t(helper.processId()), SIGTERM);
+        helper.terminate();
         QVERIFY(helper.waitForFinished(patience));
         readLog();
         QVERIFY2(
@@ -150,5 +137,5 @@ private:
     QTemporaryDir m_scratch;
 };
 
-QTEST_GUILESS_MAIN(tst_Logs)
+QTEST_GUILESS_MAIN(TestLogs)
 #include "tst_logs.moc"
