@@ -28,34 +28,31 @@ app=$bundle/Contents/MacOS/Tarnwick
 helper=$bundle/Contents/Library/LoginItems/TarnwickHelper.app/Contents/MacOS/TarnwickHelper
 reader=$(dirname "$helper")/TarnwickCredentialReader
 field() { dpkg-deb -f "$deb" "$1"; }
+same() { [ "$1" = "$2" ] || { echo "got: $1"; return 1; }; }
 # Whether a relation field names the package, alone or as an alternative, whatever the version.
 relation_has() {
   [ -n "$2" ] && field "$1" | tr ',|' '\n\n' | sed -E 's/\(.*\)//; s/:any//; s/[[:space:]]//g' | grep -qxF "$2" ||
-    { echo "$1 lacks ${2:-the package}: $3"; return 1; }
+    { echo "$1 lacks ${2:-the package of $3}: $(field "$1")"; return 1; }
 }
 
 fields_are_right() {
-  [ "$(field Package) $(field Version) $(field Architecture) $(basename "$deb")" = \
-    "tarnwick $version-$build amd64 tarnwick_${version}-${build}_amd64.deb" ] ||
-    { echo "$(field Package) $(field Version) $(field Architecture) $(basename "$deb")"; return 1; }
+  same "$(field Package) $(field Version) $(field Architecture) $(basename "$deb")" \
+    "tarnwick $version-$build amd64 tarnwick_${version}-${build}_amd64.deb"
 }
 recommends_keyring_wayland_and_xdg_utils() {
   for package in gnome-keyring libkf5wallet-bin keepassxc qt6-wayland xdg-utils; do
-    relation_has Recommends "$package" "$(field Recommends)" || return 1
+    relation_has Recommends "$package" || return 1
   done
 }
-# Every file the programs use is in the package (the icons in their own check), and nothing lies outside /usr.
+# Every file the programs use is in the package (the programs, links, icons, desktop entry, metainfo and manual
+# page in the checks that use them), and nothing lies outside /usr.
 has_the_files_the_programs_use() {
   local missing=0 outside
-  for file in usr/bin/tarnwick "$app" "$helper" "$reader" "$bundle"/Contents/Resources/{runner/runner.js,LogoMark.png} \
-    "$bundle"/Contents/Resources/runtime/node usr/share/applications/com.tarnwick.Tarnwick.desktop \
-    usr/share/metainfo/com.tarnwick.Tarnwick.metainfo.xml \
-    usr/share/icons/hicolor/scalable/apps/com.tarnwick.Tarnwick.svg usr/share/man/man1/tarnwick.1.gz \
-    usr/share/doc/tarnwick/{copyright,changelog.Debian.gz}; do
-    [ -e "$root/$file" ] || [ -L "$root/$file" ] || { echo "missing: /$file"; missing=1; }
+  for file in "$bundle"/Contents/Resources/{runner/runner.js,LogoMark.png} \
+    usr/share/icons/hicolor/scalable/apps/com.tarnwick.Tarnwick.svg usr/share/doc/tarnwick/{copyright,changelog.Debian.gz}; do
+    [ -e "$root/$file" ] || { echo "missing: /$file"; missing=1; }
   done
-  [ -x "$root/$app" ] && [ -x "$root/$helper" ] && [ -x "$root/$reader" ] ||
-    { echo "a program is not executable"; missing=1; }
+  [ -x "$root/$reader" ] || { echo "the credential reader is not executable"; missing=1; }
   outside=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name usr)
   [ -z "$outside" ] || { echo "outside /usr: $outside"; missing=1; }
   return $missing
@@ -71,8 +68,7 @@ links_point_where_the_programs_expect() {
   local launcher node
   launcher=$(cd "$root/usr/bin" && realpath -m -- "$(readlink tarnwick)")
   node=$(cd "$root/$bundle/Contents/Resources/runtime" && realpath -m -- "$(readlink node)")
-  [ "${launcher#"$root"}" = "/$app" ] || { echo "tarnwick -> $launcher"; return 1; }
-  [ "${node#"$root"}" = /usr/bin/node ] || { echo "runtime/node -> $node"; return 1; }
+  same "${launcher#"$root"}" "/$app" && same "${node#"$root"}" /usr/bin/node
 }
 # The package that owns a file, whichever of its names (through links, with /usr merged or not) dpkg knows.
 owner_of() {
@@ -82,25 +78,25 @@ owner_of() {
     dpkg -S "$name" 2>/dev/null | cut -d: -f1 && return 0
   done
 }
-# Every library the programs load comes from a package the package depends on (shlibdeps).
-depends_cover_the_linked_libraries() {
-  local library path status=0
-  relation_has Depends nodejs "$(field Depends)" || status=1
+# The files the programs load: the libraries they link (which shlibdeps sees; a name not in the linker's cache
+# stays a bare name, which no package owns) and the qmldir of every QML module the window imports at run time
+# (which it cannot see). The window's own two modules are built in, and QtQml is part of libQt6Qml.
+loaded_files() {
+  local library qml
   for library in $(readelf -d "$root/$app" "$root/$helper" "$root/$reader" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
                    sort -u); do
-    path=$(ldconfig -p | awk -v lib="$library" '$1 == lib && /x86-64/ { print $NF; exit }')
-    relation_has Depends "$(owner_of "$path")" "$library ($path)" || status=1
+    ldconfig -p |
+      awk -v lib="$library" '$1 == lib && /x86-64/ { print $NF; found = 1; exit } END { if (!found) print lib }'
   done
-  return $status
-}
-# The window's QML modules are loaded at run time, where shlibdeps cannot see them. Its own two are built in,
-# and QtQml itself is part of libQt6Qml, which the program links.
-depends_cover_the_qml_modules() {
-  local qml module status=0
   qml=$(dirname "$(dirname "$(dpkg -L qml6-module-qtquick | grep '/qml/QtQuick/qmldir$')")")
-  for module in $(sed -n -E 's/^import ([A-Z][A-Za-z0-9.]*).*/\1/p' "$source"/app/qml/*.qml "$source"/app/qml/*/*.qml |
-                  grep -v -E '^(Tarnwick(\..*)?|QtQml)$' | sort -u); do
-    relation_has Depends "$(owner_of "$qml/${module//.//}/qmldir")" "QML module $module" || status=1
+  sed -n -E 's/^import ([A-Z][A-Za-z0-9.]*).*/\1/p' "$source"/app/qml/*.qml "$source"/app/qml/*/*.qml |
+    grep -v -E '^(Tarnwick(\..*)?|QtQml)$' | sort -u | sed "s|\.|/|g; s|^|$qml/|; s|$|/qmldir|"
+}
+depends_cover_what_the_programs_load() {
+  local file status=0
+  relation_has Depends nodejs || status=1
+  for file in $(loaded_files); do
+    relation_has Depends "$(owner_of "$file")" "$file" || status=1
   done
   return $status
 }
@@ -110,9 +106,8 @@ the_helper_leaves_the_keyring_to_its_reader() {
     readelf -d "$root/$reader" | grep -q 'NEEDED.*libsecret'
 }
 programs_run_from_the_unpacked_copy() {
-  local versions
-  versions="$("$root/usr/bin/tarnwick" --version) / $("$root/$helper" --version)"
-  [ "$versions" = "Tarnwick $version ($build) / TarnwickHelper $version ($build)" ] || { echo "$versions"; return 1; }
+  same "$("$root/usr/bin/tarnwick" --version) / $("$root/$helper" --version)" \
+    "Tarnwick $version ($build) / TarnwickHelper $version ($build)"
 }
 desktop_entry_is_valid() {
   local entry=$root/usr/share/applications/com.tarnwick.Tarnwick.desktop
@@ -137,8 +132,8 @@ check "Recommends a Secret Service, Qt's Wayland platform and xdg-utils" recomme
 check "it holds every file the programs use, all under /usr" has_the_files_the_programs_use
 check "every icon is there in the size its folder names" icons_are_there_in_their_sizes
 check "the launcher and the runtime link resolve as installed" links_point_where_the_programs_expect
-check "Depends covers every linked library, and nodejs" depends_cover_the_linked_libraries
-check "Depends covers every QML module the window imports" depends_cover_the_qml_modules
+check "Depends covers nodejs, every linked library and every QML module the window imports" \
+  depends_cover_what_the_programs_load
 check "the helper does not load libsecret; its credential reader does" the_helper_leaves_the_keyring_to_its_reader
 check "tarnwick --version and the helper's --version run from dpkg -x" programs_run_from_the_unpacked_copy
 check "desktop-file-validate accepts the desktop entry" desktop_entry_is_valid
