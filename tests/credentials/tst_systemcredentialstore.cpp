@@ -54,8 +54,7 @@ private Q_SLOTS:
 
     void init()
     {
-        if (TestKeyring::isDefaultLocked())
-            QVERIFY(TestKeyring::unlockDefault());
+        QVERIFY(TestKeyring::unlockDefault());
         QVERIFY(TestKeyring::deleteCredentialItems());
     }
 
@@ -143,7 +142,7 @@ private Q_SLOTS:
         QVERIFY2(!gcr_mock_prompter_is_expecting(), "no unlock prompt was shown");
         QCOMPARE(TestKeyring::isDefaultLocked(), answer != Prompt::password);
         // Unlocked without a prompt, to see what is stored.
-        QVERIFY(!TestKeyring::isDefaultLocked() || TestKeyring::unlockDefault());
+        QVERIFY(TestKeyring::unlockDefault());
         QCOMPARE(TestKeyring::credentialSecrets(), secretsAfter);
     }
 
