@@ -140,10 +140,6 @@ check "desktop-file-validate accepts the desktop entry" desktop_entry_is_valid
 check "appstreamcli validate accepts the metainfo" \
   appstreamcli validate --no-net "$root/usr/share/metainfo/com.tarnwick.Tarnwick.metainfo.xml"
 check "the manual page renders without warnings" manual_page_renders_cleanly
-if command -v lintian >/dev/null; then
-  check "lintian reports no error" lintian --fail-on error --tag-display-limit 0 "$deb"
-else
-  echo "skipped - lintian is not installed"
-fi
+check "lintian reports no error" lintian --fail-on error --tag-display-limit 0 "$deb"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
