@@ -1,5 +1,5 @@
 // The first setup end to end with real processes: local service, keyring, window and system adapters, the
-// Tarnwick program taking the browser script's link, scripted shell, agents and runtime, the helper started
+// Tarnwick program taking the browser script's link, scripted shell, agent and runtime, the helper started
 // by its registration. Only the folder chooser is the test's. The steps run in order and build on each other.
 // What each part decides alone is tested in-process; here the parts meet.
 
