@@ -147,14 +147,14 @@ private Q_SLOTS:
         QVERIFY(mimeapps.contains("x-scheme-handler/other=other.desktop"));
         QCOMPARE(TestFiles::read(config), QByteArray("{}"));
     }
+    // The data the uninstall kept, and the credential, go with --purge (the installation itself goes as above).
     void purgeAlsoRemovesTheDataAndTheCredential()
     {
-        RUNS(install());
+        QVERIFY(QFileInfo::exists(m_dataHome + QStringLiteral("/Tarnwick/config.json")));
         QVERIFY(TestKeyring::storeRaw("twk_device_credential-for-the-test"));
         RUNS(uninstall({QStringLiteral("--purge")}));
         QVERIFY(!QFileInfo::exists(m_dataHome + QStringLiteral("/Tarnwick")));
         QCOMPARE(TestKeyring::credentialSecrets(), QList<QByteArray>());
-        QVERIFY(!QFileInfo::exists(installed(appInBundle)));
     }
 
 private:
