@@ -1,3 +1,4 @@
+#include "HelperFixture.h"
 #include "StallMeter.h"
 #include "TestFiles.h"
 #include "TestKeyring.h"
@@ -15,13 +16,6 @@ using Failure = CredentialReaderProcess::Failure;
 
 Q_DECLARE_METATYPE(Answer)
 
-namespace {
-
-const QString token = QStringLiteral("twk_device_3F2504E0-4F89-41D3-9A0C-0305E82C3301."
-                                     "abcdefghijklmnopqrstuvwxyz_ABCDEFGHIJKLMNOP");
-
-}
-
 // The reader program on the session's real keyring, and what the helper makes of a reader that fails.
 class TestCredentialReaderProcess : public QObject
 {
@@ -35,101 +29,85 @@ private Q_SLOTS:
         QVERIFY(TestKeyring::deleteCredentialItems());
     }
 
-    void readsTheKeyring_data()
+    void reads_data()
     {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<bool>("locked");
-        QTest::addColumn<QByteArray>("launch"); // how a script starts the reader instead; empty: directly
+        QTest::addColumn<QByteArray>("keyring"); // "stored", "locked" (stored) or "empty"
+        QTest::addColumn<QByteArray>("reader");  // the script run as the reader; none: it is missing
         QTest::addColumn<Answer>("answer");
-        const auto keychainFailure = [](int code, const QString &description) {
-            return Answer(failure(Error{QStringLiteral("KeychainError"), code, description}));
+        const auto keychainFailure = [](int code) {
+            return Answer(failure(Error{QStringLiteral("KeychainError"), code,
+                                        QStringLiteral("Keychain access failed (%1).").arg(code)}));
         };
-        const QByteArray twk = token.toUtf8();
-        const Answer unreachable = keychainFailure(-25291, QStringLiteral("Keychain access failed (-25291)."));
-        QTest::newRow("stored") << twk << false << QByteArray() << Answer(token);
-        QTest::newRow("none stored") << QByteArray() << false << QByteArray() << Answer(std::nullopt);
+        const auto readerFailure = [](Failure cause) {
+            return Answer(failure(Error{CredentialReaderProcess::errorDomain(), int(cause), {}}));
+        };
+        const QByteArray stored = "stored";
+        const QByteArray readerPath = READER_PATH;
+        QTest::newRow("stored") << stored << "exec " + readerPath << Answer(HelperFixture::credential());
+        QTest::newRow("none stored") << QByteArray("empty") << "exec " + readerPath << Answer(std::nullopt);
         // Never a prompt and never "not paired": the helper retries on its own.
-        QTest::newRow("locked") << twk << true << QByteArray()
-                                << keychainFailure(-25308, QStringLiteral("Keychain access failed (-25308)."));
-        QTest::newRow("no session bus") << twk << false
-                                        << QByteArray("DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus exec")
-                                        << unreachable;
-        QTest::newRow("bus without Secret Service") << twk << false
-                                                    << QByteArray("exec dbus-run-session --config-file=" TESTS_DATA_DIR
-                                                                  "/credentials/session-bus-without-secrets.conf --")
-                                                    << unreachable;
-    }
-
-    // Read once blocking and once awaited, with the same answer.
-    void readsTheKeyring()
-    {
-        QFETCH(QByteArray, stored);
-        QFETCH(bool, locked);
-        QFETCH(QByteArray, launch);
-        QFETCH(Answer, answer);
-        if (!stored.isEmpty())
-            QVERIFY(TestKeyring::storeRaw(stored));
-        if (locked)
-            QVERIFY(TestKeyring::lockAll());
-        const QTemporaryDir folder;
-        QString program = QStringLiteral(READER_PATH);
-        if (!launch.isEmpty()) {
-            program = folder.filePath(QStringLiteral("reader"));
-            QVERIFY(TestFiles::writeScript(program, launch + " " READER_PATH));
-        }
-        // GLib prints its debug messages to standard output, where the answer goes.
-        qputenv("G_MESSAGES_DEBUG", "all");
-        const CredentialReaderProcess reader(program, std::chrono::seconds(30));
-
-        QCOMPARE(reader.read(), answer);
-        QCOMPARE(QCoro::waitFor(reader.readAsync()), answer);
-        qunsetenv("G_MESSAGES_DEBUG");
-        QCOMPARE(TestKeyring::isDefaultLocked(), locked);
-    }
-
-    void aFailingReaderIsAFailure_data()
-    {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<Failure>("failure");
-        QTest::newRow("missing") << QByteArray() << Failure::notStarted;
-        QTest::newRow("not an answer") << QByteArray(R"(printf '%s' "$SECRET")") << Failure::unreadableAnswer;
+        QTest::newRow("locked") << QByteArray("locked") << "exec " + readerPath << keychainFailure(-25308);
+        QTest::newRow("no session bus") << stored
+                                        << "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus exec " + readerPath
+                                        << keychainFailure(-25291);
+        QTest::newRow("bus without Secret Service")
+            << stored
+            << "exec dbus-run-session --config-file=" TESTS_DATA_DIR "/credentials/session-bus-without-secrets.conf -- "
+                   + readerPath
+            << keychainFailure(-25291);
+        // Reported with its cause and never with what the child printed.
+        QTest::newRow("missing") << stored << QByteArray() << readerFailure(Failure::notStarted);
+        QTest::newRow("not an answer") << stored << QByteArray(R"(printf '%s' "$SECRET")")
+                                       << readerFailure(Failure::unreadableAnswer);
         QTest::newRow("an answer with the wrong status")
-            << QByteArray(R"(printf '{"credential":"%s"}' "$SECRET"; exit 1)") << Failure::unreadableAnswer;
+            << stored << QByteArray(R"(printf '{"credential":"%s"}' "$SECRET"; exit 1)")
+            << readerFailure(Failure::unreadableAnswer);
         QTest::newRow("an error without its code")
-            << QByteArray(R"(printf '{"error":{"domain":"KeychainError"}}'; exit 1)") << Failure::unreadableAnswer;
-        QTest::newRow("killed") << QByteArray(R"(printf '{"credential":null}'; kill -9 $$)")
-                                << Failure::endedWithoutAnswer;
-        QTest::newRow("hangs") << QByteArray(R"(echo $$ >> "$PIDS"; exec sleep 600)") << Failure::timedOut;
+            << stored << QByteArray(R"(printf '{"error":{"domain":"KeychainError"}}'; exit 1)")
+            << readerFailure(Failure::unreadableAnswer);
+        QTest::newRow("killed") << stored << QByteArray(R"(printf '{"credential":null}'; kill -9 $$)")
+                                << readerFailure(Failure::endedWithoutAnswer);
+        QTest::newRow("hangs") << stored << QByteArray(R"(echo $$ >> "$PIDS"; exec sleep 600)")
+                               << readerFailure(Failure::timedOut);
     }
 
-    // Reported with its cause and never with what the child printed; a child that hangs is killed, and
-    // waiting for it never stands the event loop still.
-    void aFailingReaderIsAFailure()
+    // Read once blocking and once awaited, with the same answer; the keyring is left as it was. A child
+    // that hangs is killed, and waiting for it never stands the event loop still.
+    void reads()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(Failure, failure);
+        QFETCH(QByteArray, keyring);
+        QFETCH(QByteArray, reader);
+        QFETCH(Answer, answer);
+        const QByteArray secret = HelperFixture::credential().toUtf8();
+        if (keyring != "empty")
+            QVERIFY(TestKeyring::storeRaw(secret));
+        if (keyring == "locked")
+            QVERIFY(TestKeyring::lockAll());
         const QTemporaryDir folder;
         const QString program = folder.filePath(QStringLiteral("TarnwickCredentialReader"));
         const QString pids = folder.filePath(QStringLiteral("pids"));
-        if (!script.isEmpty())
-            QVERIFY(TestFiles::writeScript(program, script));
-        qputenv("SECRET", token.toUtf8());
+        if (!reader.isEmpty())
+            QVERIFY(TestFiles::writeScript(program, reader));
+        qputenv("SECRET", secret);
         qputenv("PIDS", QFile::encodeName(pids));
-        const CredentialReaderProcess reader(program, std::chrono::seconds(2));
+        // GLib prints its debug messages to standard output, where the answer goes.
+        qputenv("G_MESSAGES_DEBUG", "all");
+        // The keyring answers within seconds; a stand-in at once or never.
+        const CredentialReaderProcess reading(program, std::chrono::seconds(reader.contains(READER_PATH) ? 30 : 2));
 
-        const Answer blocking = reader.read();
+        Answer blocking = reading.read();
         const StallMeter meter;
-        const Answer awaited = QCoro::waitFor(reader.readAsync());
-
-        QVERIFY(!blocking);
-        QCOMPARE(blocking.error().domain, CredentialReaderProcess::errorDomain());
-        QCOMPARE(blocking.error().code, int(failure));
-        QVERIFY(!blocking.error().description.contains(token));
+        const Answer awaited = QCoro::waitFor(reading.readAsync());
+        qunsetenv("G_MESSAGES_DEBUG");
         QCOMPARE(awaited, blocking);
         QCOMPARE_LT(meter.longestStallMs(), 1000);
-        const QByteArrayList hung = TestFiles::read(pids).split('\n');
-        QCOMPARE(hung.size(), failure == Failure::timedOut ? 3 : 1);
-        for (const QByteArray &pid : hung)
+        if (!blocking && blocking.error().domain == CredentialReaderProcess::errorDomain()) {
+            QVERIFY(!blocking.error().description.contains(HelperFixture::credential()));
+            blocking.error().description.clear();
+        }
+        QCOMPARE(blocking, answer);
+        QCOMPARE(TestKeyring::isDefaultLocked(), keyring == "locked");
+        for (const QByteArray &pid : TestFiles::read(pids).split('\n'))
             QVERIFY(pid.isEmpty() || (::kill(pid.toInt(), 0) == -1 && errno == ESRCH));
     }
 };
