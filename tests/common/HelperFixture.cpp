@@ -14,7 +14,8 @@
 HelperFixture::HelperFixture(Credential where)
 {
     QVERIFY(TestFiles::write(scriptPath(), "// stand-in\n"));
-    setRuntime(wellBehavedRunner);
+    setRuntime("{ cat; printf '%s\\n' \"$@\"; pwd; tr '\\0' '\\n' < /proc/$$/environ | sort; } > seen\n"
+               "echo $$ >> launches\nexec sleep 600\n");
     qputenv("TWK_MAIN_APP_BUNDLE", QFile::encodeName(m_bundle.path()));
     QDir(AppPaths::applicationSupportDirectory()).removeRecursively();
     credentialStore->credential = credential();

@@ -9,12 +9,11 @@
 
 #include <memory>
 
-// A finished setup (the device credential, a configuration for that device in an otherwise empty Tarnwick
-// data directory) and a stand-in Tarnwick.app made the helper's main bundle. The bundle's runtime is a
-// shell script chosen by the test; it plays the runtime and the runner at once, records what it saw in its
-// working directory (the data directory), and notes in "overlaps" every earlier runner still alive when it
-// starts. The credential is in `credentialStore` for a helper in this process and, with `inKeyring`, also
-// in the session's keyring for the helper as a program. Build it in init(): set-up failures fail the test.
+// A finished setup (the device credential, a configuration for that device in an otherwise empty data
+// directory) and a stand-in Tarnwick.app whose runtime is a shell script chosen by the test: it plays the
+// runner, records what it saw in its working directory (the data directory), and notes in "overlaps" every
+// earlier runner still alive when it starts. The credential is in `credentialStore` and, `inKeyring`, in
+// the session's keyring for the helper as a program. Build it in init(): set-up failures fail the test.
 class HelperFixture
 {
 public:
@@ -36,22 +35,18 @@ public:
     static constexpr RunnerSupervisorTiming fastTiming{std::chrono::milliseconds(50), std::chrono::milliseconds(300),
                                                        std::chrono::milliseconds(250), std::chrono::milliseconds(100),
                                                        std::chrono::milliseconds(100)};
-    // The parts of a helper in this process, on the real files and a client of the real service; the
-    // tray's logo does not load, so its icon names the state.
+    // The parts of a helper in this process; the tray's logo does not load, so its icon names the state.
     HelperParts parts(RunnerSupervisorTiming timing = fastTiming) const;
     const std::shared_ptr<MemoryCredentialStore> credentialStore = std::make_shared<MemoryCredentialStore>();
 
     QString runtimePath() const { return m_bundle.filePath(QStringLiteral("Contents/Resources/runtime/node")); }
     QString scriptPath() const { return m_bundle.filePath(QStringLiteral("Contents/Resources/runner/runner.js")); }
     QString setupAppPath() const { return m_bundle.filePath(QStringLiteral("Contents/MacOS/Tarnwick")); }
+    // The runtime's script; at first one that records in "seen" its standard input, arguments, working
+    // directory and environment (sorted), then its pid, and sleeps.
     void setRuntime(const QByteArray &scriptBody);
-
-    // Records its arguments, working directory, environment, standard input and pid, then sleeps.
-    static constexpr const char *wellBehavedRunner = "printf '%s\\n' \"$@\" > arguments\npwd > directory\n"
-                                                     "cat /proc/$$/environ > environment\ncat > input\n"
-                                                     "echo $$ >> launches\nexec sleep 600\n";
-    // Records its pid, takes its input (unless told `ignoreInput`), then ignores SIGTERM (noting each one
-    // in "terms").
+    // Records its pid, takes its input (unless told `ignoreInput`), then ignores SIGTERM, noting each one in
+    // "terms".
     static QByteArray stubbornRunner(bool ignoreInput = false)
     {
         return QByteArray("trap 'echo term >> terms' TERM\necho $$ >> launches\n")
@@ -64,12 +59,10 @@ private:
 
 // Starts the helper program and waits for the test's `launch`th runner; answers its pid (0 when none came).
 qint64 startHelper(QProcess &helper, qsizetype launch = 1);
-
 // A file the runner scripts wrote into the data directory ("" when it is not there).
 QByteArray runnerRecord(const QString &name);
-// The pids listed in the "launches" record, one per launch.
+// The pids in the "launches" record, one per launch.
 QList<qint64> runnerLaunches();
-
 // The fields of /proc/<pid>/stat after the command name (state, parent pid, …); none once it is gone.
 QByteArrayList processStat(qint64 pid);
 // Gone, or ended and waiting only to be reaped.

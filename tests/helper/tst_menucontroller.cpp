@@ -37,20 +37,21 @@ QByteArray activityJson()
         .arg(taskA, recent.join(u','))
         .toUtf8();
 }
+const QString fixAndShip = QStringLiteral("Fix && ship");
 const QStringList shownTasks{QStringLiteral("Task 1 — done"), QStringLiteral("Task 2 — done"),
                              QStringLiteral("Task 3 — done")};
 
-// The texts of the menu's lines, "---" for a separator.
-QStringList texts(const QList<MenuItem> &items)
+// The lines of the tray's menu as Qt shows them ("&&" is a plain "&"), "---" for a separator.
+QStringList shown(const MenuController &controller)
 {
-    QStringList result;
-    for (const MenuItem &item : items)
-        result.append(item.separator ? QStringLiteral("---") : item.text);
-    return result;
+    QStringList lines;
+    for (const QAction *action : controller.menu()->actions())
+        lines.append(action->isSeparator() ? QStringLiteral("---") : action->text());
+    return lines;
 }
 
-// The whole menu's texts.
-QStringList menuTexts(const QString &title, const QString &running = QStringLiteral("Nothing running"),
+// The whole menu's lines.
+QStringList menuLines(const QString &title, const QString &running = QStringLiteral("Nothing running"),
                       const QStringList &recent = {QStringLiteral("Nothing recent")}, bool failed = false)
 {
     return QStringList{title,   QStringLiteral("---"), QStringLiteral("Running"),
@@ -65,14 +66,12 @@ HelperStatus statusNow(State state, const std::optional<QString> &error = std::n
     return HelperStatus(state, QDateTime::currentDateTimeUtc(), error);
 }
 
-// Chooses the menu's line with that text.
+// Chooses the menu's line with that text; a disabled line ignores it.
 void choose(const MenuController &controller, const QString &text)
 {
-    const QList<QAction *> actions = controller.menu()->actions();
-    const auto line =
-        std::find_if(actions.begin(), actions.end(), [&text](QAction *action) { return action->text() == text; });
-    QVERIFY(line != actions.end());
-    (*line)->trigger();
+    const qsizetype line = shown(controller).indexOf(text);
+    QVERIFY(line >= 0);
+    controller.menu()->actions().at(line)->trigger();
 }
 
 // Opens the menu and waits for its fetch to end.
@@ -111,8 +110,8 @@ private Q_SLOTS:
 
     // The status file is read at construction, the activity fetched when the menu opens: of two quick opens
     // only the latest applies, the first timing out later changes nothing. Three recent tasks at most, in the
-    // service's order; the tray's menu shows the lines as they are ("&" is no mnemonic), every line with an
-    // action enabled; choosing a task opens its page on the dashboard. A rejected credential then needs
+    // service's order, shown as they are ("&" is no mnemonic); choosing a task opens its page on the
+    // dashboard (a disabled line would ignore it). A rejected credential then needs
     // attention, and the tasks last fetched stay until a later success replaces them, even with none.
     // The desktop is told once per change into needing attention, and the notice is taken back once ready;
     // choosing it opens the setup window with the token that lets it come to the front.
@@ -122,7 +121,7 @@ private Q_SLOTS:
         ScriptedServer server;
         server.hang(activityPath);
         QVERIFY(HelperFixture::writeConfig(server.url().toString()));
-        QCOMPARE(texts(MenuController(m_fixture->parts()).items()), menuTexts(QStringLiteral("Starting runner…")));
+        QCOMPARE(shown(MenuController(m_fixture->parts())), menuLines(QStringLiteral("Starting runner…")));
 
         QVERIFY(StatusStore(AppPaths::status()).save(statusNow(State::connected)));
         MenuController controller(m_fixture->parts());
@@ -134,22 +133,14 @@ private Q_SLOTS:
         QVERIFY(refreshed.wait(10000));
         QTest::qWait(1500);
         QCOMPARE(refreshed.count(), 1);
-        const QList<MenuItem> &items = controller.items();
-        QCOMPARE(texts(items), menuTexts(QStringLiteral("Ready for tasks"), QStringLiteral("Fix & ship"), shownTasks));
-        const QList<QAction *> actions = controller.menu()->actions();
-        QCOMPARE(actions.size(), items.size());
-        for (qsizetype i = 0; i < actions.size(); ++i) {
-            QCOMPARE(actions[i]->text(), QString(items[i].text).replace(u'&', QStringLiteral("&&")));
-            QCOMPARE(actions[i]->isEnabled(), items[i].separator || items[i].enabled);
-        }
+        QCOMPARE(shown(controller), menuLines(QStringLiteral("Ready for tasks"), fixAndShip, shownTasks));
         QCOMPARE(server.requests().last().header("Authorization"), "Bearer " + HelperFixture::credential().toUtf8());
-        actions[3]->trigger();
+        choose(controller, fixAndShip);
         QTRY_COMPARE(openedUrl(), server.url().toString() + QStringLiteral("?task=") + taskA.toUpper());
 
         server.answer(activityPath, 401, R"({"error":"Unknown credential."})");
         openMenu(controller);
-        QCOMPARE(texts(controller.items()),
-                 menuTexts(QStringLiteral("Needs attention"), QStringLiteral("Fix & ship"), shownTasks, true));
+        QCOMPARE(shown(controller), menuLines(QStringLiteral("Needs attention"), fixAndShip, shownTasks, true));
         openMenu(controller);
         QTRY_COMPARE(notifications.notices.size(), 1);
         const StandInNotificationServer::Notice notice = notifications.notices.first();
@@ -164,7 +155,7 @@ private Q_SLOTS:
         server.answer(activityPath, 200, R"({"recent":[]})");
         openMenu(controller);
         QTRY_COMPARE(notifications.closed, QList<uint>{1});
-        QCOMPARE(texts(controller.items()), menuTexts(QStringLiteral("Ready for tasks")));
+        QCOMPARE(shown(controller), menuLines(QStringLiteral("Ready for tasks")));
 
         // The setup application records the activation token it was started with.
         const QString opened = m_opened.filePath(QStringLiteral("setup"));
@@ -193,7 +184,7 @@ private Q_SLOTS:
         };
         MenuController controller(parts);
         openMenu(controller);
-        QVERIFY(texts(controller.items()).contains(refreshFailed));
+        QVERIFY(shown(controller).contains(refreshFailed));
         QCOMPARE(clients, 0);
         choose(controller, QStringLiteral("View All Tasks"));
         QTRY_COMPARE(openedUrl(), productionBaseURL().toString());

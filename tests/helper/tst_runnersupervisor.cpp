@@ -144,18 +144,12 @@ private Q_SLOTS:
         QVERIFY(HelperFixture::writeConfig());
         QTRY_VERIFY_WITH_TIMEOUT(countOf(State::connected) >= 2, patience);
         QCOMPARE(runnerLaunches().size(), 1);
-        const QByteArray dataDirectory =
-            QFile::encodeName(QDir(AppPaths::applicationSupportDirectory()).canonicalPath());
-        QCOMPARE((QByteArrayList{runnerRecord(QStringLiteral("input")), runnerRecord(QStringLiteral("arguments")),
-                                 runnerRecord(QStringLiteral("directory"))}),
-                 (QByteArrayList{HelperFixture::credential().toUtf8() + '\n',
-                                 QFile::encodeName(m_fixture->scriptPath()) + '\n', dataDirectory + '\n'}));
-        QByteArrayList environment = runnerRecord(QStringLiteral("environment")).split('\0');
-        environment.removeAll(QByteArray());
-        std::ranges::sort(environment);
-        QCOMPARE(environment, QByteArrayList({"HOME=" + QFile::encodeName(QDir::homePath()), "NODE_ENV=production",
-                                              "PATH=/usr/bin:/bin:/usr/sbin:/sbin",
-                                              "TMPDIR=" + QFile::encodeName(QDir::tempPath())}));
+        const QByteArray dataDirectory = QDir(AppPaths::applicationSupportDirectory()).canonicalPath().toUtf8();
+        QCOMPARE(runnerRecord(QStringLiteral("seen")), HelperFixture::credential().toUtf8() + '\n'
+                                                           + m_fixture->scriptPath().toUtf8() + '\n' + dataDirectory
+                                                           + "\nHOME=" + QDir::homePath().toUtf8()
+                                                           + "\nNODE_ENV=production\nPATH=/usr/bin:/bin:/usr/sbin:/sbin"
+                                                           + "\nTMPDIR=" + QDir::tempPath().toUtf8() + '\n');
 
         const qsizetype before = m_statuses.size();
         flushes = 0;
