@@ -97,8 +97,7 @@ QByteArrayList processStat(qint64 pid)
 
 bool hasEnded(qint64 pid)
 {
-    const QByteArrayList stat = processStat(pid);
-    return stat.isEmpty() || stat.first() == "Z";
+    return processStat(pid).value(0, "Z") == "Z";
 }
 
 bool waitUntilEnded(qint64 pid)

@@ -38,10 +38,9 @@ public:
     }
 
 public Q_SLOTS:
-    void RegisterStatusNotifierItem(const QString &itemService)
+    void RegisterStatusNotifierItem(const QString &)
     {
         itemSenders.append(m_bus.interface()->servicePid(message().service()).value());
-        Q_EMIT StatusNotifierItemRegistered(itemService);
     }
     // A panel registers as the host that shows the items.
     void RegisterStatusNotifierHost(const QString & = {})
@@ -51,7 +50,6 @@ public Q_SLOTS:
     }
 
 Q_SIGNALS:
-    void StatusNotifierItemRegistered(const QString &service);
     void StatusNotifierHostRegistered();
 
 private:

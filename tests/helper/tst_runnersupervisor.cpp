@@ -57,11 +57,11 @@ void touchConfig()
     QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(10), QFileDevice::FileModificationTime));
 }
 
+// The record of a runner: its pid and start time (field 22 of its stat line).
 QByteArray runnerRecordOf(qint64 pid, qint64 startTimeOffset = 0)
 {
-    const std::optional<quint64> startTime = RunnerRecord::startTimeOf(pid);
-    return startTime ? QByteArray::number(pid) + ' ' + QByteArray::number(*startTime + startTimeOffset) + '\n'
-                     : QByteArray();
+    const quint64 startTime = processStat(pid).value(22 - 3).toULongLong() + startTimeOffset;
+    return QByteArray::number(pid) + ' ' + QByteArray::number(startTime) + '\n';
 }
 
 std::atomic<int> flushes{0};
