@@ -191,9 +191,6 @@ private Q_SLOTS:
         QTest::newRow("credential unreadable") << Fault([](HelperFixture &f) {
             f.credentialStore->failure = Error{QStringLiteral("Keychain"), -25308, QStringLiteral("locked")};
         }) << false << couldNotStart << notLaunched + QStringLiteral("the device credential could not be read: locked");
-        QTest::newRow("malformed configuration")
-            << Fault([](HelperFixture &) { QVERIFY(QFile::resize(AppPaths::config(), 10)); }) << false << couldNotStart
-            << notLaunched + QStringLiteral("the configuration could not be read: ");
         QTest::newRow("runtime not executable") << Fault([](HelperFixture &f) {
             QVERIFY(QFile::setPermissions(f.runtimePath(), QFile::ReadOwner | QFile::WriteOwner));
         }) << false << QStringLiteral("The installed background runtime is incomplete. Reinstall Tarnwick.")
