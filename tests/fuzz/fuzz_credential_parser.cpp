@@ -7,13 +7,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString token = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
     const std::optional<QUuid> id = DeviceCredentialParser::deviceId(token);
-    const QString prefix = QStringLiteral("twk_device_");
-    if (id && !token.startsWith(prefix + id->toString(QUuid::WithoutBraces), Qt::CaseInsensitive))
+    if (!id)
+        return 0;
+    if (!token.startsWith(QStringLiteral("twk_device_") + id->toString(QUuid::WithoutBraces), Qt::CaseInsensitive))
         __builtin_trap();
     // The redactor may take more than the token (a last letter that joins the next character), never less.
-    if (id
-        && !StatusRedactor::withoutSecrets(QStringLiteral("at ") + token + QStringLiteral(" end"))
-                .startsWith(QStringLiteral("at [REDACTED]")))
+    const QString redacted = StatusRedactor::withoutSecrets(QStringLiteral("at ") + token + QStringLiteral(" end"));
+    const QString marked = QStringLiteral("at [REDACTED]");
+    if (!redacted.startsWith(marked) || !QStringLiteral(" end").endsWith(redacted.mid(marked.size())))
         __builtin_trap();
     return 0;
 }
