@@ -59,8 +59,8 @@ private Q_SLOTS:
     }
 
     // A second save replaces the item rather than adding one beside it, even after the Secret Service
-    // restarted (the helper runs for the whole session and must not be cut off). Stores of other access
-    // groups (or none) each see and replace only their own item: groups match exactly, not by prefix.
+    // restarted (the setup window may stay open across that). Stores of other access groups (or none)
+    // each see and replace only their own item: groups match exactly, not by prefix.
     void savesReplacesAndRemoves()
     {
         QVERIFY(m_store.save(firstToken));
